@@ -1,0 +1,52 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "framework/runtime/value.h"
+
+namespace shenbao {
+
+// What an expression reads while it is evaluated: the cells of a form's rows (by the slot
+// numbers the resolver gave at parse time), the current row and the page being printed.
+class ExpressionContext {
+ public:
+  virtual ~ExpressionContext() = default;
+  // The value of slot `slot` (a column or computed field) in `row` (1-based).
+  virtual Value slot_value(int slot, long row) const = 0;
+  virtual long row_count() const = 0;
+  virtual long current_row() const = 0;
+  virtual long page() const { return 1; }
+  virtual long page_count() const { return 1; }
+  // The session's date for today(); the epoch when not set.
+  virtual DateTime today() const { return {}; }
+};
+
+// Maps a name in an expression to a slot number, or -1 when the name is unknown.
+using SlotResolver = std::function<int(std::string_view name)>;
+
+// A parsed expression of computed fields, attribute expressions and find texts:
+// literals (12, 0.5, 'text', "text"), names, + - * / (+ joins texts), = <> < > <= >=,
+// and or not, parentheses and the functions if isnull currentrow getrow rowcount rgb page
+// pagecount string trim len left right mid pos upper lower today year month day sum count
+// max min avg. Parsing answers an error text for malformed input or an unknown name; it
+// never throws. Evaluation never fails: an operation on null answers null, and a type
+// mismatch answers null as well.
+class Expression {
+ public:
+  static std::shared_ptr<const Expression> parse(std::string_view text, const SlotResolver& resolver,
+                                                 std::string& error);
+  virtual ~Expression() = default;
+  virtual Value evaluate(const ExpressionContext& context, long row) const = 0;
+  // True when the value is a true condition: a non-zero number, or the text "yes"/"true".
+  static bool truthy(const Value& value);
+  const std::string& text() const { return text_; }
+
+ protected:
+  std::string text_;
+};
+
+}  // namespace shenbao

@@ -1,0 +1,36 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace shenbao {
+
+// One `name=value` inside a statement. `quoted` keeps whether the value was written in double
+// quotes, so that printing gives back what was read.
+struct Property {
+  std::string name;
+  std::string value;
+  bool quoted = false;
+};
+
+// One `kind(name=value ...)` statement of the form syntax (see forms/README.md).
+struct Statement {
+  std::string kind;
+  std::vector<Property> properties;
+
+  const Property* find(std::string_view name) const;
+  // The property's value, or `fallback` when the statement does not have it.
+  std::string get(std::string_view name, std::string_view fallback = {}) const;
+  void set(std::string_view name, std::string value, bool quoted);
+};
+
+// Reads a text of statements. Answers an error text ("line 3: ...") and no statements for
+// malformed input; never throws.
+std::vector<Statement> parse_statements(std::string_view text, std::string& error);
+// Prints statements one per line, in the syntax parse_statements reads.
+std::string print_statements(const std::vector<Statement>& statements);
+// Quotes a value for the syntax when it needs quotes: "a \"b\"".
+std::string quote_value(std::string_view value);
+
+}  // namespace shenbao
