@@ -39,14 +39,32 @@ class Expression {
  public:
   static std::shared_ptr<const Expression> parse(std::string_view text, const SlotResolver& resolver,
                                                  std::string& error);
+  // Parses comma-separated expressions ("a, b + 1"), as the arguments of a nested report.
+  // An empty text gives an empty list.
+  static std::vector<std::shared_ptr<const Expression>> parse_list(std::string_view text,
+                                                                   const SlotResolver& resolver,
+                                                                   std::string& error);
+  // Deepest nesting parse accepts; deeper texts answer an error.
+  static constexpr int kMaxDepth = 200;
   virtual ~Expression() = default;
   virtual Value evaluate(const ExpressionContext& context, long row) const = 0;
   // True when the value is a true condition: a non-zero number, or the text "yes"/"true".
   static bool truthy(const Value& value);
   const std::string& text() const { return text_; }
+  // The slots the expression reads (each once, ascending), aggregates included.
+  const std::vector<int>& slots() const { return slots_; }
 
  protected:
   std::string text_;
+  std::vector<int> slots_;
 };
+
+// Formats a value for showing it: dates with the picture letters of DateTime::format
+// ("yyyy-mm-dd", "yyyy年mm月dd日", "yyyymmdd"), numbers with a picture of 0 (digit), # (digit
+// when needed), ',' (thousands), '.' and '%' ("000000", "0.00", "0.00%", "#,##0"); other
+// characters around the digits are copied. "" or "[general]" gives Value::to_string with
+// numbers rounded to 15 significant digits and no trailing zeros. Texts are answered as they
+// are, null as "".
+std::string format_value(const Value& value, std::string_view format);
 
 }  // namespace shenbao

@@ -96,7 +96,8 @@ class Transaction {
   // statement it ran is undone (a savepoint), and the transaction goes on.
   bool atomically(const std::function<bool()>& work);
 
-  // Runs a text of statements separated by ";" at line ends (schema files). Answers sqlcode.
+  // Runs a text of statements separated by ";" at line ends (schema files), `@IDENTITY@`
+  // standing for a generated whole-number key. Answers sqlcode.
   long execute_script(std::string_view script);
 
  private:

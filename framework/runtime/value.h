@@ -52,8 +52,8 @@ enum class ValueKind : uint8_t { Null, Long, Number, Text, DateTime };
 class Value {
  public:
   Value() { raw_[kKindByte] = kNull; }
-  Value(int v) : Value(int64_t{v}) {}
-  Value(long v) : Value(int64_t{v}) {}
+  Value(int v) : Value(static_cast<long long>(v)) {}
+  Value(long v) : Value(static_cast<long long>(v)) {}
   Value(long long v);
   Value(double v);
   Value(std::string_view text);
