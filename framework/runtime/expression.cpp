@@ -107,7 +107,7 @@ std::string picture_number(const Value& value, std::string_view picture) {
   } else {
     const double x = value.as_number() * (percent ? 100.0 : 1.0);
     const double scaled = x * std::pow(10.0, static_cast<double>(max_dec));
-    if (!std::isfinite(scaled)) return general(value);
+    if (!(std::fabs(scaled) < 1e18)) return general(value);
     // A nudge away from zero so that 2.675 (held as 2.67499999...) rounds as written.
     const double r = std::round(scaled + std::copysign(1e-9 + std::fabs(scaled) * 1e-13, scaled));
     negative = r < 0;
@@ -518,6 +518,7 @@ class Parser {
 
   NodePtr parse_full() {
     NodePtr n = parse_or();
+    if (n && tok_.kind == Tok::Bad) return fail(tok_.text);
     if (n && tok_.kind != Tok::End) return fail("unexpected " + describe(tok_));
     return n;
   }
@@ -567,6 +568,7 @@ class Parser {
 
   std::string describe(const Token& t) const {
     switch (t.kind) {
+      case Tok::Bad: return t.text;
       case Tok::End: return "end of expression";
       case Tok::Text: return "text at " + std::to_string(t.pos + 1);
       default: return "'" + t.text + "' at " + std::to_string(t.pos + 1);

@@ -52,7 +52,8 @@ struct FormObject {
   Band band = Band::Detail;
   std::vector<ObjectProperty> properties;
   int column = -1;  // index into FormDef::columns for a Column object
-  int slot = -1;    // slot of a computed field (see FormDef::resolve_slot)
+  int slot = -1;    // slot of a computed field (see FormDef::resolve_slot); a Column object's column index
+  int line = 0;     // line of the definition text it was read from; 0 when created by modify
 
   const ObjectProperty* find(std::string_view property) const;
   std::string get(std::string_view property, std::string_view fallback = {}) const;

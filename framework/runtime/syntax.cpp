@@ -121,6 +121,7 @@ bool read_value(std::string_view text, size_t& pos, Property& out, std::string& 
 
 std::optional<Statement> read_statement(std::string_view text, size_t& pos, std::string& error) {
   skip_blanks(text, pos);
+  const size_t start = pos;
   Statement st;
   st.kind = read_name(text, pos);
   if (st.kind.empty()) {
@@ -136,6 +137,7 @@ std::optional<Statement> read_statement(std::string_view text, size_t& pos, std:
   for (;;) {
     skip_blanks(text, pos);
     if (pos >= text.size()) {
+      pos = start;
       error = st.kind + "(...) is not closed with ')'";
       return std::nullopt;
     }
