@@ -48,6 +48,9 @@ struct ReportItem {
 
 struct ReportPage {
   std::vector<ReportItem> items;
+  // The paper of this page when it differs from the report's (a landscape form printed
+  // into a job that began with a portrait one); 0 for the report's size.
+  int width = 0, height = 0;
 };
 
 // A laid-out report: the paper size and the items of each page, in drawing order.

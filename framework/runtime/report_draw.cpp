@@ -268,15 +268,16 @@ SurfacePtr draw_image(const ReportPages& pages, int page, double scale, std::str
     error = "scale must be above 0 and at most 8";
     return nullptr;
   }
-  const int w = std::max(1, static_cast<int>(std::ceil(pages.width * scale)));
-  const int h = std::max(1, static_cast<int>(std::ceil(pages.height * scale)));
+  const ReportPage& drawn = pages.pages[static_cast<size_t>(page - 1)];
+  const int w = std::max(1, static_cast<int>(std::ceil((drawn.width > 0 ? drawn.width : pages.width) * scale)));
+  const int h = std::max(1, static_cast<int>(std::ceil((drawn.height > 0 ? drawn.height : pages.height) * scale)));
   SurfacePtr surface(cairo_image_surface_create(CAIRO_FORMAT_RGB24, w, h));
   if (!check(surface.get(), "image", error)) return nullptr;
   CairoPtr cr(cairo_create(surface.get()));
   cairo_set_source_rgb(cr.get(), 1, 1, 1);
   cairo_paint(cr.get());
   cairo_scale(cr.get(), scale, scale);
-  PageDrawer(cr.get(), true).draw(pages.pages[static_cast<size_t>(page - 1)]);
+  PageDrawer(cr.get(), true).draw(drawn);
   cr.reset();
   cairo_surface_flush(surface.get());
   if (!check(surface.get(), "image", error)) return nullptr;
@@ -310,6 +311,8 @@ bool write_pdf(const ReportPages& pages, const std::string& path, std::string& e
       cairo_show_page(cr.get());  // a PDF needs a page; a report without pages prints a blank one
     }
     for (const ReportPage& page : pages.pages) {
+      cairo_pdf_surface_set_size(surface.get(), (page.width > 0 ? page.width : pages.width) * kPdfPointsPerUnit,
+                                 (page.height > 0 ? page.height : pages.height) * kPdfPointsPerUnit);
       drawer.draw(page);
       cairo_show_page(cr.get());
     }
