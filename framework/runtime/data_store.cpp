@@ -138,6 +138,12 @@ std::string DataStore::create(std::string_view syntax) {
   return {};
 }
 
+int DataStore::setsqlselect(std::string sql) {
+  if (!def_) return fail("no form definition");
+  def_->retrieve_sql = std::move(sql);
+  return 1;
+}
+
 std::vector<DataStore::Row>& DataStore::buffer(Buffer b) {
   return b == Buffer::Primary ? primary_ : b == Buffer::Delete ? deleted_ : filtered_;
 }
@@ -438,6 +444,16 @@ long DataStore::find(std::string_view expression, long start, long end) const {
   for (long r = start;; r += step) {
     if (Expression::truthy(compiled->evaluate(context, r))) return r;
     if (r == end) break;
+  }
+  return 0;
+}
+
+long DataStore::find_value(std::string_view column, const Value& value) const {
+  if (!def_) return 0;
+  const int index = def_->column_index(column);
+  if (index < 0) return 0;
+  for (size_t r = 0; r < primary_.size(); ++r) {
+    if (primary_[r].values[static_cast<size_t>(index)] == value) return static_cast<long>(r + 1);
   }
   return 0;
 }

@@ -64,6 +64,8 @@ class DataStore {
   bool has_definition() const { return def_ != nullptr; }
   const FormDef& def() const { return *def_; }
 
+  // Replaces the retrieval statement (the host fills in a category's table name).
+  int setsqlselect(std::string sql);
   void settransobject(Transaction* sqlca) { sqlca_ = sqlca; }
   Transaction* transobject() const { return sqlca_; }
 
@@ -103,6 +105,8 @@ class DataStore {
   // past the last row means the last row) for which the expression holds; 0 when none; -1
   // for a malformed expression.
   long find(std::string_view expression, long start, long end) const;
+  // The first row of the primary buffer whose column holds `value`; 0 when none.
+  long find_value(std::string_view column, const Value& value) const;
   // Moves rows that do not satisfy the filter into the filter buffer and back. An empty
   // filter shows every row.
   int setfilter(std::string_view expression);

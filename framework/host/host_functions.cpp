@@ -1,0 +1,112 @@
+#include "framework/host/host_functions.h"
+
+#include <cstdio>
+
+namespace shenbao {
+
+std::optional<DateTime> getdate(std::string_view text) {
+  const size_t first = text.find_first_not_of(' ');
+  if (first == std::string_view::npos) return std::nullopt;
+  const size_t last = text.find_last_not_of(' ');
+  auto date = DateTime::parse(text.substr(first, last - first + 1));
+  if (!date) return std::nullopt;
+  return date->date();
+}
+
+int of_filter_dddw(DataStore* list, std::string_view data, std::string_view code_column,
+                   std::string_view name_column) {
+  if (!list || !list->has_definition()) return -1;
+  const int code = list->def().column_index(code_column);
+  const int name = list->def().column_index(name_column);
+  if (code < 0 || name < 0) return -1;
+  const std::string wanted(data);
+  return list->filter_by([&](const DataStore& store, long row) {
+    if (wanted.empty()) return true;
+    const std::string code_text = store.getitem(row, code + 1).to_string();
+    const std::string name_text = store.getitem(row, name + 1).to_string();
+    return code_text.rfind(wanted, 0) == 0 || name_text.find(wanted) != std::string::npos;
+  });
+}
+
+int of_check_in_dddw(DataStore* list, std::string_view data, std::string_view code_column) {
+  if (!list || !list->has_definition()) return -1;
+  const int code = list->def().column_index(code_column);
+  if (code < 0) return -1;
+  for (Buffer buffer : {Buffer::Primary, Buffer::Filter}) {
+    const long rows = buffer == Buffer::Primary ? list->rowcount() : list->filteredcount();
+    for (long r = 1; r <= rows; ++r) {
+      const Value v = list->getitem(r, code + 1, buffer);
+      if (!v.is_null() && v.to_string() == data) return 0;
+    }
+  }
+  return -1;
+}
+
+std::string uf_getworkercode(Transaction& sqlca, std::string_view company_num) {
+  long highest = 0;
+  const long code = sqlca.query(
+      "select worker_code from rs_main where company_num = :com and worker_code like '9%'", {Value(company_num)},
+      [&](const ResultRow& row) {
+        const std::string worker = row.get(0).to_string();
+        if (worker.size() != 7) return true;
+        long sequence = 0;
+        for (char c : worker.substr(1)) {
+          if (c < '0' || c > '9') return true;
+          sequence = sequence * 10 + (c - '0');
+        }
+        highest = std::max(highest, sequence);
+        return true;
+      });
+  if (code < 0) return {};
+  char text[16];
+  std::snprintf(text, sizeof text, "9%06ld", highest + 1);
+  return text;
+}
+
+long uf_syrs_add_del(Transaction& sqlca, std::string_view company_num, int) {
+  return sqlca.execute(
+      "update rs_info_company set now_mans = (select count(*) from rs_main where rs_main.company_num = "
+      "rs_info_company.company_num and stuff_status = '01') where company_num = :com",
+      {Value(company_num)});
+}
+
+long next_person_sequence(const Value& highest_code) {
+  if (highest_code.is_null()) return 1;
+  std::string code = highest_code.to_string();
+  const size_t first = code.find_first_not_of(' ');
+  if (first == std::string::npos) return 1;
+  code = code.substr(first, code.find_last_not_of(' ') - first + 1);
+  const std::string last_six = code.size() > 6 ? code.substr(code.size() - 6) : code;
+  long number = 0;
+  for (char c : last_six) {
+    if (c < '0' || c > '9') break;
+    number = number * 10 + (c - '0');
+  }
+  return number + 1;
+}
+
+std::string next_declaration_id(Transaction& sqlca, std::string_view unit_table) {
+  const Value table(unit_table);
+  if (sqlca.execute("update sb_key_counter set next_value = next_value + 1 where table_name = :t", {table}) == 100) {
+    sqlca.execute("insert into sb_key_counter (table_name, next_value) values (:t, 2)", {table});
+  }
+  if (sqlca.sqlcode < 0) return {};
+  std::vector<Value> taken;
+  if (sqlca.select_into("select next_value - 1 from sb_key_counter where table_name = :t", {table}, taken) != 0)
+    return {};
+  // A declaration that someone stored under the same number by other means is skipped.
+  for (long candidate = taken[0].as_long();; ++candidate) {
+    char id[16];
+    std::snprintf(id, sizeof id, "%010ld", candidate);
+    std::vector<Value> found;
+    const long code =
+        sqlca.select_into("select pkid from " + std::string(unit_table) + " where pkid = :id limit 1", {Value(id)}, found);
+    if (code < 0) return {};
+    if (code == 100) {
+      sqlca.execute("update sb_key_counter set next_value = :n where table_name = :t", {Value(candidate + 1), table});
+      return sqlca.sqlcode < 0 ? std::string() : std::string(id);
+    }
+  }
+}
+
+}  // namespace shenbao

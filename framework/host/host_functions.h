@@ -1,0 +1,48 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "framework/runtime/data_store.h"
+#include "framework/runtime/transaction.h"
+
+namespace shenbao {
+
+// The host's shared functions, used by every declaration window.
+
+// A register date text ("yyyymmdd", also "yyyy-mm-dd") as a date; nothing for a text that
+// is not a date.
+std::optional<DateTime> getdate(std::string_view text);
+
+// Narrows a code list to the entries whose code starts with `data` or whose name contains
+// it; an empty `data` shows the whole list again. Answers 1, or -1 when the list lacks one
+// of the columns.
+int of_filter_dddw(DataStore* list, std::string_view data, std::string_view code_column,
+                   std::string_view name_column);
+
+// 0 when `data` is a code of the list (shown or narrowed away), -1 when it is not.
+int of_check_in_dddw(DataStore* list, std::string_view data, std::string_view code_column);
+
+// "9" followed by the unit's first free register number, "000000"-formatted: one more than
+// the greatest six-digit sequence among the unit's seven-character rs_main codes starting
+// with "9", or 1 when there is none. Empty when the database cannot be read.
+std::string uf_getworkercode(Transaction& sqlca, std::string_view company_num);
+
+// Recounts the unit's actual head count (`now_mans`) from the register: the workers in
+// service. `n` is the change the caller made (departures pass -1); the count is taken from
+// the register, so that one call after any number of changes leaves it right. Runs in the
+// caller's transaction; answers sqlcode.
+long uf_syrs_add_del(Transaction& sqlca, std::string_view company_num, int n);
+
+// The sequence number that follows the highest person number of a declaration table: the
+// number formed by the last six characters of the trimmed code, plus 1; 1 for no code (null
+// or blank). Above 999999 the six digits are used up.
+long next_person_sequence(const Value& highest_code);
+
+// A new declaration id of ten characters, unique in `unit_table` even when several sessions
+// ask at once: taken from the table's counter row in the caller's transaction (the row lock
+// holds others back until commit). Empty, with sqlca's error, on failure.
+std::string next_declaration_id(Transaction& sqlca, std::string_view unit_table);
+
+}  // namespace shenbao

@@ -1,0 +1,192 @@
+#pragma once
+
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <nlohmann/json_fwd.hpp>
+
+#include "framework/runtime/print_job.h"
+#include "framework/runtime/transaction.h"
+#include "framework/runtime/window.h"
+
+namespace shenbao {
+
+enum class Icon { None, Information, Question, Exclamation, StopSign };
+enum class Buttons { Ok, OkCancel, YesNo, YesNoCancel, RetryCancel };
+
+// What a message box shows while it waits for an answer.
+struct MessageBoxState {
+  std::string title;
+  std::string text;
+  Icon icon = Icon::None;
+  Buttons buttons = Buttons::Ok;
+};
+
+// The message object: the parameter handed to a window being opened, and the result a modal
+// window hands back (CloseWithReturn).
+struct Message {
+  std::string stringparm;
+  std::optional<Value> doubleparm;
+  std::shared_ptr<void> powerobjectparm;  // a structure such as s_com
+};
+
+// The `s_com` structure that carries a declaration to a print window.
+struct s_com {
+  std::string company;
+  std::string worker_code;
+};
+
+// Who is logged in: a clerk of one unit, or the authority (every unit, and acceptance).
+struct SessionUser {
+  std::string username;
+  std::string company_num;  // empty for the authority
+  bool may_accept = false;  // "数据入库" is the authority's
+};
+
+// One event from the browser or a scenario file. `kind` is one of open, click, text, type,
+// filter, select, gesture, answer, call, close, resize, activate, and the inspections
+// describe, value, var, list (answered without changing anything).
+struct Event {
+  std::string kind;
+  std::string target;  // control, window class, function, gesture or button
+  long row = 0;
+  std::string column;
+  std::string text;
+  std::vector<std::string> args;
+};
+
+struct EventResult {
+  bool ok = true;
+  std::string error;             // why the event was refused
+  std::optional<Value> result;   // a call's result, an inspection's answer
+  bool accepted = true;          // for type: the value was kept
+};
+
+using WindowFactory = std::function<std::unique_ptr<Window>(Session&)>;
+
+// The windows a session can open, by class name. Filled once at start-up (app/), then read.
+class WindowRegistry {
+ public:
+  void add(std::string class_name, WindowFactory factory, std::string menu_caption = {});
+  std::unique_ptr<Window> create(std::string_view class_name, Session& session) const;
+  bool has(std::string_view class_name) const;
+  // Category windows in menu order: class name and caption.
+  std::vector<std::pair<std::string, std::string>> menu() const;
+
+ private:
+  struct Entry {
+    std::string class_name;
+    WindowFactory factory;
+    std::string caption;
+  };
+  std::vector<Entry> entries_;
+};
+
+// One login's application: its connection, its frame with sheets, modal windows and message
+// boxes, and its print jobs.
+//
+// The loop contract. A session owns one UI thread; every window script runs on it and
+// nowhere else. post() queues an event and blocks the caller until the session is quiet:
+// the event is done, or a script waits for the user inside message_box() or open_modal().
+// Those two run a nested loop on the UI thread that takes further events (the answer, the
+// modal window's events) until the box is answered or the window closes, then return to the
+// script, which therefore reads as straight-line code. While a message box waits, every
+// event but its answer and the inspections is refused. When the session is quiet its state
+// (state()) is a consistent JSON document: frame, sheets, modal stack, message box, every
+// control and form, print jobs. Scripts must not block except through these two calls.
+class Session {
+ public:
+  struct Options {
+    std::string database_url;
+    SessionUser user;
+    const WindowRegistry* registry = nullptr;
+    std::string print_folder;            // where print jobs' PDFs go
+    std::optional<DateTime> today;       // the session's date; the real date when not set
+  };
+  // Opens the connection and starts the UI thread. `error` says why it could not connect.
+  static std::unique_ptr<Session> start(Options options, std::string& error);
+  ~Session();
+
+  // From other threads.
+  EventResult post(Event event);
+  // The state at the last quiet moment.
+  nlohmann::json state() const;
+  std::string state_text() const;
+
+  // From window scripts (the UI thread).
+  Transaction& sqlca() { return *sqlca_; }
+  const SessionUser& user() const { return options_.user; }
+  Message message;
+  int message_box(std::string title, std::string text, Icon icon = Icon::Information, Buttons buttons = Buttons::Ok,
+                  int default_button = 1);
+  // Opens a window modally and returns when it closes; answers message.stringparm as the
+  // window left it (empty when it was closed without a result).
+  std::string open_modal(std::string_view class_name);
+  // Opens a sheet in the frame with the parameter in `message`; it becomes active.
+  Window* open_sheet(std::string_view class_name);
+  void set_pointer_hourglass(bool busy) { hourglass_ = busy; }
+  DateTime today() const;
+  // The local date and time; on a session whose date is set, that date with the real time.
+  DateTime now() const;
+  void set_today(DateTime today) { options_.today = today; }
+  PrintJobs& print_jobs() { return *print_jobs_; }
+  // A status line shown at the bottom of the frame ("保存成功").
+  void set_status(std::string text) { status_ = std::move(text); }
+  // The top modal window, else the active sheet; nullptr when none.
+  Window* active_window() const;
+  const std::vector<std::unique_ptr<Window>>& sheets() const { return sheets_; }
+  bool is_open(std::string_view class_name) const;
+  void request_close(Window& window);
+
+ private:
+  explicit Session(Options options);
+  void run();
+  void dispatch(const Event& event, EventResult& result);
+  bool inspect(const Event& event, EventResult& result);
+  struct Queued {
+    uint64_t id = 0;
+    Event event;
+  };
+  // Takes the next event off the queue; while it waits the session is quiet and its state
+  // is snapshot.
+  Queued next_event();
+  void finish_event(uint64_t id, EventResult result);
+  void reap_closed();
+  void snapshot();
+  // The state document (session_state.cpp).
+  std::string build_state() const;
+
+  Options options_;
+  std::unique_ptr<Transaction> sqlca_;
+  std::unique_ptr<PrintJobs> print_jobs_;
+  std::vector<std::unique_ptr<Window>> sheets_;
+  std::vector<std::unique_ptr<Window>> modals_;
+  std::vector<Window*> closing_;
+  size_t active_sheet_ = 0;
+  std::optional<MessageBoxState> box_;
+  std::optional<int> box_answer_;
+  bool hourglass_ = false;
+  std::string status_;
+
+  mutable std::mutex mutex_;
+  std::condition_variable wake_;
+  std::condition_variable quiet_;
+  std::mutex post_mutex_;  // one poster at a time
+  std::deque<Queued> queue_;
+  bool busy_ = false;
+  bool stopping_ = false;
+  uint64_t posted_ = 0;
+  std::map<uint64_t, EventResult> results_;
+  std::shared_ptr<const std::string> state_text_;
+  std::thread thread_;
+};
+
+}  // namespace shenbao

@@ -1,0 +1,160 @@
+#include "framework/runtime/window.h"
+
+#include <algorithm>
+
+#include "framework/runtime/session.h"
+
+namespace shenbao {
+
+std::string_view to_string(ControlKind kind) {
+  switch (kind) {
+    case ControlKind::Button: return "button";
+    case ControlKind::StaticText: return "static";
+    case ControlKind::EditMask: return "editmask";
+    case ControlKind::SingleLineEdit: return "edit";
+    case ControlKind::CheckBox: return "checkbox";
+    case ControlKind::Form: return "form";
+    case ControlKind::Selector: return "selector";
+  }
+  return "control";
+}
+
+Control::Control(Window& window, ControlKind kind, std::string name)
+    : window_(&window), kind_(kind), name_(std::move(name)) {}
+
+std::optional<std::string> Control::property(std::string_view name) const {
+  if (name == "x") return std::to_string(x);
+  if (name == "y") return std::to_string(y);
+  if (name == "width") return std::to_string(width);
+  if (name == "height") return std::to_string(height);
+  if (name == "visible") return visible ? "true" : "false";
+  if (name == "enabled") return enabled ? "true" : "false";
+  if (name == "text") return text;
+  return std::nullopt;
+}
+
+FormControl::FormControl(Window& window, std::string name) : Control(window, ControlKind::Form, std::move(name)) {}
+
+int FormControl::set_dataobject(std::string_view name) {
+  const int rc = store_.set_dataobject(name);
+  if (rc < 0) return rc;
+  store_.settransobject(&window().session().sqlca());
+  store_.set_today(window().session().today());
+  if (constructor) constructor();
+  return rc;
+}
+
+bool FormControl::type_into(long row, const std::string& column, const std::string& text, std::string& error) {
+  if (!store_.has_definition()) {
+    error = name() + " shows no form";
+    return false;
+  }
+  const int index = store_.def().column_index(column);
+  if (index < 0) {
+    error = "no column " + column + " in " + store_.dataobject();
+    return false;
+  }
+  if (row < 1 || row > store_.rowcount()) {
+    error = "no row " + std::to_string(row) + " in " + name();
+    return false;
+  }
+  if (row != store_.getrow()) select_row(row);
+  store_.setcolumn(column);
+  setfocus();
+  if (editchanged) editchanged(row, column, text);
+  if (itemchanged && itemchanged(row, column, text) == 1) {
+    error = "refused by the form";
+    return false;
+  }
+  auto value = parse_entry(store_.def().columns[static_cast<size_t>(index)].type, text, error);
+  if (!value) return false;
+  if (store_.setitem(row, index + 1, std::move(*value)) < 0) {
+    error = store_.last_error();
+    return false;
+  }
+  return true;
+}
+
+void FormControl::filter_in(long row, const std::string& column, const std::string& text) {
+  if (row >= 1 && row <= store_.rowcount() && row != store_.getrow()) select_row(row);
+  store_.setcolumn(column);
+  setfocus();
+  if (editchanged) editchanged(row, column, text);
+}
+
+bool FormControl::select_row(long row) {
+  if (row < 1 || row > store_.rowcount()) return false;
+  const bool changed = row != store_.getrow();
+  store_.setrow(row);
+  setfocus();
+  if (changed && rowfocuschanged) rowfocuschanged(row);
+  return true;
+}
+
+int FormControl::setcolumn(std::string_view column) { return store_.setcolumn(column); }
+
+void FormControl::setfocus() { window().set_focus(this); }
+
+bool FormControl::has_focus() const { return window().focus() == this; }
+
+Window::Window(Session& session, std::string class_name) : session_(&session), class_name_(std::move(class_name)) {}
+
+Window::~Window() = default;
+
+std::optional<Value> Window::call(std::string_view, const std::vector<std::string>&) { return std::nullopt; }
+
+std::optional<Value> Window::variable(std::string_view) const { return std::nullopt; }
+
+bool Window::gesture(std::string_view name, const std::vector<std::string>&, std::string& error) {
+  error = "window " + class_name_ + " has no gesture " + std::string(name);
+  return false;
+}
+
+Control* Window::control(std::string_view name) const {
+  for (const auto& c : controls_) {
+    if (c->name() == name) return c.get();
+  }
+  return nullptr;
+}
+
+FormControl* Window::form(std::string_view name) const {
+  Control* c = control(name);
+  return c && c->kind() == ControlKind::Form ? static_cast<FormControl*>(c) : nullptr;
+}
+
+Control& Window::add_control(ControlKind kind, std::string name, std::string text, int x, int y, int width,
+                             int height) {
+  auto c = std::make_unique<Control>(*this, kind, std::move(name));
+  c->text = std::move(text);
+  c->x = x;
+  c->y = y;
+  c->width = width;
+  c->height = height;
+  controls_.push_back(std::move(c));
+  return *controls_.back();
+}
+
+FormControl& Window::add_form(std::string name, int x, int y, int width, int height) {
+  auto c = std::make_unique<FormControl>(*this, std::move(name));
+  c->x = x;
+  c->y = y;
+  c->width = width;
+  c->height = height;
+  FormControl& form = *c;
+  controls_.push_back(std::move(c));
+  return form;
+}
+
+void Window::close_window() {
+  if (!close_query()) return;
+  close();
+  session().request_close(*this);
+}
+
+void Window::close_with_return(std::string result) {
+  session().message.stringparm = std::move(result);
+  close();
+  session().request_close(*this);
+}
+
+}  // namespace shenbao
