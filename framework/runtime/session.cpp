@@ -343,6 +343,7 @@ void Session::dispatch(const Event& event, EventResult& result) {
         return refuse("no column " + event.column + " in " + event.target);
       if (event.row < 1 || event.row > form->store().rowcount())
         return refuse("no row " + std::to_string(event.row) + " in " + event.target);
+      if (std::string why; !form->editable(event.row, event.column, why)) return refuse(why);
       if (event.kind == "filter") {
         form->filter_in(event.row, event.column, event.text);
         return;

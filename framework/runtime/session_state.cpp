@@ -2,6 +2,7 @@
 //
 // {
 //   "user": {"username", "company_num", "may_accept"},
+//   "frame": {"class": "w_rslz_frame", "title", "menu": [{"class", "caption"}]},
 //   "status": "保存成功", "hourglass": false,
 //   "sheets": [WINDOW...], "active_sheet": 0, "modals": [WINDOW...],
 //   "message": null | {"title", "text", "icon", "buttons": ["yes", "no"]},
@@ -169,6 +170,10 @@ std::string Session::build_state() const {
   state["user"] = {{"username", options_.user.username},
                    {"company_num", options_.user.company_num},
                    {"may_accept", options_.user.may_accept}};
+  json menu = json::array();
+  for (const auto& [class_name, caption] : options_.registry->menu())
+    menu.push_back({{"class", class_name}, {"caption", caption}});
+  state["frame"] = {{"class", "w_rslz_frame"}, {"title", "人事管理 — 申报"}, {"menu", std::move(menu)}};
   state["status"] = status_;
   state["hourglass"] = hourglass_;
   json sheets = json::array();

@@ -75,6 +75,30 @@ bool FormControl::type_into(long row, const std::string& column, const std::stri
   return true;
 }
 
+bool FormControl::editable(long row, const std::string& column, std::string& why) const {
+  if (!store_.has_definition()) {
+    why = name() + " shows no form";
+    return false;
+  }
+  const FormDef& def = store_.def();
+  const int index = def.column_index(column);
+  const FormObject* shown = nullptr;
+  for (const auto& object : def.objects) {
+    if (object.kind == ObjectKind::Column && object.column == index) shown = &object;
+  }
+  if (!shown) {
+    why = "column " + column + " is not shown in " + name();
+    return false;
+  }
+  const bool is_protected = Expression::truthy(store_.property_value(*shown, "protect", row));
+  const bool hidden = shown->find("visible") && !Expression::truthy(store_.property_value(*shown, "visible", row));
+  if (is_protected || hidden || shown->get("edit") == "none") {
+    why = "column " + column + " of " + name() + " is protected";
+    return false;
+  }
+  return true;
+}
+
 void FormControl::filter_in(long row, const std::string& column, const std::string& text) {
   if (row >= 1 && row <= store_.rowcount() && row != store_.getrow()) select_row(row);
   store_.setcolumn(column);

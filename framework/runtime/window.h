@@ -69,6 +69,9 @@ class FormControl : public Control {
   // is stored unless refused. Answers true when the value was kept; `error` says why not
   // (refused by the script, or not a value of the column's type).
   bool type_into(long row, const std::string& column, const std::string& text, std::string& error);
+  // Whether the user can type into the cell: the column is shown, not protected for the row
+  // and not a display-only column. The reason when not.
+  bool editable(long row, const std::string& column, std::string& why) const;
   // The user types without leaving the cell: editchanged only.
   void filter_in(long row, const std::string& column, const std::string& text);
   // The user clicks a row: it becomes current (rowfocuschanged when it changed).

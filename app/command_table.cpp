@@ -1,0 +1,14 @@
+#include "app/command_table.h"
+
+namespace shenbao {
+
+const std::vector<Command>& commands() {
+  static const std::vector<Command> table = {
+      {"init", "init DB [--demo] [--fixture FILE]", init_command},
+      {"play", "play [--db URL] [--fixture FILE] FILE...", play_command},
+      {"render", "render DB FORM [ARG...] (--pdf FILE | --png DIR)", render_command},
+  };
+  return table;
+}
+
+}  // namespace shenbao
