@@ -9,6 +9,8 @@
 #include <cmath>
 #include <map>
 #include <memory>
+#include <optional>
+#include <utility>
 
 #include "framework/runtime/data_store.h"
 #include "framework/runtime/expression.h"
@@ -581,11 +583,36 @@ class Layouter {
     if (value.is_null()) return;
     if (edit == "dropdown" || o.find("dddw.name")) {
       item.text = store.display_value(row, column);
+      if (item.text == value.to_string()) {
+        if (auto name = code_list_name(store, o, value)) item.text = *name;
+      }
       return;
     }
     std::string format = property(store, o, "format", row);
     if (format.empty() && edit == "mask") format = o.get("mask");
     item.text = format_value(value, normalise_format(format));
+  }
+
+  // The display name of a drop-down's code when the store's own code list does not have it
+  // (a list that was never fetched): the code list retrieved once for this report.
+  std::optional<std::string> code_list_name(const DataStore& store, const FormObject& o, const Value& value) {
+    auto& list = code_lists_[{&store, &o}];
+    if (!list) {
+      const FormLibrary& library = options_.library ? *options_.library : default_form_library();
+      list = std::make_unique<DataStore>(library);
+      if (list->set_dataobject(o.get("dddw.name")) < 0) {
+        warn("column " + o.name + ": " + list->last_error());
+      } else if (store.transobject() && !list->def().retrieve_sql.empty()) {
+        list->settransobject(store.transobject());
+        if (list->retrieve() < 0) warn("column " + o.name + ": " + list->last_error());
+      }
+    }
+    if (!list->has_definition()) return std::nullopt;
+    const std::string data = o.get("dddw.data"), display = o.get("dddw.display");
+    for (long r = 1; r <= list->rowcount(); ++r) {
+      if (list->getitem(r, data) == value) return list->getitem(r, display).to_string();
+    }
+    return std::nullopt;
   }
 
   // Grid style rules: a cell around each header caption and each value of a row.
@@ -633,15 +660,19 @@ class Layouter {
       if (boundary > rules.xs.back()) rules.xs.push_back(boundary);
     }
     rules.xs.push_back(std::max(rules.xs.back() + 1, cells.back().second + 2));
-    // The header cells start above the highest caption that stands over a column.
+    // The header cells start above the highest caption of a column: a text over one column
+    // only, or one named as its column with "_t". A title over several columns stays
+    // outside the cells.
     int top = -1;
     for (const FormObject& o : def.objects) {
       if (o.band != Band::Header || o.kind != ObjectKind::Text) continue;
       const int ox = o.get_int("x"), ow = o.get_int("width");
-      const bool over_a_column = std::any_of(cells.begin(), cells.end(), [&](const auto& c) {
+      const auto over = std::count_if(cells.begin(), cells.end(), [&](const auto& c) {
         return ox < c.second && ox + ow > c.first;
       });
-      if (over_a_column && ox >= cells.front().first - 4) top = top < 0 ? o.get_int("y") : std::min(top, o.get_int("y"));
+      const bool caption = over == 1 || (o.name.size() > 2 && o.name.ends_with("_t") &&
+                                         def.column_index(o.name.substr(0, o.name.size() - 2)) >= 0);
+      if (caption) top = top < 0 ? o.get_int("y") : std::min(top, o.get_int("y"));
     }
     rules.header_top = std::max(0, top < 0 ? 0 : top - 2);
     return rules;
@@ -713,6 +744,7 @@ class Layouter {
   std::vector<Location> locations_;
   std::map<const FormObject*, std::shared_ptr<const Expression>> compiled_;
   std::map<const DataStore*, GridRules> grid_rules_;
+  std::map<std::pair<const DataStore*, const FormObject*>, std::unique_ptr<DataStore>> code_lists_;
   std::vector<std::unique_ptr<DataStore>> owned_;
 };
 
@@ -749,7 +781,9 @@ ReportPages layout_report(const DataStore& store, const LayoutOptions& options) 
 
 bool in_print_preview(const DataStore& store) {
   if (!store.has_definition()) return false;
-  const std::string v = lower(store.def().form_property("print.preview"));
+  std::string v = lower(store.def().form_property("print.preview"));
+  // modify texts write the value in single quotes: print.preview='yes'
+  if (v.size() >= 2 && v.front() == '\'' && v.back() == '\'') v = v.substr(1, v.size() - 2);
   return v == "yes" || v == "1" || v == "true";
 }
 

@@ -15,7 +15,7 @@ namespace shenbao {
 namespace {
 
 constexpr double kPdfPointsPerUnit = 72.0 / 96.0;
-constexpr double kTextPadding = 2;   // between a text and the sides of its box
+constexpr double kTextPadding = 4;  // between a text and the sides of its box
 constexpr double kMinShrink = 0.55;  // a text never shrinks below this share of its size
 
 struct CairoDeleter {
@@ -227,7 +227,7 @@ class PageDrawer {
   // A small box, ticked when checked, with the check box's text to its right.
   void draw_check_box(const ReportItem& item) {
     const double side = std::max(6.0, std::min<double>(13, item.h - 2));
-    const double bx = item.x + 1, by = item.y + (item.h - side) / 2;
+    const double bx = item.x + kTextPadding, by = item.y + (item.h - side) / 2;
     rectangle_path(bx, by, side, side, 1);
     set_pen(1);
     set_colour(cr_, item.pen_color);
