@@ -38,7 +38,7 @@ size_t byte_offset(std::string_view s, size_t index) {
 // Characters [start, start + count) of `s`, 0-based; clipped to the text.
 std::string_view char_range(std::string_view s, size_t start, size_t count) {
   const size_t b = byte_offset(s, start);
-  if (b >= s.size()) return {};
+  if (b >= s.size()) return s.substr(s.size());  // empty, but never a null pointer
   const std::string_view rest = s.substr(b);
   return rest.substr(0, byte_offset(rest, count));
 }
@@ -897,8 +897,12 @@ bool Expression::truthy(const Value& value) {
     case ValueKind::Long: return value.as_long() != 0;
     case ValueKind::Number: return value.as_number() != 0;
     case ValueKind::Text: {
+      // Literal property texts (visible=1, protect=0) reach here as texts.
       const std::string t = lowered(value.as_text());
-      return t == "yes" || t == "true";
+      if (t == "yes" || t == "true") return true;
+      double d = 0;
+      const auto [p, ec] = std::from_chars(t.data(), t.data() + t.size(), d);
+      return ec == std::errc() && p == t.data() + t.size() && !t.empty() && d != 0;
     }
     default: return false;
   }

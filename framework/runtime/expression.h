@@ -48,7 +48,8 @@ class Expression {
   static constexpr int kMaxDepth = 200;
   virtual ~Expression() = default;
   virtual Value evaluate(const ExpressionContext& context, long row) const = 0;
-  // True when the value is a true condition: a non-zero number, or the text "yes"/"true".
+  // True when the value is a true condition: a non-zero number, the text "yes"/"true" (any
+  // case), or a text that is wholly a non-zero number ("1", as literal properties are held).
   static bool truthy(const Value& value);
   const std::string& text() const { return text_; }
   // The slots the expression reads (each once, ascending), aggregates included.

@@ -302,7 +302,9 @@ std::string finish(FormDef& def, bool with_lines) {
 
 std::string assign(FormDef& def, std::string_view target, std::string_view prop, const Property& value) {
   const std::string where = std::string(target) + "." + std::string(prop) + ": ";
-  if (prop.empty()) return where + "no property";
+  // The property must be one the definition text can write back.
+  const char c0 = prop.empty() ? '\0' : prop[0];
+  if (!((c0 >= 'a' && c0 <= 'z') || (c0 >= 'A' && c0 <= 'Z') || c0 == '_')) return where + "not a property name";
   if (iequals(target, "datawindow") || iequals(target, "form")) {
     const std::string n = lower(prop);
     if (n == "name") {

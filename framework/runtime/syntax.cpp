@@ -199,15 +199,17 @@ bool value_needs_quotes(std::string_view value) {
   if (value.empty()) return true;
   int depth = 0;
   for (char c : value) {
-    if (is_blank(c) || c == '"' || c == '\\') return true;
+    if (is_blank(c) || c == '"') return true;
     if (c == '(') ++depth;
     if (c == ')' && --depth < 0) return true;
   }
   return depth != 0;
 }
 
-std::string quote_value(std::string_view value) {
-  if (!value_needs_quotes(value)) return std::string(value);
+namespace {
+
+// Always in quotes, with the escapes the reader knows.
+std::string quoted(std::string_view value) {
   std::string out = "\"";
   for (char c : value) {
     switch (c) {
@@ -222,6 +224,12 @@ std::string quote_value(std::string_view value) {
   return out;
 }
 
+}  // namespace
+
+std::string quote_value(std::string_view value) {
+  return value_needs_quotes(value) ? quoted(value) : std::string(value);
+}
+
 std::string print_statements(const std::vector<Statement>& statements) {
   std::string out;
   for (const Statement& st : statements) {
@@ -233,13 +241,7 @@ std::string print_statements(const std::vector<Statement>& statements) {
       first = false;
       out += p.name;
       out += '=';
-      if (p.quoted && !value_needs_quotes(p.value)) {
-        out += '"';
-        out += p.value;
-        out += '"';
-      } else {
-        out += quote_value(p.value);
-      }
+      out += p.quoted ? quoted(p.value) : quote_value(p.value);
     }
     out += ")\n";
   }

@@ -34,8 +34,8 @@ std::vector<Statement> parse_statements(std::string_view text, std::string& erro
 std::string print_statements(const std::vector<Statement>& statements);
 // Quotes a value for the syntax when it needs quotes: "a \"b\"".
 std::string quote_value(std::string_view value);
-// True when `value` cannot be written bare (empty, blanks, quotes, backslashes, unbalanced
-// parentheses).
+// True when `value` cannot be written bare (empty, blanks, quotes, unbalanced parentheses). A
+// bare value has no escapes, so a backslash in it is just a backslash.
 bool value_needs_quotes(std::string_view value);
 
 // Pieces of the syntax for readers of other texts made of statements and values (modify).

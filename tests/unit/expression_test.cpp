@@ -246,7 +246,8 @@ TEST(Expression, Truthy) {
   } cases[] = {
       {Value(), false},        {Value(0), false},        {Value(2), true},     {Value(0.0), false},
       {Value(-0.5), true},     {Value("yes"), true},     {Value("True"), true}, {Value("no"), false},
-      {Value("1"), false},     {Value(DateTime()), false},
+      {Value("1"), true},      {Value("0"), false},      {Value("0.0"), false}, {Value("1x"), false},
+      {Value(""), false},      {Value(DateTime()), false},
   };
   for (const auto& c : cases) EXPECT_EQ(Expression::truthy(c.value), c.truthy) << show(c.value);
 }

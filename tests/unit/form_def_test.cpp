@@ -287,6 +287,8 @@ TEST(FormDef, ModifyErrorsChangeNothing) {
       {"xm.x 1", "xm.x: expected '='"},
       {"xm.x=", "xm.x: missing value at the end"},
       {"xm", "modify: expected obj.property=value, found 'xm'"},
+      {"xm.2x=1", "xm.2x: not a property name"},
+      {"xm.=1", "xm.: not a property name"},
       {"= 1", "modify: unexpected '= 1'"},
       {"create text(name=xm_t)", "text xm_t: name xm_t is used twice"},
       {"create text(name=t2 band=middle)", "create: text: bad band 'middle'"},

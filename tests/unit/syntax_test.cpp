@@ -25,6 +25,8 @@ TEST(Syntax, ParsesAndPrintsCanonically) {
       {"statement spanning lines", "text(\n  name=t\n  x=1\n)", "text(name=t x=1)\n"},
       {"utf-8 bare and quoted", "text(text=代码 t2=\"名 称\")", "text(text=代码 t2=\"名 称\")\n"},
       {"blank before (", "form  (name=x)", "form(name=x)\n"},
+      {"backslash alone in a quoted value", "t(a=\"c:\\\\dir\")", "t(a=\"c:\\\\dir\")\n"},
+      {"backslash in a bare value", "t(a=c:\\dir)", "t(a=c:\\dir)\n"},
       {"value with = and #", "t(a=b=c d=#1)", "t(a=b=c d=#1)\n"},
   };
   for (const auto& c : cases) {
@@ -115,7 +117,7 @@ TEST(Syntax, QuoteValue) {
     const char* quoted;
   } cases[] = {
       {"12", "12"},           {"rgb(1,2,3)", "rgb(1,2,3)"}, {"", "\"\""},
-      {"a b", "\"a b\""},     {"a\"b", "\"a\\\"b\""},      {"a\\b", "\"a\\\\b\""},
+      {"a b", "\"a b\""},     {"a\"b", "\"a\\\"b\""},      {"a\\b", "a\\b"},
       {"x)", "\"x)\""},       {"(x", "\"(x\""},            {"l1\nl2", "\"l1\\nl2\""},
   };
   for (const auto& c : cases) EXPECT_EQ(quote_value(c.value), c.quoted) << c.value;

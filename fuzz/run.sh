@@ -1,0 +1,19 @@
+#!/bin/sh
+# Builds the libFuzzer harnesses with clang and runs each for FUZZ_SECONDS (default 30) seconds,
+# starting from the seeds in fuzz/corpus/<name>/. Found inputs go to build-fuzz/corpus/<name>/,
+# crashes to build-fuzz/crash-*. Usage: fuzz/run.sh [name...]
+set -e
+cd "$(dirname "$0")/.."
+out=build-fuzz
+seconds=${FUZZ_SECONDS:-30}
+mkdir -p "$out"
+sources="framework/runtime/value.cpp framework/runtime/column_type.cpp framework/runtime/syntax.cpp
+         framework/runtime/expression.cpp framework/runtime/form_def.cpp"
+names=${*:-"syntax_fuzz expression_fuzz"}
+for name in $names; do
+  clang++ -std=c++20 -g -O1 -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined -I. \
+    fuzz/$name.cpp $sources -o "$out/$name"
+  mkdir -p "$out/corpus/$name"
+  (cd "$out" && ./$name -max_total_time="$seconds" -max_len=4096 -timeout=10 -rss_limit_mb=1024 \
+     -artifact_prefix=./crash-$name- corpus/$name ../fuzz/corpus/$name)
+done
