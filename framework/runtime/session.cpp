@@ -117,6 +117,11 @@ EventResult Session::post(Event event) {
   return result;
 }
 
+std::optional<Value> Session::last_call_result() const {
+  std::lock_guard lock(mutex_);
+  return last_call_result_;
+}
+
 nlohmann::json Session::state() const { return nlohmann::json::parse(state_text()); }
 
 std::string Session::state_text() const {
@@ -362,6 +367,8 @@ void Session::dispatch(const Event& event, EventResult& result) {
       auto value = window->call(event.target, event.args);
       if (!value) return refuse("window " + window->class_name() + " has no function " + event.target);
       result.result = *value;
+      std::lock_guard lock(mutex_);
+      last_call_result_ = *value;
       return;
     }
     if (event.kind == "close") {

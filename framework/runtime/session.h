@@ -117,6 +117,9 @@ class Session {
 
   // From other threads.
   EventResult post(Event event);
+  // The result of the last `call` event that has finished, also one that finished only after
+  // the message box it raised was answered.
+  std::optional<Value> last_call_result() const;
   // The state at the last quiet moment.
   nlohmann::json state() const;
   std::string state_text() const;
@@ -185,6 +188,7 @@ class Session {
   bool stopping_ = false;
   uint64_t posted_ = 0;
   std::map<uint64_t, EventResult> results_;
+  std::optional<Value> last_call_result_;
   std::shared_ptr<const std::string> state_text_;
   std::thread thread_;
 };

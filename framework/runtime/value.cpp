@@ -141,7 +141,7 @@ Value::Value(std::string_view text) {
   if (text.size() <= kInlineCapacity) {
     raw_[kKindByte] = kInlineText;
     raw_[kInlineLengthByte] = static_cast<unsigned char>(text.size());
-    std::memcpy(raw_, text.data(), text.size());
+    if (!text.empty()) std::memcpy(raw_, text.data(), text.size());
   } else {
     raw_[kKindByte] = kHeapText;
     char* p = new char[text.size()];

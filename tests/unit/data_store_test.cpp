@@ -1,0 +1,244 @@
+#include "framework/runtime/data_store.h"
+
+#include <gtest/gtest.h>
+
+#include "tests/unit/test_database.h"
+
+namespace shenbao::testing {
+namespace {
+
+constexpr const char* kPersonForm = R"(form(name=d_person style=grid)
+header(height=24)
+detail(height=24)
+table(retrieve="select code, name, age, born from person where dept = :dept order by code" update=person)
+argument(name=dept type=char(10))
+column(name=code type=char(10) key=yes update=yes band=detail x=0 y=0 width=60 height=20)
+column(name=name type=char(4) update=yes band=detail x=60 y=0 width=60 height=20)
+column(name=age type=long update=yes band=detail x=120 y=0 width=60 height=20)
+column(name=born type=datetime update=yes band=detail x=180 y=0 width=80 height=20)
+compute(name=older expression="age + 1" band=detail x=260 y=0 width=40 height=20)
+)";
+
+class DataStoreTest : public ::testing::TestWithParam<Backend> {
+ protected:
+  void SetUp() override {
+    SHENBAO_REQUIRE_DATABASE(db);
+    db.run(
+        "create table person (code varchar(10) primary key, name varchar(4), age integer, born timestamp, "
+        "dept varchar(10));\n"
+        "insert into person values ('001', '张三', 40, '1969-03-01 00:00:00', 'a');\n"
+        "insert into person values ('002', '李四', 30, null, 'a');\n"
+        "insert into person values ('003', '王五', 20, null, 'a');\n"
+        "insert into person values ('009', '赵六', 50, null, 'b');\n");
+    ASSERT_EQ(ds.create(kPersonForm), "");
+    ds.settransobject(&db.sqlca());
+  }
+
+  // The table's rows of dept 'a' as "code name age" lines, read on another connection.
+  std::vector<std::string> stored() {
+    std::vector<std::string> rows;
+    auto other = db.connect_again();
+    other->query("select code, name, age from person where dept = 'a' or dept is null order by code", {},
+                 [&](const ResultRow& row) {
+                   rows.push_back(row.get(0).to_string() + " " + row.get(1).to_string() + " " + row.get(2).to_string());
+                   return true;
+                 });
+    return rows;
+  }
+
+  TestDatabase db{GetParam()};
+  DataStore ds;
+};
+
+TEST_P(DataStoreTest, RetrieveReadsTypedRowsByArgument) {
+  ASSERT_EQ(ds.retrieve({"a"}), 3) << ds.last_error();
+  EXPECT_EQ(ds.getitem(1, "name"), Value("张三"));
+  EXPECT_EQ(ds.getitem(1, "age"), Value(40));
+  EXPECT_EQ(ds.getitem(1, "born"), Value(DateTime::from_civil(1969, 3, 1)));
+  EXPECT_TRUE(ds.getitem(2, "born").is_null());
+  EXPECT_EQ(ds.getitem_any(3, "older"), Value(21));
+  EXPECT_EQ(ds.getrow(), 1);
+  EXPECT_EQ(ds.retrieve({"none"}), 0);
+  EXPECT_EQ(ds.retrieve({}), -1) << "missing argument";
+  EXPECT_NE(ds.last_error().find("arguments"), std::string::npos);
+}
+
+TEST_P(DataStoreTest, SetitemRefusesWrongTypesAndLongTexts) {
+  ASSERT_EQ(ds.retrieve({"a"}), 3);
+  static const struct {
+    const char* name;
+    const char* column;
+    Value value;
+    int expected;
+  } cases[] = {
+      {"text into long", "age", Value("41"), -1},
+      {"number with fraction into long", "age", Value(4.5), -1},
+      {"whole number as number into long", "age", Value(41.0), 1},
+      {"four Chinese characters fit char(4)", "name", Value("欧阳修文"), 1},
+      {"five do not", "name", Value("欧阳修文字"), -1},
+      {"number into char", "name", Value(5), -1},
+      {"text into datetime", "born", Value("2009-01-01"), -1},
+      {"null anywhere", "born", Value(), 1},
+      {"unknown column", "nosuch", Value(1), -1},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(ds.setitem(1, c.column, c.value), c.expected) << c.name;
+    if (c.expected < 0) EXPECT_FALSE(ds.last_error().empty()) << c.name;
+  }
+  EXPECT_EQ(ds.setitem(9, "age", Value(1)), -1) << "no such row";
+}
+
+TEST_P(DataStoreTest, UpdateWritesNewChangedAndDeletedRowsThenResetsFlags) {
+  ASSERT_EQ(ds.retrieve({"a"}), 3);
+  ds.setitem(1, "age", Value(41));         // changed
+  ds.deleterow(2);                          // deleted
+  const long added = ds.insertrow(0);       // new
+  ds.setitem(added, "code", Value("004"));
+  ds.setitem(added, "name", Value("新人"));
+  ds.insertrow(0);                          // new and never touched: not written
+  EXPECT_EQ(ds.modifiedcount(), 2);
+  EXPECT_EQ(ds.deletedcount(), 1);
+  EXPECT_EQ(ds.getitemstatus(1), RowStatus::DataModified);
+  EXPECT_EQ(ds.getitemstatus(added), RowStatus::NewModified);
+
+  ASSERT_EQ(ds.update(), 1) << ds.last_error();
+  ASSERT_EQ(db.sqlca().commit(), 0);
+  // The new row has no dept, so it is read back through "dept is null".
+  EXPECT_EQ(stored(), (std::vector<std::string>{"001 张三 41", "003 王五 20", "004 新人 null"}));
+  EXPECT_EQ(ds.modifiedcount(), 0);
+  EXPECT_EQ(ds.deletedcount(), 0);
+  EXPECT_EQ(ds.getitemstatus(1), RowStatus::NotModified);
+  // Nothing left to write: a second update runs no statement.
+  EXPECT_EQ(ds.update(), 1);
+}
+
+TEST_P(DataStoreTest, UpdateChangesTheKeyByTheRetrievedKey) {
+  ASSERT_EQ(ds.retrieve({"a"}), 3);
+  ds.setitem(3, "code", Value("007"));
+  ASSERT_EQ(ds.update(), 1) << ds.last_error();
+  db.sqlca().commit();
+  EXPECT_EQ(stored(), (std::vector<std::string>{"001 张三 40", "002 李四 30", "007 王五 20"}));
+}
+
+TEST_P(DataStoreTest, FailedUpdateKeepsNothingAndRetryWritesTheSameRows) {
+  ASSERT_EQ(ds.retrieve({"a"}), 3);
+  ds.setitem(1, "age", Value(99));
+  ds.deleterow(3);
+  const long added = ds.insertrow(0);
+  ds.setitem(added, "code", Value("009"));  // taken by dept b's row
+  ds.setitem(added, "name", Value("重号"));
+  EXPECT_EQ(ds.update(), -1);
+  EXPECT_EQ(db.sqlca().sqlcode, -1);
+  EXPECT_FALSE(ds.last_error().empty());
+  // The change and the delete that ran before the failing insert are undone as well.
+  db.sqlca().commit();
+  EXPECT_EQ(stored(), (std::vector<std::string>{"001 张三 40", "002 李四 30", "003 王五 20"}));
+  EXPECT_EQ(ds.modifiedcount(), 2);
+  EXPECT_EQ(ds.deletedcount(), 1);
+
+  ds.setitem(added, "code", Value("010"));
+  ASSERT_EQ(ds.update(), 1) << ds.last_error();
+  db.sqlca().commit();
+  EXPECT_EQ(stored(), (std::vector<std::string>{"001 张三 99", "002 李四 30", "010 重号 null"}));
+}
+
+TEST_P(DataStoreTest, UpdateOfARowChangedByOthersFails) {
+  ASSERT_EQ(ds.retrieve({"a"}), 3);
+  db.run("delete from person where code = '002'");
+  ds.setitem(2, "age", Value(31));
+  EXPECT_EQ(ds.update(), -1);
+  EXPECT_NE(ds.last_error().find("changed"), std::string::npos);
+}
+
+TEST_P(DataStoreTest, ListHandling) {
+  ASSERT_EQ(ds.retrieve({"a"}), 3);
+  static const struct {
+    const char* expression;
+    long start, end, row;
+  } finds[] = {
+      {"age > 25", 1, 3, 1},
+      {"age > 25", 2, 3, 2},
+      {"age > 25", 3, 1, 2},  // backwards
+      {"name = '王五'", 1, 99, 3},
+      {"age > 100", 1, 3, 0},
+      {"age >", 1, 3, -1},
+      {"nosuch = 1", 1, 3, -1},
+  };
+  for (const auto& f : finds) EXPECT_EQ(ds.find(f.expression, f.start, f.end), f.row) << f.expression;
+
+  ASSERT_EQ(ds.setfilter("age >= 30"), 1);
+  ASSERT_EQ(ds.filter(), 1);
+  EXPECT_EQ(ds.rowcount(), 2);
+  EXPECT_EQ(ds.filteredcount(), 1);
+  ds.setfilter("");
+  ds.filter();
+  EXPECT_EQ(ds.rowcount(), 3);
+
+  DataStore copy;
+  ASSERT_EQ(copy.create(kPersonForm), "");
+  ASSERT_EQ(ds.rowscopy(2, 3, Buffer::Primary, copy, 0, Buffer::Primary), 1);
+  EXPECT_EQ(copy.rowcount(), 2);
+  EXPECT_EQ(copy.getitem(2, "name"), Value("王五"));
+  EXPECT_EQ(copy.getitemstatus(1), RowStatus::NewModified);
+
+  EXPECT_EQ(ds.setrow(3), 1);
+  EXPECT_EQ(ds.getrow(), 3);
+  EXPECT_EQ(ds.setrow(4), -1);
+  EXPECT_EQ(ds.getrow(), 3);
+  ds.reset();
+  EXPECT_EQ(ds.rowcount(), 0);
+}
+
+TEST_P(DataStoreTest, ModifyAndDescribeSpeakTheDefinitionsProperties) {
+  EXPECT_EQ(ds.modify("datawindow.print.preview=yes name.visible = 0"), "");
+  EXPECT_EQ(ds.describe("datawindow.print.preview"), "yes");
+  EXPECT_EQ(ds.describe("name.visible"), "0");
+  EXPECT_NE(ds.modify("nosuch.visible=0"), "");
+  EXPECT_EQ(ds.describe("name.visible"), "0") << "a failed modify changes nothing";
+}
+
+TEST_P(DataStoreTest, SyntaxFromSqlBuildsAFormThatRetrieves) {
+  std::string error;
+  const std::string syntax =
+      syntax_from_sql(db.sqlca(), "select code, name, age from person where dept = 'a' order by code", "style(type=grid)", error);
+  ASSERT_FALSE(syntax.empty()) << error;
+  DataStore built;
+  ASSERT_EQ(built.create(syntax), "");
+  EXPECT_EQ(built.def().style, Style::Grid);
+  built.settransobject(&db.sqlca());
+  ASSERT_EQ(built.retrieve(), 3) << built.last_error();
+  EXPECT_EQ(built.getitem(3, "age"), Value(20));
+  EXPECT_EQ(syntax_from_sql(db.sqlca(), "select nosuch from person", "style(type=grid)", error), "");
+  EXPECT_FALSE(error.empty());
+  EXPECT_NE(built.create("column(name=x"), "") << "malformed syntax answers an error";
+}
+
+INSTANTIATE_TEST_SUITE_P(Databases, DataStoreTest, ::testing::Values(Backend::SQLite, Backend::PostgreSQL),
+                         backend_name);
+
+TEST(ParseEntry, ReadsWhatUsersType) {
+  static const struct {
+    const char* type;
+    const char* text;
+    const char* expected;  // printed value, or nullptr when refused
+  } cases[] = {
+      {"long", "42", "42"},       {"long", " 7 ", "7"},          {"long", "4.5", nullptr},
+      {"long", "", "null"},       {"number", "0.5", "0.5"},      {"number", "x", nullptr},
+      {"datetime", "2009-06-15", "2009-06-15"},                   {"datetime", "2009-02-30", nullptr},
+      {"char(2)", "ab", "ab"},    {"char(2)", "abc", nullptr},   {"char(2)", "", "null"},
+  };
+  for (const auto& c : cases) {
+    std::string error;
+    auto value = parse_entry(*ColumnType::parse(c.type), c.text, error);
+    if (c.expected) {
+      ASSERT_TRUE(value) << c.type << " " << c.text << ": " << error;
+      EXPECT_EQ(value->to_string(), c.expected) << c.type << " " << c.text;
+    } else {
+      EXPECT_FALSE(value) << c.type << " " << c.text;
+      EXPECT_FALSE(error.empty());
+    }
+  }
+}
+
+}  // namespace
+}  // namespace shenbao::testing
