@@ -16,6 +16,7 @@
 
 #include <unistd.h>
 
+#include "app/command_table.h"
 #include "framework/runtime/data_store.h"
 #include "framework/runtime/print_job.h"
 #include "framework/runtime/report.h"
@@ -511,6 +512,47 @@ TEST_F(PrintJobsTest, RefusesUnknownJobsAndSkipsEmptyOnes) {
   EXPECT_EQ(jobs.close(job), -1);
   EXPECT_TRUE(jobs.finished().empty());
   EXPECT_FALSE(fs::exists(folder_ / "空.pdf"));
+}
+
+// `shenbao render`: exit 0 with the file written, 2 for a wrong command line, 1 when the
+// database or the form fails.
+TEST_F(PrintJobsTest, RenderCommand) {
+  fs::create_directories(folder_);
+  const std::string db = (folder_ / "render.db").string();
+  {
+    std::string error;
+    auto file = Transaction::open("sqlite:" + db, error);
+    ASSERT_TRUE(file) << error;
+    ASSERT_EQ(file->execute_script(kSchema), 0) << file->sqlerrtext;
+    insert_workers(*file);
+    ASSERT_EQ(file->commit(), 0);
+  }
+  const std::string grid = kGolden + "/forms/d_golden_grid.form";
+  const std::string pdf = (folder_ / "grid.pdf").string();
+  const std::string png = (folder_ / "png").string();
+  struct Case {
+    std::vector<std::string> args;
+    int exit;
+    std::string written;
+  } cases[] = {
+      {{db, grid, "C01", "--pdf", pdf}, 0, pdf},
+      {{db, grid, "C01", "--png", png, "--scale", "0.5"}, 0, png + "/page-2.png"},
+      {{db, grid, "C01"}, 2, ""},
+      {{db, grid, "C01", "--pdf", pdf, "--png", png}, 2, ""},
+      {{db, grid, "--pdf", pdf}, 2, ""},
+      {{db, grid, "C01", "--png", png, "--scale", "0"}, 2, ""},
+      {{db, kGolden + "/forms/d_missing.form", "--pdf", pdf}, 1, ""},
+      {{(folder_ / "no-such-dir" / "x.db").string(), grid, "C01", "--pdf", pdf}, 1, ""},
+  };
+  for (const Case& c : cases) {
+    std::string line;
+    for (const std::string& a : c.args) line += " " + a;
+    SCOPED_TRACE("render" + line);
+    EXPECT_EQ(render_command(c.args), c.exit);
+    if (!c.written.empty()) {
+      EXPECT_GT(fs::file_size(c.written), 1000u);
+    }
+  }
 }
 
 }  // namespace
