@@ -110,10 +110,19 @@ EventResult Session::post(Event event) {
   wake_.notify_all();
   quiet_.wait(lock, [&] { return stopping_ || (queue_.empty() && !busy_); });
   // The event is done, or waits inside a message box or modal window for the user.
-  auto found = results_.find(id);
-  if (found == results_.end()) return {};
-  EventResult result = std::move(found->second);
-  results_.erase(found);
+  EventResult result;
+  if (auto found = results_.find(id); found != results_.end()) {
+    result = std::move(found->second);
+    results_.erase(found);
+  } else {
+    result.pending = true;
+  }
+  result.id = id;
+  // Results of earlier events that were pending when their posts returned.
+  for (auto it = results_.begin(); it != results_.end() && it->first < id; it = results_.erase(it)) {
+    it->second.id = it->first;
+    result.resumed.push_back(std::move(it->second));
+  }
   return result;
 }
 

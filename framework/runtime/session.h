@@ -68,6 +68,12 @@ struct EventResult {
   std::string error;             // why the event was refused
   std::optional<Value> result;   // a call's result, an inspection's answer
   bool accepted = true;          // for type: the value was kept
+  uint64_t id = 0;               // the event's number in its session, from 1
+  // The event's script waits for the user (a message box or a modal window); its own
+  // outcome comes later, in `resumed` of the event during which it finishes.
+  bool pending = false;
+  // Earlier pending events that finished during this one, oldest first.
+  std::vector<EventResult> resumed = {};
 };
 
 using WindowFactory = std::function<std::unique_ptr<Window>(Session&)>;
