@@ -106,7 +106,7 @@ EventResult Session::post(Event event) {
   std::unique_lock lock(mutex_);
   if (stopping_) return {false, "the session has ended", {}, false};
   const uint64_t id = ++posted_;
-  queue_.push_back({id, std::move(event)});
+  queue_.push_back({id, std::move(event), {}});
   wake_.notify_all();
   quiet_.wait(lock, [&] { return stopping_ || (queue_.empty() && !busy_); });
   // The event is done, or waits inside a message box or modal window for the user.
@@ -141,14 +141,41 @@ std::string Session::state_text() const {
 Session::Queued Session::next_event() {
   snapshot();
   std::unique_lock lock(mutex_);
-  busy_ = false;
-  if (queue_.empty()) quiet_.notify_all();
-  wake_.wait(lock, [&] { return stopping_ || !queue_.empty(); });
-  if (stopping_) throw SessionStopping{};
-  Queued next = std::move(queue_.front());
-  queue_.pop_front();
-  busy_ = true;
-  return next;
+  for (;;) {
+    busy_ = false;
+    if (queue_.empty()) quiet_.notify_all();
+    wake_.wait(lock, [&] { return stopping_ || !queue_.empty(); });
+    if (stopping_) throw SessionStopping{};
+    Queued next = std::move(queue_.front());
+    queue_.pop_front();
+    busy_ = true;
+    if (!next.read) return next;
+    // A read changes nothing: it runs here, and the session stays quiet around it.
+    lock.unlock();
+    try {
+      next.read();
+    } catch (...) {
+    }
+    lock.lock();
+    results_[next.id] = {};
+  }
+}
+
+bool Session::read_quietly(const std::function<void()>& read) {
+  std::lock_guard one_poster(post_mutex_);
+  std::unique_lock lock(mutex_);
+  if (stopping_) return false;
+  const uint64_t id = ++posted_;
+  Queued queued;
+  queued.id = id;
+  queued.read = read;
+  queue_.push_back(std::move(queued));
+  wake_.notify_all();
+  quiet_.wait(lock, [&] { return stopping_ || (queue_.empty() && !busy_); });
+  auto found = results_.find(id);
+  if (found == results_.end()) return false;
+  results_.erase(found);
+  return true;
 }
 
 void Session::finish_event(uint64_t id, EventResult result) {
@@ -341,8 +368,10 @@ void Session::dispatch(const Event& event, EventResult& result) {
     }
     if (event.kind == "text") {
       Control* control = window->control(event.target);
-      if (!control || (control->kind() != ControlKind::EditMask && control->kind() != ControlKind::SingleLineEdit))
+      if (!control || (control->kind() != ControlKind::EditMask && control->kind() != ControlKind::SingleLineEdit &&
+                       control->kind() != ControlKind::Selector))
         return refuse("no edit control " + event.target + " in " + window->class_name());
+      if (!control->visible || !control->enabled) return refuse("control " + event.target + " cannot be edited now");
       control->text = event.text;
       return;
     }

@@ -126,6 +126,11 @@ class Session {
   // The result of the last `call` event that has finished, also one that finished only after
   // the message box it raised was answered.
   std::optional<Value> last_call_result() const;
+  // Runs `read` on the UI thread at its next quiet moment, after the events queued before it,
+  // and returns once it has run. `read` may look at windows, forms and print jobs (to lay out
+  // a print preview, to find a finished job's file) but must not change them. False when the
+  // session has ended.
+  bool read_quietly(const std::function<void()>& read);
   // The state at the last quiet moment.
   nlohmann::json state() const;
   std::string state_text() const;
@@ -163,6 +168,7 @@ class Session {
   struct Queued {
     uint64_t id = 0;
     Event event;
+    std::function<void()> read;  // set for read_quietly: runs in place of an event
   };
   // Takes the next event off the queue; while it waits the session is quiet and its state
   // is snapshot.
