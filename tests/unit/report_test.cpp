@@ -297,6 +297,47 @@ TEST_F(ReportTest, RowsBreakBetweenPagesUnderRepeatedHeader) {
   EXPECT_EQ(items_named(pages.pages[1], "sum_c")[0]->y, last_rows.back()->y - 2 + 28 + 6);
 }
 
+// A nested report that runs over a page repeats its own header on the next page, below
+// what stood before it on the first; its summary and footer follow its last row.
+TEST_F(ReportTest, NestedReportRepeatsItsHeaderOnEveryPage) {
+  DataStore store(library_);
+  ASSERT_EQ(store.create("form(name=d_roster style=composite)\n"
+                         "header(height=40)\n"
+                         "detail(height=100)\n"
+                         "table(retrieve=\"select :com as com\")\n"
+                         "argument(name=com type=char(20))\n"
+                         "column(name=com type=char(20))\n"
+                         "text(name=unit_t band=header x=0 y=0 width=300 height=30 text=\"某某县人事局\")\n"
+                         "report(name=roster band=detail x=10 y=20 width=640 height=80 form=d_golden_grid "
+                         "arguments=\"com\")\n"),
+            "");
+  store.settransobject(sqlca_.get());
+  ASSERT_EQ(store.retrieve({"C01"}), 1) << store.last_error();
+  const ReportPages pages = lay_out(store);
+  ASSERT_EQ(pages.pages.size(), 2u);
+  // The composite's header is the page header; the roster starts 20 below it, shifted 10 right.
+  const int roster_top = 24 + 40 + 20;
+  int rows = 0;
+  for (size_t p = 0; p < 2; ++p) {
+    SCOPED_TRACE("page " + std::to_string(p + 1));
+    const ReportPage& page = pages.pages[p];
+    ASSERT_EQ(items_named(page, "unit_t").size(), 1u);
+    const auto title = items_named(page, "title_t");
+    ASSERT_EQ(title.size(), 1u);
+    EXPECT_EQ(title[0]->x, 24 + 10 + 4);
+    EXPECT_EQ(title[0]->y, p == 0 ? roster_top + 4 : 24 + 40 + 4);
+    for (const ReportItem* code : items_named(page, "worker_code")) {
+      EXPECT_LE(code->y + code->h, pages.height - 24);
+      ++rows;
+    }
+  }
+  EXPECT_EQ(rows, 40);
+  EXPECT_TRUE(items_named(pages.pages[0], "sum_c").empty());
+  EXPECT_EQ(items_named(pages.pages[1], "sum_c").size(), 1u);
+  ASSERT_EQ(items_named(pages.pages[1], "page_c").size(), 1u);
+  EXPECT_EQ(items_named(pages.pages[1], "page_c")[0]->text, "第2页 共2页");
+}
+
 // A band taller than a page is cut between its objects: a text never, a rule at the cut.
 TEST_F(ReportTest, TallBandIsCutBetweenTexts) {
   DataStore store(library_);
