@@ -103,10 +103,12 @@ constexpr std::string_view kMaleGiven[] = {
 constexpr std::string_view kFemaleGiven[] = {
     "芳", "娜", "敏", "静", "丽", "艳", "娟", "霞", "秀", "英", "慧", "玲", "燕", "红", "梅", "琳", "雪",
     "婷", "颖", "倩", "洁", "佳", "萍", "莉", "晶", "妍", "瑶", "怡", "琪", "璐", "蕾", "薇", "彤", "悦"};
-// Characters outside the common sets that fonts and encodings must still carry; each unit has
-// some of them.
-constexpr std::string_view kRareMale[] = {"堃", "喆", "赟", "镕"};
-constexpr std::string_view kRareFemale[] = {"玥", "珺"};
+// Characters outside the common sets that fonts and encodings must still carry, with the sex
+// of the names they end; a unit of 50 or more workers has each of them.
+constexpr struct {
+  std::string_view character;
+  bool male;
+} kRare[] = {{"玥", false}, {"堃", true}, {"珺", false}, {"喆", true}, {"赟", true}, {"镕", true}};
 
 constexpr std::string_view kUnitNames[] = {"江州市教育局", "江州市公安局",   "江州市民政局", "江州市卫生局",
                                            "江州市交通运输局", "江州市农业局", "江州市文化局", "江州市审计局"};
@@ -150,12 +152,11 @@ class Generator {
     const int days = static_cast<int>((last.seconds_since_epoch() - first.seconds_since_epoch()) / 86400);
     return first.plus_days(below(days + 1));
   }
-  std::string name(bool male, bool rare) {
+  // A surname and one or two given characters; `last`, when given, ends the name.
+  std::string name(bool male, std::string_view last = {}) {
     std::string out(pick(kSurnames));
-    const bool two = rare || below(10) < 7;
-    if (two) out += male ? pick(kMaleGiven) : pick(kFemaleGiven);
-    if (rare) out += male ? pick(kRareMale) : pick(kRareFemale);
-    else out += male ? pick(kMaleGiven) : pick(kFemaleGiven);
+    if (!last.empty() || below(10) < 7) out += male ? pick(kMaleGiven) : pick(kFemaleGiven);
+    out += last.empty() ? (male ? pick(kMaleGiven) : pick(kFemaleGiven)) : last;
     return out;
   }
 
@@ -254,8 +255,13 @@ bool generate_unit(Transaction& sqlca, int unit, int index, int workers, Generat
     std::snprintf(code, sizeof code, "%s%04d", company.c_str(), i + 1);
     w.code = code;
     w.male = i == 0 ? true : g.below(100) < 58;
-    const bool rare = i % 9 == 4;
-    const std::string name = g.name(w.male, rare);
+    std::string_view last;
+    if (i % 9 == 4) {  // every ninth name ends in a rare character, in turn
+      const auto& rare = kRare[static_cast<size_t>(i / 9) % std::size(kRare)];
+      w.male = rare.male;
+      last = rare.character;
+    }
+    const std::string name = g.name(w.male, last);
     w.birthday = g.day_between(rank.born_from, rank.born_to);
     const bool worker_rank = std::string_view(rank.jb) == "18";
     const char* standing = worker_rank && g.below(2) == 0 ? "4" : "5";
@@ -335,7 +341,7 @@ bool generate_unit(Transaction& sqlca, int unit, int index, int workers, Generat
     sqlca.rollback();
     return false;
   }
-  if (sqlca.execute(kInsertUser, {username, hash, g.name(g.below(2) == 0, false), company, "clerk"}) != 0)
+  if (sqlca.execute(kInsertUser, {username, hash, g.name(g.below(2) == 0), company, "clerk"}) != 0)
     return fail(sqlca, "user " + username, error);
   return true;
 }

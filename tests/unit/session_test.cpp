@@ -1,0 +1,198 @@
+// The session loop contract: events are posted from another thread, message boxes and modal
+// windows wait for the user inside the script, and the caller reads a quiet state.
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <nlohmann/json.hpp>
+#include <stdexcept>
+
+#include "framework/runtime/session.h"
+
+namespace shenbao {
+namespace {
+
+std::string temporary_path(const std::string& stem) {
+  static std::atomic<int> counter{0};
+  const char* tmp = std::getenv("TMPDIR");
+  return std::string(tmp && *tmp ? tmp : "/tmp") + "/" + stem + "_" + std::to_string(getpid()) + "_" +
+         std::to_string(counter++);
+}
+
+// Buttons whose scripts ask, open a dialog, or fail.
+class AskingWindow : public Window {
+ public:
+  explicit AskingWindow(Session& session) : Window(session, "w_asking") {
+    button("pb_status", [this] { this->session().set_status("clicked"); });
+    button("pb_ask", [this] {
+      const int answer =
+          this->session().message_box("提示", "确定要删除该申报吗？", Icon::Question, Buttons::YesNo, 2);
+      this->session().set_status(answer == 1 ? "deleted" : "kept");
+    });
+    button("pb_dialog", [this] { this->session().set_status("chose [" + this->session().open_modal("w_dialog") + "]"); });
+    button("pb_throw", [] { throw std::runtime_error("no such unit"); });
+    button("pb_ask_then_throw", [this] {
+      this->session().message_box("提示", "继续吗？", Icon::Question, Buttons::YesNo);
+      throw std::runtime_error("failed after the answer");
+    });
+  }
+
+  std::optional<Value> call(std::string_view function, const std::vector<std::string>& args) override {
+    if (function == "wf_confirm") return Value(session().message_box("提示", "保存吗？", Icon::Question, Buttons::OkCancel));
+    return Window::call(function, args);
+  }
+
+ private:
+  void button(std::string name, std::function<void()> clicked) {
+    add_control(ControlKind::Button, name, name, 10, 10, 100, 30).clicked = std::move(clicked);
+  }
+};
+
+class ChoosingDialog : public Window {
+ public:
+  explicit ChoosingDialog(Session& session) : Window(session, "w_dialog") {
+    add_control(ControlKind::Button, "pb_ok", "确定", 10, 10, 100, 30).clicked = [this] { close_with_return("0010003"); };
+  }
+};
+
+class SessionTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    registry_.add("w_asking", [](Session& s) { return std::make_unique<AskingWindow>(s); });
+    registry_.add("w_dialog", [](Session& s) { return std::make_unique<ChoosingDialog>(s); });
+    file_ = temporary_path("shenbao_session_test") + ".db";
+    Session::Options options;
+    options.database_url = "sqlite:" + file_;
+    options.user = {"clerk001", "001", true};
+    options.registry = &registry_;
+    options.print_folder = file_ + "_print";
+    std::string error;
+    session_ = Session::start(std::move(options), error);
+    ASSERT_TRUE(session_) << error;
+    ASSERT_TRUE(post("open", "w_asking").ok);
+  }
+
+  void TearDown() override {
+    session_.reset();
+    std::error_code ec;
+    for (const char* suffix : {"", "-wal", "-shm", "_print"}) std::filesystem::remove_all(file_ + suffix, ec);
+  }
+
+  EventResult post(std::string kind, std::string target = {}, std::string text = {}) {
+    Event event;
+    event.kind = std::move(kind);
+    event.target = std::move(target);
+    event.text = std::move(text);
+    return session_->post(std::move(event));
+  }
+  nlohmann::json state() const { return session_->state(); }
+
+  WindowRegistry registry_;
+  std::string file_;
+  std::unique_ptr<Session> session_;
+};
+
+TEST_F(SessionTest, MessageBoxWaitsForItsAnswerAndTheScriptGoesOn) {
+  static const struct {
+    const char* answer;
+    const char* status;
+  } cases[] = {{"yes", "deleted"}, {"no", "kept"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.answer);
+    ASSERT_TRUE(post("click", "pb_status").ok);
+
+    const EventResult asked = post("click", "pb_ask");
+    EXPECT_TRUE(asked.ok) << asked.error;
+    EXPECT_TRUE(asked.pending);
+    const auto box = state()["message"];
+    ASSERT_TRUE(box.is_object());
+    EXPECT_EQ(box["title"], "提示");
+    EXPECT_EQ(box["text"], "确定要删除该申报吗？");
+    EXPECT_EQ(box["icon"], "question");
+    EXPECT_EQ(box["buttons"], nlohmann::json({"yes", "no"}));
+    EXPECT_EQ(state()["status"], "clicked") << "the script must not go on before the answer";
+
+    const EventResult other = post("click", "pb_status");
+    EXPECT_FALSE(other.ok);
+    EXPECT_NE(other.error.find("message box waits"), std::string::npos) << other.error;
+    const EventResult look = post("property", "pb_ask", "text");
+    EXPECT_TRUE(look.ok) << "inspections are answered while the box waits: " << look.error;
+    const EventResult wrong = post("answer", "ok");
+    EXPECT_FALSE(wrong.ok) << "a Yes/No box has no OK button";
+    EXPECT_TRUE(state()["message"].is_object());
+
+    const EventResult answered = post("answer", c.answer);
+    EXPECT_TRUE(answered.ok) << answered.error;
+    EXPECT_TRUE(state()["message"].is_null());
+    EXPECT_EQ(state()["status"], c.status);
+    ASSERT_EQ(answered.resumed.size(), 1u);
+    EXPECT_EQ(answered.resumed[0].id, asked.id);
+    EXPECT_TRUE(answered.resumed[0].ok);
+  }
+}
+
+TEST_F(SessionTest, ModalWindowAnswersItsReturnOrNothingWhenClosed) {
+  static const struct {
+    const char* kind;
+    const char* target;
+    const char* status;
+  } cases[] = {{"click", "pb_ok", "chose [0010003]"}, {"close", "", "chose []"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.kind);
+    const EventResult opened = post("click", "pb_dialog");
+    EXPECT_TRUE(opened.ok) << opened.error;
+    EXPECT_TRUE(opened.pending);
+    ASSERT_EQ(state()["modals"].size(), 1u);
+    EXPECT_EQ(state()["modals"][0]["class"], "w_dialog");
+    EXPECT_FALSE(post("click", "pb_status").ok) << "events go to the modal window on top";
+
+    const EventResult closed = post(c.kind, c.target);
+    EXPECT_TRUE(closed.ok) << closed.error;
+    EXPECT_TRUE(state()["modals"].empty());
+    EXPECT_EQ(state()["status"], c.status);
+    ASSERT_EQ(closed.resumed.size(), 1u);
+    EXPECT_EQ(closed.resumed[0].id, opened.id);
+  }
+}
+
+TEST_F(SessionTest, ScriptErrorsAreReportedAndTheSessionGoesOn) {
+  const EventResult thrown = post("click", "pb_throw");
+  EXPECT_FALSE(thrown.ok);
+  EXPECT_NE(thrown.error.find("no such unit"), std::string::npos) << thrown.error;
+  ASSERT_TRUE(post("click", "pb_status").ok);
+  EXPECT_EQ(state()["status"], "clicked");
+
+  // An error after the answer belongs to the click that waited; it comes with the answer.
+  const EventResult asked = post("click", "pb_ask_then_throw");
+  EXPECT_TRUE(asked.pending);
+  const EventResult answered = post("answer", "yes");
+  EXPECT_TRUE(answered.ok);
+  ASSERT_EQ(answered.resumed.size(), 1u);
+  EXPECT_EQ(answered.resumed[0].id, asked.id);
+  EXPECT_FALSE(answered.resumed[0].ok);
+  EXPECT_NE(answered.resumed[0].error.find("failed after the answer"), std::string::npos);
+  EXPECT_TRUE(post("click", "pb_status").ok);
+}
+
+TEST_F(SessionTest, CallThatWaitsForTheUserGivesItsResultWithTheAnswer) {
+  const EventResult called = post("call", "wf_confirm");
+  EXPECT_TRUE(called.ok);
+  EXPECT_TRUE(called.pending);
+  EXPECT_FALSE(called.result.has_value());
+  const EventResult answered = post("answer", "cancel");
+  ASSERT_EQ(answered.resumed.size(), 1u);
+  ASSERT_TRUE(answered.resumed[0].result.has_value());
+  EXPECT_EQ(answered.resumed[0].result->to_string(), "2");
+
+  const EventResult unknown = post("call", "wf_missing");
+  EXPECT_FALSE(unknown.ok);
+  EXPECT_FALSE(unknown.pending);
+}
+
+}  // namespace
+}  // namespace shenbao
