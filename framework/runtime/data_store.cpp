@@ -1,5 +1,6 @@
 #include "framework/runtime/data_store.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cstdlib>
 #include <fstream>
@@ -180,6 +181,7 @@ long DataStore::retrieve(const std::vector<Value>& arguments) {
       return false;
     }
     Row row;
+    row.order = static_cast<uint32_t>(rows.size());
     row.values.reserve(columns.size());
     for (size_t c = 0; c < columns.size(); ++c) row.values.push_back(result.get(static_cast<int>(c), &columns[c].type));
     rows.push_back(std::move(row));
@@ -188,6 +190,7 @@ long DataStore::retrieve(const std::vector<Value>& arguments) {
   if (code < 0) return fail(sqlca_->sqlerrtext);
   if (!mismatch.empty()) return fail(mismatch);
   arguments_ = std::move(args);
+  next_order_ = static_cast<uint32_t>(rows.size());
   primary_ = std::move(rows);
   deleted_.clear();
   filtered_.clear();
@@ -208,7 +211,9 @@ long DataStore::insertrow(long before) {
   if (!def_) return fail("no form definition");
   if (before < 0 || before > rowcount()) return fail("no row " + std::to_string(before));
   const size_t at = before == 0 ? primary_.size() : static_cast<size_t>(before - 1);
-  primary_.insert(primary_.begin() + static_cast<long>(at), new_row());
+  Row row = new_row();
+  row.order = next_order_++;
+  primary_.insert(primary_.begin() + static_cast<long>(at), std::move(row));
   if (current_row_ == 0) current_row_ = 1;
   return static_cast<long>(at + 1);
 }
@@ -412,6 +417,7 @@ int DataStore::rowscopy(long start, long end, Buffer from_buffer, DataStore& tar
       copy.values[c] = std::move(v);
     }
     copy.status = RowStatus::NewModified;
+    copy.order = target.next_order_++;
     copies.push_back(std::move(copy));
   }
   destination.insert(destination.begin() + static_cast<long>(at), std::make_move_iterator(copies.begin()),
@@ -481,9 +487,10 @@ int DataStore::filter() {
 }
 
 int DataStore::filter_by(const std::function<bool(const DataStore&, long row)>& keep) {
-  // Bring every row back in its first order, then hide those that fail.
+  // Bring every row back in its place, then hide those that fail.
   std::vector<Row> all = std::move(primary_);
   all.insert(all.end(), std::make_move_iterator(filtered_.begin()), std::make_move_iterator(filtered_.end()));
+  std::stable_sort(all.begin(), all.end(), [](const Row& a, const Row& b) { return a.order < b.order; });
   primary_ = std::move(all);
   filtered_.clear();
   std::vector<Row> shown;

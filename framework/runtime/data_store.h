@@ -146,6 +146,7 @@ class DataStore {
     std::vector<Value> values;
     std::vector<Value> original;  // as retrieved; kept from the first change until update
     RowStatus status = RowStatus::NotModified;
+    uint32_t order = 0;  // place among all rows, kept so that a filter gives rows back in place
   };
   std::vector<Row>& buffer(Buffer b);
   const std::vector<Row>& buffer(Buffer b) const;
@@ -165,6 +166,7 @@ class DataStore {
   std::string filter_text_;
   long current_row_ = 0;
   int current_column_ = 0;
+  uint32_t next_order_ = 0;
   std::map<int, std::unique_ptr<DataStore>> children_;
   DateTime today_;
   mutable std::string last_error_;

@@ -83,7 +83,9 @@ TEST_P(DataStoreTest, SetitemRefusesWrongTypesAndLongTexts) {
   };
   for (const auto& c : cases) {
     EXPECT_EQ(ds.setitem(1, c.column, c.value), c.expected) << c.name;
-    if (c.expected < 0) EXPECT_FALSE(ds.last_error().empty()) << c.name;
+    if (c.expected < 0) {
+      EXPECT_FALSE(ds.last_error().empty()) << c.name;
+    }
   }
   EXPECT_EQ(ds.setitem(9, "age", Value(1)), -1) << "no such row";
 }

@@ -46,7 +46,9 @@ TEST_P(TransactionTest, SelectIntoAnswersRowNoRowOrError) {
     EXPECT_EQ(into, c.into) << c.name;
     if (c.sqlcode < 0) {
       EXPECT_FALSE(db.sqlca().sqlerrtext.empty()) << c.name;
-      if (std::string(c.name) == "error") EXPECT_NE(db.sqlca().sqldbcode, 0) << c.name;
+      if (std::string(c.name) == "error") {
+        EXPECT_NE(db.sqlca().sqldbcode, 0) << c.name;
+      }
     }
   }
 }
