@@ -114,17 +114,6 @@ Event event(std::string kind, std::string target = {}, long row = 0, std::string
   return e;
 }
 
-// Whether a property's value counts as set: 1, yes, true or a non-zero number.
-bool truthy(const json& value) {
-  if (value.is_number()) return value.get<double>() != 0;
-  if (value.is_boolean()) return value.get<bool>();
-  if (value.is_string()) {
-    const std::string s = value.get<std::string>();
-    return s == "1" || s == "yes" || s == "true";
-  }
-  return false;
-}
-
 // Control properties answer booleans as true/false; a file may write them as 1/0.
 bool same_property_text(const std::string& got, const std::string& expected) {
   if (got == expected) return true;
@@ -446,7 +435,8 @@ Failure Runner::type(const Words& a) {
   long row = 0;
   if (Failure f = row_number(a[1], row)) return f;
   if (Failure f = need_session()) return f;
-  // A person cannot type into a protected or read-only cell; the file is wrong if it tries.
+  // A person cannot type into a form that is disabled or hidden; the session itself refuses
+  // protected and read-only cells.
   const json state = session_->state();
   const json* window = nullptr;
   const json* form = nullptr;
@@ -454,19 +444,6 @@ Failure Runner::type(const Words& a) {
   for (const json& control : (*window)["controls"]) {
     if (control["name"] == a[0] && (!control["enabled"].get<bool>() || !control["visible"].get<bool>()))
       return "expected an editable cell, got " + shown(a[0]) + " disabled or hidden";
-  }
-  for (const json& object : form->value("objects", json::array())) {
-    if (object.value("kind", "") != "column" || object.value("column", "") != a[2]) continue;
-    const std::string name = object.value("name", "");
-    // An expression is evaluated for each row; a plain setting holds for all.
-    bool protect = object.contains("protect") && truthy(object["protect"]);
-    const json& rows = (*form)["rows"];
-    if (row >= 1 && static_cast<size_t>(row) <= rows.size()) {
-      const json attributes = rows[static_cast<size_t>(row - 1)].value("attributes", json::object());
-      if (auto it = attributes.find(name + ".protect"); it != attributes.end()) protect = truthy(*it);
-    }
-    if (protect || object.value("edit", "") == "none")
-      return "expected an editable cell, got " + shown(a[2]) + " of " + shown(a[0]) + " protected";
   }
   EventResult result;
   last_type_accepted_.reset();
