@@ -145,6 +145,12 @@ int DataStore::setsqlselect(std::string sql) {
   return 1;
 }
 
+std::unique_ptr<Value[]> DataStore::copy_cells(const Value* from, size_t n) {
+  std::unique_ptr<Value[]> cells(new Value[n]);
+  for (size_t c = 0; c < n; ++c) cells[c] = from[c];
+  return cells;
+}
+
 std::vector<DataStore::Row>& DataStore::buffer(Buffer b) {
   return b == Buffer::Primary ? primary_ : b == Buffer::Delete ? deleted_ : filtered_;
 }
@@ -182,8 +188,8 @@ long DataStore::retrieve(const std::vector<Value>& arguments) {
     }
     Row row;
     row.order = static_cast<uint32_t>(rows.size());
-    row.values.reserve(columns.size());
-    for (size_t c = 0; c < columns.size(); ++c) row.values.push_back(result.get(static_cast<int>(c), &columns[c].type));
+    row.values.reset(new Value[columns.size()]);
+    for (size_t c = 0; c < columns.size(); ++c) row.values[c] = result.get(static_cast<int>(c), &columns[c].type);
     rows.push_back(std::move(row));
     return true;
   });
@@ -191,6 +197,7 @@ long DataStore::retrieve(const std::vector<Value>& arguments) {
   if (!mismatch.empty()) return fail(mismatch);
   arguments_ = std::move(args);
   next_order_ = static_cast<uint32_t>(rows.size());
+  rows.shrink_to_fit();
   primary_ = std::move(rows);
   deleted_.clear();
   filtered_.clear();
@@ -202,8 +209,8 @@ long DataStore::retrieve(const std::vector<Value>& arguments) {
 DataStore::Row DataStore::new_row() const {
   Row row;
   row.status = RowStatus::New;
-  row.values.reserve(def_->columns.size());
-  for (const auto& column : def_->columns) row.values.push_back(column.initial.value_or(Value()));
+  row.values.reset(new Value[column_count()]);
+  for (size_t c = 0; c < column_count(); ++c) row.values[c] = def_->columns[c].initial.value_or(Value());
   return row;
 }
 
@@ -252,7 +259,7 @@ int DataStore::setitem(long row, int column, Value value) {
   if (auto refused = def.type.coerce(value)) return fail(def.name + ": " + *refused);
   Row& target = primary_[static_cast<size_t>(row - 1)];
   if (target.status == RowStatus::NotModified || target.status == RowStatus::DataModified) {
-    if (target.original.empty()) target.original = target.values;
+    if (!target.original) target.original = copy_cells(target.values.get(), column_count());
     target.status = RowStatus::DataModified;
   } else {
     target.status = RowStatus::NewModified;
@@ -273,7 +280,7 @@ Value DataStore::getitem(long row, std::string_view column, Buffer buffer) const
 
 Value DataStore::getitem(long row, int column, Buffer buffer) const {
   const Row* r = row_at(row, buffer);
-  if (!r || column < 1 || column > static_cast<int>(r->values.size())) return {};
+  if (!r || column < 1 || column > static_cast<int>(column_count())) return {};
   return r->values[static_cast<size_t>(column - 1)];
 }
 
@@ -295,10 +302,10 @@ RowStatus DataStore::getitemstatus(long row, Buffer buffer) const {
 
 bool DataStore::item_modified(long row, int column) const {
   const Row* r = row_at(row, Buffer::Primary);
-  if (!r || column < 1 || column > static_cast<int>(r->values.size())) return false;
+  if (!r || column < 1 || column > static_cast<int>(column_count())) return false;
   const size_t c = static_cast<size_t>(column - 1);
   if (r->status == RowStatus::NewModified) return !r->values[c].is_null();
-  return !r->original.empty() && !(r->values[c] == r->original[c]);
+  return r->original && !(r->values[c] == r->original[c]);
 }
 
 long DataStore::modifiedcount() const {
@@ -313,8 +320,7 @@ void DataStore::reset_update_flags() {
   deleted_.clear();
   for (auto* rows : {&primary_, &filtered_}) {
     for (Row& r : *rows) {
-      r.original.clear();
-      r.original.shrink_to_fit();
+      r.original.reset();
       r.status = RowStatus::NotModified;
     }
   }
@@ -323,7 +329,7 @@ void DataStore::reset_update_flags() {
 bool DataStore::delete_row(const Row& row) {
   std::string where;
   std::vector<Value> params;
-  const auto& keys = row.original.empty() ? row.values : row.original;
+  const Value* keys = row.original ? row.original.get() : row.values.get();
   for (size_t c = 0; c < def_->columns.size(); ++c) {
     const ColumnDef& column = def_->columns[c];
     if (!column.key) continue;
@@ -410,8 +416,8 @@ int DataStore::rowscopy(long start, long end, Buffer from_buffer, DataStore& tar
   std::vector<Row> copies;
   for (long r = start; r <= end; ++r) {
     Row copy;
-    copy.values.resize(target.def_->columns.size());
-    for (size_t c = 0; c < copy.values.size() && c < source[static_cast<size_t>(r - 1)].values.size(); ++c) {
+    copy.values.reset(new Value[target.column_count()]);
+    for (size_t c = 0; c < target.column_count() && c < column_count(); ++c) {
       Value v = source[static_cast<size_t>(r - 1)].values[c];
       if (target.def_->columns[c].type.coerce(v)) v = Value();
       copy.values[c] = std::move(v);
@@ -606,8 +612,9 @@ size_t DataStore::memory_used() const {
   for (const auto* rows : {&primary_, &deleted_, &filtered_}) {
     bytes += rows->capacity() * sizeof(Row);
     for (const Row& r : *rows) {
-      bytes += (r.values.capacity() + r.original.capacity()) * sizeof(Value);
-      for (const Value& v : r.values) {
+      bytes += (r.original ? 2 : 1) * column_count() * sizeof(Value);
+      for (size_t c = 0; c < column_count(); ++c) {
+        const Value& v = r.values[c];
         if (v.kind() == ValueKind::Text && v.payload_size() > 14) bytes += v.payload_size();
       }
     }

@@ -142,12 +142,16 @@ class DataStore {
   size_t memory_used() const;
 
  private:
+  // One row: as many values as the definition has columns, held in one allocation (rows
+  // are many; a vector's size and capacity would add a third to each).
   struct Row {
-    std::vector<Value> values;
-    std::vector<Value> original;  // as retrieved; kept from the first change until update
+    std::unique_ptr<Value[]> values;
+    std::unique_ptr<Value[]> original;  // as retrieved; kept from the first change until update
     RowStatus status = RowStatus::NotModified;
     uint32_t order = 0;  // place among all rows, kept so that a filter gives rows back in place
   };
+  size_t column_count() const { return def_ ? def_->columns.size() : 0; }
+  static std::unique_ptr<Value[]> copy_cells(const Value* from, size_t n);
   std::vector<Row>& buffer(Buffer b);
   const std::vector<Row>& buffer(Buffer b) const;
   const Row* row_at(long row, Buffer b) const;

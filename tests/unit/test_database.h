@@ -21,6 +21,7 @@ class TestDatabase {
   explicit TestDatabase(Backend backend);
   ~TestDatabase();
   bool available() const { return sqlca_ != nullptr; }
+  const std::string& url() const { return url_; }
   Transaction& sqlca() { return *sqlca_; }
   // A second connection to the same database, as another session would have.
   std::unique_ptr<Transaction> connect_again();
