@@ -6,7 +6,9 @@ cd "$(dirname "$0")/.."
 packages=(cmake g++ pkg-config libsqlite3-dev libpq-dev postgresql
   libcairo2-dev libpango1.0-dev fonts-noto-cjk fonts-arphic-ukai
   libcpp-httplib-dev nlohmann-json3-dev libsodium-dev
-  libgtest-dev libgmock-dev libbenchmark-dev poppler-utils chromium wrk nodejs npm)
+  libgtest-dev libgmock-dev libbenchmark-dev poppler-utils chromium wrk)
+# The machines come with Node.js and npm; Debian's own are needed only where they do not.
+command -v npm >/dev/null || packages+=(nodejs npm)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
