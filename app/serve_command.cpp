@@ -1,0 +1,94 @@
+// `shenbao serve DB [--port N] [--host ADDR] [--log FILE] [--web DIR] [--threads N]`: serves
+// the web front end of a database made by `shenbao init` until SIGINT or SIGTERM.
+// `--port 0` takes any free port; the first line on stdout says where it listens:
+// "serving http://127.0.0.1:8080/".
+
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "app/command_table.h"
+#include "app/registry.h"
+#include "framework/runtime/session.h"
+#include "server/web_server.h"
+
+namespace shenbao {
+namespace {
+
+constexpr const char* kUsage =
+    "usage: shenbao serve DB [--port N] [--host ADDR] [--log FILE] [--web DIR] [--threads N]\n";
+
+bool parse_number(const std::string& text, int low, int high, int& out) {
+  char* end = nullptr;
+  const long v = std::strtol(text.c_str(), &end, 10);
+  if (text.empty() || *end != '\0' || v < low || v > high) return false;
+  out = static_cast<int>(v);
+  return true;
+}
+
+}  // namespace
+
+int serve_command(const std::vector<std::string>& args) {
+  WebServer::Options options;
+  std::vector<std::string> positional;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    const bool has_value = i + 1 < args.size();
+    if (a == "--port" && has_value) {
+      if (!parse_number(args[++i], 0, 65535, options.port)) {
+        std::fprintf(stderr, "--port must be a number from 0 to 65535\n");
+        return 2;
+      }
+    } else if (a == "--threads" && has_value) {
+      if (!parse_number(args[++i], 16, 1024, options.threads)) {
+        std::fprintf(stderr, "--threads must be a number from 16 to 1024\n");
+        return 2;
+      }
+    } else if (a == "--host" && has_value) {
+      options.host = args[++i];
+    } else if (a == "--log" && has_value) {
+      options.log_path = args[++i];
+    } else if (a == "--web" && has_value) {
+      options.web_root = args[++i];
+    } else if (!a.empty() && a[0] == '-') {
+      std::fprintf(stderr, "unknown option %s\n%s", a.c_str(), kUsage);
+      return 2;
+    } else {
+      positional.push_back(a);
+    }
+  }
+  if (positional.size() != 1) {
+    std::fputs(kUsage, stderr);
+    return 2;
+  }
+  options.database_url = positional[0];
+  WindowRegistry registry;
+  register_windows(registry);
+  options.registry = &registry;
+
+  // The signals are taken by sigwait below, on this thread only: block them before any thread
+  // starts so that every thread inherits the mask.
+  sigset_t signals;
+  sigemptyset(&signals);
+  sigaddset(&signals, SIGINT);
+  sigaddset(&signals, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+  std::signal(SIGPIPE, SIG_IGN);
+
+  WebServer server(options);
+  std::string error;
+  if (!server.start(error)) {
+    std::fprintf(stderr, "shenbao serve: %s\n", error.c_str());
+    return 1;
+  }
+  std::printf("serving http://%s:%d/\n", options.host.c_str(), server.port());
+  std::fflush(stdout);
+  int signal = 0;
+  sigwait(&signals, &signal);
+  server.stop();
+  return 0;
+}
+
+}  // namespace shenbao

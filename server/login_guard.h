@@ -1,0 +1,53 @@
+#pragma once
+
+#include <chrono>
+#include <map>
+#include <mutex>
+#include <string>
+
+namespace shenbao {
+
+// Slows down and stops password guessing. Each failed login of a user name makes the answer
+// wait a little longer (step × failures, at most max_delay); after max_failures failures in a
+// row the name is locked for lock_time, during which every login of it is refused without
+// looking at the password. A successful login clears the count. Names that do not exist are
+// treated alike, so that the answers do not tell which names exist. Thread-safe; the table
+// is bounded (old entries are forgotten first).
+class LoginGuard {
+ public:
+  using Clock = std::chrono::steady_clock;
+  struct Options {
+    int max_failures = 5;
+    std::chrono::seconds lock_time{5 * 60};
+    std::chrono::milliseconds step{400};
+    std::chrono::milliseconds max_delay{2000};
+    size_t max_entries = 10000;
+  };
+
+  LoginGuard() = default;
+  explicit LoginGuard(Options options) : options_(options) {}
+
+  // How long the name stays locked; zero when it is not locked.
+  std::chrono::seconds locked_for(const std::string& username);
+
+  struct Failure {
+    std::chrono::milliseconds delay{0};  // wait this long before answering
+    bool locked = false;                 // this failure locked the name
+  };
+  Failure failed(const std::string& username);
+  void succeeded(const std::string& username);
+
+ private:
+  struct Entry {
+    int failures = 0;
+    Clock::time_point last_failure;
+    Clock::time_point locked_until;
+  };
+  void forget_old(Clock::time_point now);
+
+  Options options_;
+  std::mutex mutex_;
+  std::map<std::string, Entry> entries_;
+};
+
+}  // namespace shenbao

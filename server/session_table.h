@@ -1,0 +1,107 @@
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "framework/runtime/report.h"
+#include "framework/runtime/session.h"
+
+namespace shenbao {
+
+// Who is logged in, as sys_user says: a clerk of one unit, or the authority.
+struct WebUser {
+  std::string username;
+  std::string display_name;
+  std::string company_num;  // empty for the authority
+  std::string role;         // "clerk" or "authority"
+  bool may_accept() const { return role == "authority"; }
+  bool is_clerk() const { return role != "authority"; }
+};
+
+// One login: its application Session, its CSRF token and its print folder. Shared between
+// the requests that use it; the Session ends (its UI thread stops, its print folder is
+// removed) when the last holder lets go after the login was ended.
+class WebSession {
+ public:
+  using Clock = std::chrono::steady_clock;
+  WebSession(WebUser user, std::unique_ptr<Session> session, std::string csrf, std::string print_folder);
+  ~WebSession();
+  WebSession(const WebSession&) = delete;
+  WebSession& operator=(const WebSession&) = delete;
+
+  const WebUser& user() const { return user_; }
+  Session& session() { return *session_; }
+  const std::string& csrf() const { return csrf_; }
+  // Constant-time comparison with the session's CSRF token.
+  bool csrf_matches(std::string_view token) const;
+  const std::string& print_folder() const { return print_folder_; }
+
+  void touch() { last_used_ = Clock::now().time_since_epoch().count(); }
+  Clock::time_point last_used() const { return Clock::time_point(Clock::duration(last_used_.load())); }
+
+  // The pages of the print preview last laid out, for the state they were laid out in.
+  struct Preview {
+    std::string control;
+    size_t version = 0;
+    std::shared_ptr<const ReportPages> pages;
+  };
+  std::mutex preview_mutex;
+  Preview preview;
+
+ private:
+  friend class SessionTable;
+  WebUser user_;
+  std::unique_ptr<Session> session_;
+  std::string csrf_;
+  std::string print_folder_;
+  std::string key_;  // the hash of its cookie token, set by the table
+  std::atomic<Clock::rep> last_used_;
+};
+
+// The live logins by cookie token. Tokens are 32 random bytes (URL-safe base64); the table
+// keeps only their hashes, so that looking one up does not leak timing about the others.
+// A session idle for longer than `idle` is gone: find() no longer answers it and expire()
+// removes it. When a user has more than max_per_user sessions the one he used least recently
+// ends. Thread-safe. The sessions it hands out or removes are ended by dropping the last
+// shared_ptr, which callers do outside their own locks.
+class SessionTable {
+ public:
+  struct Limits {
+    std::chrono::seconds idle{30 * 60};
+    size_t max_sessions = 1000;
+    size_t max_per_user = 64;
+  };
+  explicit SessionTable(Limits limits) : limits_(limits) {}
+
+  // Adds a logged-in session and answers its new cookie token; empty when the table is full.
+  // `evicted` receives a session of the same user that had to make room.
+  std::string add(std::shared_ptr<WebSession> session, std::shared_ptr<WebSession>& evicted);
+  // The live session of a cookie token, marked as used now; nullptr when the token is
+  // unknown or its session has been idle too long.
+  std::shared_ptr<WebSession> find(std::string_view token);
+  // Removes the session of a token (logout); answers it, or nullptr.
+  std::shared_ptr<WebSession> remove(std::string_view token);
+  // Removes and answers the sessions idle for too long.
+  std::vector<std::shared_ptr<WebSession>> expire();
+  // Removes and answers every session (server shutdown).
+  std::vector<std::shared_ptr<WebSession>> clear();
+  size_t size() const;
+  const Limits& limits() const { return limits_; }
+
+ private:
+  bool idle_too_long(const WebSession& session, WebSession::Clock::time_point now) const;
+  Limits limits_;
+  mutable std::mutex mutex_;
+  std::unordered_map<std::string, std::shared_ptr<WebSession>> sessions_;
+};
+
+// `bytes` random bytes as URL-safe base64 without padding.
+std::string random_token(size_t bytes = 32);
+
+}  // namespace shenbao

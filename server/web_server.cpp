@@ -1,0 +1,810 @@
+#include "server/web_server.h"
+
+#include <httplib.h>
+#include <sodium.h>
+
+#include <nlohmann/json.hpp>
+
+#include <condition_variable>
+#include <cstdlib>
+#include <deque>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <semaphore>
+#include <sstream>
+#include <thread>
+
+#include "framework/runtime/data_store.h"
+#include "framework/runtime/form_def.h"
+#include "framework/runtime/print_job.h"
+#include "framework/runtime/report.h"
+#include "framework/runtime/session.h"
+#include "framework/runtime/transaction.h"
+#include "framework/runtime/window.h"
+#include "server/audit_log.h"
+#include "server/event_request.h"
+#include "server/passwords.h"
+
+namespace shenbao {
+namespace {
+
+using nlohmann::json;
+namespace fs = std::filesystem;
+
+constexpr const char* kCookie = "shenbao_session";
+constexpr const char* kAcceptQuestion = "确定要将本次申报数据入库吗？";
+
+// cpp-httplib's own pool queues without bound. This one makes the accepting thread wait while
+// `max_queued` connections already wait for a worker, so that a flood stays in the kernel's
+// listen queue instead of in memory.
+class BoundedPool : public httplib::TaskQueue {
+ public:
+  BoundedPool(size_t threads, size_t max_queued) : max_queued_(max_queued) {
+    for (size_t i = 0; i < threads; ++i) workers_.emplace_back([this] { work(); });
+  }
+  void enqueue(std::function<void()> fn) override {
+    std::unique_lock lock(mutex_);
+    room_.wait(lock, [&] { return jobs_.size() < max_queued_ || stopping_; });
+    jobs_.push_back(std::move(fn));
+    ready_.notify_one();
+  }
+  void shutdown() override {
+    {
+      std::lock_guard lock(mutex_);
+      stopping_ = true;
+    }
+    ready_.notify_all();
+    room_.notify_all();
+    for (auto& t : workers_) t.join();
+  }
+
+ private:
+  void work() {
+    for (;;) {
+      std::function<void()> fn;
+      {
+        std::unique_lock lock(mutex_);
+        ready_.wait(lock, [&] { return !jobs_.empty() || stopping_; });
+        if (jobs_.empty()) return;
+        fn = std::move(jobs_.front());
+        jobs_.pop_front();
+        room_.notify_one();
+      }
+      fn();
+    }
+  }
+  size_t max_queued_;
+  std::mutex mutex_;
+  std::condition_variable ready_, room_;
+  std::deque<std::function<void()>> jobs_;
+  std::vector<std::thread> workers_;
+  bool stopping_ = false;
+};
+
+void reply(httplib::Response& res, int status, const json& body) {
+  res.status = status;
+  res.set_content(body.dump(-1, ' ', false, json::error_handler_t::replace), "application/json; charset=utf-8");
+}
+
+void reply_error(httplib::Response& res, int status, const std::string& error) { reply(res, status, {{"error", error}}); }
+
+// The value of cookie `name` in a Cookie header, "" when absent.
+std::string cookie_value(const std::string& header, std::string_view name) {
+  size_t at = 0;
+  while (at < header.size()) {
+    size_t end = header.find(';', at);
+    if (end == std::string::npos) end = header.size();
+    std::string_view part(header.data() + at, end - at);
+    while (!part.empty() && (part.front() == ' ' || part.front() == '\t')) part.remove_prefix(1);
+    while (!part.empty() && (part.back() == ' ' || part.back() == '\t')) part.remove_suffix(1);
+    const size_t eq = part.find('=');
+    if (eq != std::string_view::npos && part.substr(0, eq) == name) {
+      std::string_view value = part.substr(eq + 1);
+      if (value.size() >= 2 && value.front() == '"' && value.back() == '"') value = value.substr(1, value.size() - 2);
+      return std::string(value);
+    }
+    at = end + 1;
+  }
+  return {};
+}
+
+std::string session_cookie(const std::string& token) {
+  return std::string(kCookie) + "=" + token + "; Path=/; HttpOnly; SameSite=Strict";
+}
+
+std::string ended_cookie() { return std::string(kCookie) + "=; Path=/; Max-Age=0; HttpOnly; SameSite=Strict"; }
+
+json value_json(const std::optional<Value>& v) {
+  if (!v || v->is_null()) return nullptr;
+  if (v->kind() == ValueKind::Long) return v->as_long();
+  if (v->kind() == ValueKind::Number) return v->as_number();
+  return v->to_string();
+}
+
+json result_json(const EventResult& r) {
+  json out = {{"ok", r.ok},
+              {"error", r.error},
+              {"accepted", r.accepted},
+              {"pending", r.pending},
+              {"result", value_json(r.result)}};
+  if (!r.resumed.empty()) {
+    json resumed = json::array();
+    for (const auto& earlier : r.resumed) resumed.push_back(result_json(earlier));
+    out["resumed"] = std::move(resumed);
+  }
+  return out;
+}
+
+json user_json(const WebUser& user) {
+  return {{"username", user.username},
+          {"display_name", user.display_name},
+          {"company_num", user.company_num},
+          {"role", user.role},
+          {"may_accept", user.may_accept()}};
+}
+
+// Percent-encoding for the filename* parameter of Content-Disposition.
+std::string percent_encoded(std::string_view text) {
+  static const char* hex = "0123456789ABCDEF";
+  std::string out;
+  for (unsigned char c : text) {
+    if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '_' || c == '.') {
+      out.push_back(static_cast<char>(c));
+    } else {
+      out.push_back('%');
+      out.push_back(hex[c >> 4]);
+      out.push_back(hex[c & 15]);
+    }
+  }
+  return out;
+}
+
+bool starts_with(std::string_view text, std::string_view prefix) { return text.substr(0, prefix.size()) == prefix; }
+
+}  // namespace
+
+std::string default_web_root() {
+  if (const char* env = std::getenv("SHENBAO_WEB"); env && *env) return env;
+#ifdef SHENBAO_SOURCE_DIR
+  return std::string(SHENBAO_SOURCE_DIR) + "/web";
+#else
+  return "web";
+#endif
+}
+
+struct WebServer::Impl {
+  explicit Impl(Options o) : options(std::move(o)), sessions(options.sessions), guard(options.logins) {}
+
+  Options options;
+  httplib::Server server;
+  SessionTable sessions;
+  LoginGuard guard;
+  AuditLog log;
+  std::string print_root;
+  bool own_print_root = false;
+  int bound_port = 0;
+  std::thread listener;
+  std::thread reaper;
+  std::mutex reaper_mutex;
+  std::condition_variable reaper_wake;
+  bool stopping = false;
+  bool started = false;
+
+  // The server's own connection, for sys_user and the unit list; one user at a time.
+  std::mutex db_mutex;
+  std::unique_ptr<Transaction> db;
+  // Verified when a name is unknown, so that unknown names take as long as known ones.
+  std::string decoy_hash;
+  // Drawing preview pages is CPU work: two at a time.
+  std::counting_semaphore<2> drawing{2};
+
+  bool start(std::string& error);
+  void stop();
+  void routes();
+  void reap_loop();
+
+  // The session of the request's cookie; answers 401 and nullptr when there is none.
+  std::shared_ptr<WebSession> need_session(const httplib::Request& req, httplib::Response& res);
+  // The CSRF token of the request matches the session's; else answers 403 and logs.
+  bool need_csrf(const httplib::Request& req, httplib::Response& res, WebSession& session);
+  void refuse(httplib::Response& res, const WebUser& user, int status, const std::string& event,
+              const std::string& reason, const std::string& detail);
+
+  void login(const httplib::Request& req, httplib::Response& res);
+  void logout(const httplib::Request& req, httplib::Response& res);
+  void state(const httplib::Request& req, httplib::Response& res);
+  void event(const httplib::Request& req, httplib::Response& res);
+  void units(const httplib::Request& req, httplib::Response& res);
+  void preview_info(const httplib::Request& req, httplib::Response& res);
+  void preview_page(const httplib::Request& req, httplib::Response& res);
+  void job_pdf(const httplib::Request& req, httplib::Response& res);
+  void code_list(const httplib::Request& req, httplib::Response& res);
+
+  // The print preview of form control `control` of the active window, laid out for the
+  // session's present state; nullptr with `status` 404 when there is no such form in
+  // preview.
+  std::shared_ptr<const ReportPages> preview(WebSession& session, const std::string& control, size_t& version);
+  bool lookup_user(const std::string& username, std::string& hash, WebUser& user, std::string& error);
+};
+
+WebServer::WebServer(Options options) : impl_(std::make_unique<Impl>(std::move(options))) {}
+
+WebServer::~WebServer() { stop(); }
+
+bool WebServer::start(std::string& error) { return impl_->start(error); }
+
+int WebServer::port() const { return impl_->bound_port; }
+
+void WebServer::stop() { impl_->stop(); }
+
+size_t WebServer::session_count() const { return impl_->sessions.size(); }
+
+bool WebServer::Impl::start(std::string& error) {
+  if (started) {
+    error = "already started";
+    return false;
+  }
+  if (!options.registry) {
+    error = "no window registry";
+    return false;
+  }
+  if (!sodium_ready()) {
+    error = "libsodium cannot be initialised";
+    return false;
+  }
+  if (!log.open(options.log_path, error)) return false;
+  db = Transaction::open(options.database_url, error);
+  if (!db) return false;
+  std::vector<Value> count{Value()};
+  if (db->select_into("select count(*) from sys_user", {}, count) != 0) {
+    error = "the database has no users table (sys_user): create it with `shenbao init`: " + db->sqlerrtext;
+    db->rollback();
+    return false;
+  }
+  db->rollback();
+  if (options.web_root.empty()) options.web_root = default_web_root();
+  if (!fs::is_regular_file(fs::path(options.web_root) / "index.html")) {
+    error = "no index.html in the web folder " + options.web_root;
+    return false;
+  }
+  std::string hash_error;
+  decoy_hash = hash_password(random_token(24), hash_error);
+  if (decoy_hash.empty()) {
+    error = hash_error;
+    return false;
+  }
+  if (options.print_root.empty()) {
+    std::string pattern = (fs::temp_directory_path() / "shenbao-serve-XXXXXX").string();
+    if (!mkdtemp(pattern.data())) {
+      error = "cannot make a folder for print jobs in " + fs::temp_directory_path().string();
+      return false;
+    }
+    print_root = pattern;
+    own_print_root = true;
+  } else {
+    print_root = options.print_root;
+    std::error_code ec;
+    fs::create_directories(print_root, ec);
+  }
+  routes();
+  bound_port = options.port == 0 ? server.bind_to_any_port(options.host)
+                                 : (server.bind_to_port(options.host, options.port) ? options.port : -1);
+  if (bound_port <= 0) {
+    error = "cannot listen on " + options.host + ":" + std::to_string(options.port);
+    return false;
+  }
+  started = true;
+  listener = std::thread([this] { server.listen_after_bind(); });
+  reaper = std::thread([this] { reap_loop(); });
+  // listen_after_bind sets the running flag as it starts its loop; the socket already accepts.
+  for (int i = 0; i < 500 && !server.is_running(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  log.write("-", "-", "serve", "http://" + options.host + ":" + std::to_string(bound_port) + "/ " + options.database_url);
+  return true;
+}
+
+void WebServer::Impl::stop() {
+  if (!started) return;
+  started = false;
+  server.stop();
+  if (listener.joinable()) listener.join();
+  {
+    std::lock_guard lock(reaper_mutex);
+    stopping = true;
+  }
+  reaper_wake.notify_all();
+  if (reaper.joinable()) reaper.join();
+  sessions.clear();  // ends every session
+  if (own_print_root) {
+    std::error_code ec;
+    fs::remove_all(print_root, ec);
+  }
+  log.write("-", "-", "stop", "");
+}
+
+void WebServer::Impl::reap_loop() {
+  const auto period = std::clamp<std::chrono::seconds>(options.sessions.idle / 4, std::chrono::seconds(1),
+                                                       std::chrono::seconds(30));
+  std::unique_lock lock(reaper_mutex);
+  while (!stopping) {
+    reaper_wake.wait_for(lock, period, [&] { return stopping; });
+    if (stopping) break;
+    lock.unlock();
+    for (auto& session : sessions.expire())
+      log.write(session->user().username, session->user().company_num, "expired", "idle session ended");
+    lock.lock();
+  }
+}
+
+void WebServer::Impl::routes() {
+  server.new_task_queue = [n = static_cast<size_t>(std::max(16, options.threads))] { return new BoundedPool(n, 256); };
+  server.set_payload_max_length(options.max_body);
+  server.set_keep_alive_max_count(100);
+  server.set_keep_alive_timeout(2);
+  server.set_read_timeout(10, 0);
+  server.set_write_timeout(10, 0);
+  server.set_file_extension_and_mimetype_mapping("js", "text/javascript; charset=utf-8");
+  server.set_file_extension_and_mimetype_mapping("mjs", "text/javascript; charset=utf-8");
+  server.set_file_extension_and_mimetype_mapping("css", "text/css; charset=utf-8");
+  server.set_file_extension_and_mimetype_mapping("html", "text/html; charset=utf-8");
+  server.set_file_extension_and_mimetype_mapping("svg", "image/svg+xml");
+
+  server.set_pre_routing_handler([this](const httplib::Request& req, httplib::Response& res) {
+    // Several ranges in one request can make the server build huge answers.
+    // The answer has no body: cpp-httplib would cut any body into the requested ranges.
+    if (req.get_header_value("Range").find(',') != std::string::npos) {
+      res.status = 416;
+      return httplib::Server::HandlerResponse::Handled;
+    }
+    if (req.method == "POST" && starts_with(req.path, "/api/")) {
+      // A page of another site cannot send JSON here without asking first (which we never
+      // allow); browsers also say where a request comes from.
+      if (!starts_with(req.get_header_value("Content-Type"), "application/json")) {
+        reply_error(res, 415, "the body must be application/json");
+        return httplib::Server::HandlerResponse::Handled;
+      }
+      const std::string origin = req.get_header_value("Origin");
+      const std::string site = req.get_header_value("Sec-Fetch-Site");
+      const std::string host = req.get_header_value("Host");
+      const bool foreign_origin =
+          !origin.empty() && origin != "http://" + host && origin != "https://" + host;
+      const bool foreign_site = !site.empty() && site != "same-origin" && site != "none";
+      if (foreign_origin || foreign_site) {
+        log.write("-", "-", "refused", "request from another site: " + req.path + " origin=" + origin + " site=" + site);
+        reply_error(res, 403, "requests from another site are refused");
+        return httplib::Server::HandlerResponse::Handled;
+      }
+    }
+    return httplib::Server::HandlerResponse::Unhandled;
+  });
+  server.set_post_routing_handler([](const httplib::Request& req, httplib::Response& res) {
+    res.set_header("X-Content-Type-Options", "nosniff");
+    res.set_header("X-Frame-Options", "DENY");
+    res.set_header("Referrer-Policy", "no-referrer");
+    res.set_header("Content-Security-Policy",
+                   "default-src 'self'; img-src 'self' data: blob:; object-src 'none'; frame-ancestors 'none'; "
+                   "base-uri 'none'; form-action 'self'");
+    if (starts_with(req.path, "/api/") && !res.has_header("Cache-Control")) res.set_header("Cache-Control", "no-store");
+  });
+  server.set_error_handler(httplib::Server::HandlerWithResponse([](const httplib::Request& req, httplib::Response& res) {
+    if (!res.body.empty() || res.status == 416) return httplib::Server::HandlerResponse::Unhandled;
+    const char* text = res.status == 413 ? "the request body is too large"
+                       : res.status == 404 ? "not found"
+                       : res.status == 405 ? "method not allowed"
+                                           : "bad request";
+    if (starts_with(req.path, "/api/")) {
+      reply_error(res, res.status, text);
+    } else {
+      res.set_content(std::string(text) + "\n", "text/plain; charset=utf-8");
+    }
+    return httplib::Server::HandlerResponse::Handled;
+  }));
+  server.set_exception_handler([this](const httplib::Request& req, httplib::Response& res, std::exception_ptr ep) {
+    std::string what = "unknown";
+    try {
+      if (ep) std::rethrow_exception(ep);
+    } catch (const std::exception& e) {
+      what = e.what();
+    } catch (...) {
+    }
+    log.write("-", "-", "error", req.method + " " + req.path + ": " + what);
+    reply_error(res, 500, "internal error");
+  });
+
+  server.Post("/api/login", [this](const auto& req, auto& res) { login(req, res); });
+  server.Post("/api/logout", [this](const auto& req, auto& res) { logout(req, res); });
+  server.Get("/api/state", [this](const auto& req, auto& res) { state(req, res); });
+  server.Post("/api/event", [this](const auto& req, auto& res) { event(req, res); });
+  server.Get("/api/units", [this](const auto& req, auto& res) { units(req, res); });
+  server.Get(R"(/api/preview/([A-Za-z0-9_]{1,64})\.json)", [this](const auto& req, auto& res) { preview_info(req, res); });
+  server.Get(R"(/api/preview/([A-Za-z0-9_]{1,64})/([0-9]{1,4})\.png)",
+             [this](const auto& req, auto& res) { preview_page(req, res); });
+  server.Get(R"(/api/jobs/([0-9]{1,9})\.pdf)", [this](const auto& req, auto& res) { job_pdf(req, res); });
+  server.Get(R"(/api/codes/([A-Za-z0-9_]{1,64})\.json)", [this](const auto& req, auto& res) { code_list(req, res); });
+  // Everything else under /api/ is unknown, whatever the method.
+  auto unknown = [](const httplib::Request&, httplib::Response& res) { reply_error(res, 404, "no such API"); };
+  server.Get(R"(/api/.*)", unknown);
+  server.Post(R"(/api/.*)", unknown);
+  server.set_mount_point("/", options.web_root);
+}
+
+std::shared_ptr<WebSession> WebServer::Impl::need_session(const httplib::Request& req, httplib::Response& res) {
+  auto session = sessions.find(cookie_value(req.get_header_value("Cookie"), kCookie));
+  if (!session) reply_error(res, 401, "未登录或登录已过期，请重新登录");
+  return session;
+}
+
+bool WebServer::Impl::need_csrf(const httplib::Request& req, httplib::Response& res, WebSession& session) {
+  if (session.csrf_matches(req.get_header_value("X-CSRF-Token"))) return true;
+  refuse(res, session.user(), 403, "refused", "请求缺少有效的安全令牌，请刷新页面", "CSRF token missing or wrong: " + req.path);
+  return false;
+}
+
+void WebServer::Impl::refuse(httplib::Response& res, const WebUser& user, int status, const std::string& event,
+                             const std::string& reason, const std::string& detail) {
+  log.write(user.username, user.company_num, event, detail);
+  reply_error(res, status, reason);
+}
+
+bool WebServer::Impl::lookup_user(const std::string& username, std::string& hash, WebUser& user, std::string& error) {
+  std::lock_guard lock(db_mutex);
+  std::vector<Value> row(4);
+  const long rc = db->select_into(
+      "select password_hash, display_name, company_num, role from sys_user where username = :u", {Value(username)},
+      row);
+  error = db->sqlerrtext;
+  db->rollback();
+  if (rc != 0) {
+    if (rc < 0) error = "cannot read sys_user: " + error;
+    return false;
+  }
+  auto text = [](const Value& v) { return v.is_null() ? std::string() : v.to_string(); };
+  hash = text(row[0]);
+  user.username = username;
+  user.display_name = text(row[1]);
+  user.company_num = text(row[2]);
+  user.role = text(row[3]);
+  return true;
+}
+
+void WebServer::Impl::login(const httplib::Request& req, httplib::Response& res) {
+  json body = json::parse(req.body, nullptr, false);
+  if (body.is_discarded() || !body.is_object() || !body.contains("username") || !body.contains("password") ||
+      !body["username"].is_string() || !body["password"].is_string()) {
+    reply_error(res, 400, "请输入用户名和密码");
+    return;
+  }
+  const std::string username = body["username"].get<std::string>();
+  std::string password = body["password"].get<std::string>();
+  body["password"].get_ref<std::string&>().assign(body["password"].get_ref<std::string&>().size(), '\0');
+  const std::string who = log_word(username);
+  if (username.empty() || username.size() > 20 || password.empty() || password.size() > kMaxPasswordBytes) {
+    wipe_password(password);
+    log.write(who, "-", "login-failed", "malformed user name or password");
+    reply_error(res, 401, "用户名或密码错误");
+    return;
+  }
+  if (const auto locked = guard.locked_for(username); locked.count() > 0) {
+    wipe_password(password);
+    log.write(who, "-", "login-locked", "account locked, " + std::to_string(locked.count()) + " s left");
+    const long minutes = (locked.count() + 59) / 60;
+    reply_error(res, 429, "登录失败次数过多，账户已锁定，请" + std::to_string(minutes) + "分钟后再试");
+    return;
+  }
+  std::string hash;
+  WebUser user;
+  std::string db_error;
+  const bool known = lookup_user(username, hash, user, db_error);
+  if (!known && !db_error.empty()) {
+    wipe_password(password);
+    log.write(who, "-", "error", db_error);
+    reply_error(res, 500, "无法读取用户信息");
+    return;
+  }
+  const bool verified = verify_password(known ? hash : decoy_hash, password) && known;
+  wipe_password(password);
+  if (!verified) {
+    const LoginGuard::Failure failure = guard.failed(username);
+    log.write(who, "-", "login-failed", known ? "wrong password" : "unknown user");
+    if (failure.locked) log.write(who, "-", "account-locked", "after repeated failed logins");
+    std::this_thread::sleep_for(failure.delay);
+    reply_error(res, 401, "用户名或密码错误");
+    return;
+  }
+  const bool clerk_with_unit = user.role == "clerk" && !user.company_num.empty();
+  if (!clerk_with_unit && user.role != "authority") {
+    log.write(who, user.company_num, "refused", "login of a user without a valid role and unit: role=" + user.role);
+    reply_error(res, 403, "该用户没有使用本系统的权限");
+    return;
+  }
+  if (user.role == "authority") user.company_num.clear();
+  guard.succeeded(username);
+
+  // A new login ends the session this browser had.
+  if (auto old = sessions.remove(cookie_value(req.get_header_value("Cookie"), kCookie)))
+    log.write(old->user().username, old->user().company_num, "logout", "replaced by a new login");
+
+  const std::string folder = (fs::path(print_root) / random_token(12)).string();
+  Session::Options session_options;
+  session_options.database_url = options.database_url;
+  session_options.user = SessionUser{user.username, user.company_num, user.may_accept()};
+  session_options.registry = options.registry;
+  session_options.print_folder = folder;
+  std::string error;
+  auto app = Session::start(session_options, error);
+  if (!app) {
+    log.write(who, user.company_num, "error", "cannot start a session: " + error);
+    reply_error(res, 500, "无法连接数据库");
+    return;
+  }
+  const std::string csrf = random_token();
+  auto session = std::make_shared<WebSession>(user, std::move(app), csrf, folder);
+  std::shared_ptr<WebSession> evicted;
+  const std::string token = sessions.add(session, evicted);
+  if (evicted)
+    log.write(evicted->user().username, evicted->user().company_num, "logout", "oldest session of the user ended");
+  if (token.empty()) {
+    log.write(who, user.company_num, "refused", "login refused: too many sessions");
+    reply_error(res, 503, "当前登录用户过多，请稍后再试");
+    return;
+  }
+  log.write(who, user.company_num, "login", "ok from " + req.remote_addr);
+  res.set_header("Set-Cookie", session_cookie(token));
+  reply(res, 200, {{"csrf", csrf}, {"user", user_json(user)}});
+}
+
+void WebServer::Impl::logout(const httplib::Request& req, httplib::Response& res) {
+  auto session = need_session(req, res);
+  if (!session || !need_csrf(req, res, *session)) return;
+  sessions.remove(cookie_value(req.get_header_value("Cookie"), kCookie));
+  log.write(session->user().username, session->user().company_num, "logout", "");
+  res.set_header("Set-Cookie", ended_cookie());
+  reply(res, 200, json::object());
+}
+
+void WebServer::Impl::state(const httplib::Request& req, httplib::Response& res) {
+  auto session = need_session(req, res);
+  if (!session) return;
+  const json head = {{"csrf", session->csrf()}, {"user", user_json(session->user())}};
+  std::string body = head.dump(-1, ' ', false, json::error_handler_t::replace);
+  body.pop_back();  // the closing brace: the state joins as it is, without parsing it again
+  body += ",\"state\":";
+  body += session->session().state_text();
+  body += '}';
+  res.set_content(std::move(body), "application/json; charset=utf-8");
+}
+
+void WebServer::Impl::event(const httplib::Request& req, httplib::Response& res) {
+  auto session = need_session(req, res);
+  if (!session || !need_csrf(req, res, *session)) return;
+  const WebUser& user = session->user();
+  std::string error;
+  auto event = parse_event(req.body, error);
+  if (!event) {
+    refuse(res, user, 400, "bad-request", error, "event refused: " + error);
+    return;
+  }
+  const std::string what = event->kind + " " + event->target +
+                           (event->column.empty() ? "" : " " + event->column) +
+                           (event->args.empty() ? "" : " [" + [&] {
+                             std::string joined;
+                             for (const auto& a : event->args) joined += (joined.empty() ? "" : " ") + a;
+                             return joined;
+                           }() + "]");
+  const EventVerdict verdict = check_event(*event, user);
+  if (verdict.status != 200) {
+    refuse(res, user, verdict.status, "refused", verdict.reason, what + ": " + verdict.reason);
+    return;
+  }
+  Session& app = session->session();
+  bool accepting_answer = false;
+  if (event->kind == "click" && event->target == "pb_approve") {
+    std::string declaration;
+    app.read_quietly([&] {
+      if (Window* w = app.active_window()) {
+        declaration = w->class_name();
+        if (auto pkid = w->variable("pkid")) declaration += " pkid=" + pkid->to_string();
+        if (auto unit = w->variable("company_num")) declaration += " unit=" + unit->to_string();
+      }
+    });
+    log.write(user.username, user.company_num, "approve-click", declaration);
+  } else if (event->kind == "answer") {
+    const json before = json::parse(app.state_text(), nullptr, false);
+    accepting_answer = !before.is_discarded() && before.contains("message") && before["message"].is_object() &&
+                       before["message"].value("text", "") == kAcceptQuestion;
+  }
+  const EventResult result = app.post(*event);
+  std::string state_text = app.state_text();
+  if (accepting_answer) {
+    const json after = json::parse(state_text, nullptr, false);
+    std::string outcome = "answer " + event->target;
+    if (!after.is_discarded() && after.contains("message") && after["message"].is_object())
+      outcome += ": " + after["message"].value("text", "");
+    log.write(user.username, user.company_num, "approve-answer", outcome);
+  }
+  if (!result.ok) log.write(user.username, user.company_num, "event-refused", what + ": " + result.error);
+  std::string body = "{\"result\":";
+  body += result_json(result).dump(-1, ' ', false, json::error_handler_t::replace);
+  body += ",\"state\":";
+  body += state_text;
+  body += '}';
+  res.status = result.ok ? 200 : 409;
+  res.set_content(std::move(body), "application/json; charset=utf-8");
+}
+
+void WebServer::Impl::units(const httplib::Request& req, httplib::Response& res) {
+  auto session = need_session(req, res);
+  if (!session) return;
+  const WebUser& user = session->user();
+  json out = json::array();
+  std::lock_guard lock(db_mutex);
+  auto add = [&](const ResultRow& row) {
+    out.push_back({{"company_num", row.get(0).to_string()}, {"company_name", row.get(1).to_string()}});
+    return out.size() < 5000;
+  };
+  if (user.is_clerk()) {
+    db->query("select company_num, company_name from rs_info_company where company_num = :c", {Value(user.company_num)},
+              add);
+  } else {
+    db->query("select company_num, company_name from rs_info_company order by company_num", {}, add);
+  }
+  db->rollback();
+  reply(res, 200, out);
+}
+
+std::shared_ptr<const ReportPages> WebServer::Impl::preview(WebSession& session, const std::string& control,
+                                                             size_t& version) {
+  Session& app = session.session();
+  version = std::hash<std::string>{}(app.state_text());
+  std::lock_guard lock(session.preview_mutex);
+  if (session.preview.pages && session.preview.control == control && session.preview.version == version)
+    return session.preview.pages;
+  std::shared_ptr<ReportPages> pages;
+  app.read_quietly([&] {
+    Window* window = app.active_window();
+    FormControl* form = window ? window->form(control) : nullptr;
+    if (!form || !form->store().has_definition() || !in_print_preview(form->store())) return;
+    pages = std::make_shared<ReportPages>(preview_pages(form->store()));
+  });
+  // The state may have moved on while the pages were laid out; they belong to the newer one.
+  version = std::hash<std::string>{}(app.state_text());
+  session.preview = {control, version, pages};
+  return pages;
+}
+
+void WebServer::Impl::preview_info(const httplib::Request& req, httplib::Response& res) {
+  auto session = need_session(req, res);
+  if (!session) return;
+  size_t version = 0;
+  auto pages = preview(*session, req.matches[1], version);
+  if (!pages) {
+    reply_error(res, 404, "no print preview of " + std::string(req.matches[1]) + " in the active window");
+    return;
+  }
+  reply(res, 200,
+        {{"pages", pages->pages.size()},
+         {"width", pages->width},
+         {"height", pages->height},
+         {"version", std::to_string(version)}});
+}
+
+void WebServer::Impl::preview_page(const httplib::Request& req, httplib::Response& res) {
+  auto session = need_session(req, res);
+  if (!session) return;
+  size_t version = 0;
+  auto pages = preview(*session, req.matches[1], version);
+  if (!pages) {
+    reply_error(res, 404, "no print preview of " + std::string(req.matches[1]) + " in the active window");
+    return;
+  }
+  const int page = std::stoi(req.matches[2]);
+  if (page < 1 || page > static_cast<int>(pages->pages.size())) {
+    reply_error(res, 404, "no page " + std::to_string(page));
+    return;
+  }
+  double scale = 1.5;
+  if (req.has_param("scale")) {
+    const std::string text = req.get_param_value("scale");
+    char* end = nullptr;
+    scale = std::strtod(text.c_str(), &end);
+    if (end == text.c_str() || *end != '\0' || !(scale >= 0.5 && scale <= 3)) {
+      reply_error(res, 400, "scale must be a number from 0.5 to 3");
+      return;
+    }
+  }
+  std::string png;
+  std::string error;
+  bool drawn = false;
+  {
+    drawing.acquire();
+    drawn = render_png(*pages, page, scale, png, error);
+    drawing.release();
+  }
+  if (!drawn) {
+    log.write(session->user().username, session->user().company_num, "error", "preview page: " + error);
+    reply_error(res, 500, "cannot draw the page");
+    return;
+  }
+  res.set_header("Cache-Control", "private, max-age=300");
+  res.set_content(std::move(png), "image/png");
+}
+
+void WebServer::Impl::job_pdf(const httplib::Request& req, httplib::Response& res) {
+  auto session = need_session(req, res);
+  if (!session) return;
+  const int id = std::stoi(req.matches[1]);
+  std::string path;
+  std::string name;
+  Session& app = session->session();
+  app.read_quietly([&] {
+    if (const PrintJobInfo* job = app.print_jobs().find(id)) {
+      path = job->pdf_path;
+      name = job->name;
+    }
+  });
+  // Only files of this session's own print folder are served.
+  std::error_code ec;
+  const fs::path file = fs::weakly_canonical(path.empty() ? fs::path() : fs::path(path), ec);
+  const fs::path folder = fs::weakly_canonical(session->print_folder(), ec);
+  const std::string file_text = file.string();
+  if (path.empty() || !starts_with(file_text, folder.string() + "/") || !fs::is_regular_file(file, ec)) {
+    reply_error(res, 404, "no finished print job " + std::to_string(id));
+    return;
+  }
+  std::ifstream in(file, std::ios::binary);
+  std::ostringstream bytes;
+  bytes << in.rdbuf();
+  if (!in.good() && !in.eof()) {
+    reply_error(res, 500, "cannot read the print job");
+    return;
+  }
+  const std::string file_name = (name.empty() ? "print" : job_file_name(name)) + ".pdf";
+  res.set_header("Content-Disposition", "inline; filename=\"print.pdf\"; filename*=UTF-8''" + percent_encoded(file_name));
+  res.set_header("Cache-Control", "private, no-store");
+  res.set_content(bytes.str(), "application/pdf");
+}
+
+}  // namespace shenbao
+
+namespace shenbao {
+
+// A code list (the whole code table) that a drop-down of the user's windows names, for
+// showing names where the window left its list empty. Only lists without retrieval
+// arguments that the session's present state names as a drop-down are served.
+void WebServer::Impl::code_list(const httplib::Request& req, httplib::Response& res) {
+  auto session = need_session(req, res);
+  if (!session) return;
+  const std::string name = req.matches[1];
+  const std::string data = req.get_param_value("data");
+  const std::string display = req.get_param_value("display");
+  const std::string state = session->session().state_text();
+  if (state.find("\"dddw.name\":\"" + name + "\"") == std::string::npos) {
+    reply_error(res, 404, "no drop-down of the open windows uses " + name);
+    return;
+  }
+  DataStore list;
+  if (list.set_dataobject(name) < 0 || !list.def().arguments.empty() || list.def().column_index(data) < 0 ||
+      list.def().column_index(display) < 0) {
+    reply_error(res, 404, "no code list " + name + " with columns " + data + " and " + display);
+    return;
+  }
+  json rows = json::array();
+  {
+    std::lock_guard lock(db_mutex);
+    list.settransobject(db.get());
+    const long found = list.retrieve();
+    db->rollback();
+    list.settransobject(nullptr);
+    if (found < 0) {
+      log.write(session->user().username, session->user().company_num, "error", "code list " + name + ": " + list.last_error());
+      reply_error(res, 500, "cannot read the code list");
+      return;
+    }
+  }
+  for (long r = 1; r <= list.rowcount() && r <= 5000; ++r)
+    rows.push_back({list.getitem(r, data).to_string(), list.getitem(r, display).to_string()});
+  res.set_header("Cache-Control", "private, max-age=300");
+  reply(res, 200, rows);
+}
+
+}  // namespace shenbao

@@ -1,0 +1,77 @@
+#pragma once
+
+#include <chrono>
+#include <memory>
+#include <string>
+
+#include "server/login_guard.h"
+#include "server/session_table.h"
+
+namespace shenbao {
+
+class WindowRegistry;
+
+// The web front end's HTTP server: the browser's static files from `web_root`, and the JSON
+// API over the sessions of the logged-in users.
+//
+//   POST /api/login   {username, password} -> {csrf, user}; sets the session cookie
+//   POST /api/logout                         -> {}; ends the session
+//   GET  /api/state                          -> {csrf, user, state}
+//   POST /api/event   {kind, target, row, column, text, args}
+//                                            -> {result: {ok, error, accepted, pending, result}, state}
+//   GET  /api/units                          -> [{company_num, company_name}] the user may choose
+//   GET  /api/preview/CONTROL.json           -> {pages, width, height, version}
+//   GET  /api/preview/CONTROL/PAGE.png[?scale=S]  a page of the active window's print preview
+//   GET  /api/jobs/ID.pdf                    -> a finished print job of this session
+//   GET  /api/codes/LIST.json?data=C&display=D -> [[code, name]] of a code list that a
+//                                               drop-down of the open windows names
+//
+// Every POST but login carries the session's CSRF token in X-CSRF-Token; every POST is
+// application/json from the same origin. Answers: 400 malformed, 401 no live session, 403
+// refused (rights, CSRF, origin), 404, 409 refused by the window (the state comes along),
+// 413 body over max_body, 415, 416 multi-range, 429 locked login, 503 too many sessions.
+//
+//   WebServer server(options);
+//   if (!server.start(error)) ...   // listening on a thread of its own
+//   server.port();                  // the port, also when options.port was 0
+//   server.stop();                  // also in the destructor
+class WebServer {
+ public:
+  struct Options {
+    std::string database_url;
+    const WindowRegistry* registry = nullptr;
+    std::string host = "127.0.0.1";
+    int port = 8080;  // 0: any free port
+    std::string web_root;  // empty: default_web_root()
+    std::string log_path;  // empty: stderr
+    int threads = 64;
+    size_t max_body = 64 * 1024;
+    SessionTable::Limits sessions;
+    LoginGuard::Options logins;
+    // The folder under which each session gets its print folder; empty: a new folder in the
+    // system's temporary folder, removed at stop.
+    std::string print_root;
+  };
+
+  explicit WebServer(Options options);
+  ~WebServer();
+  WebServer(const WebServer&) = delete;
+  WebServer& operator=(const WebServer&) = delete;
+
+  // Opens the database (it must hold sys_user), binds and serves on a thread of its own.
+  // False with `error` when any of that fails.
+  bool start(std::string& error);
+  int port() const;
+  // Stops serving and ends every session. Safe to call twice.
+  void stop();
+  size_t session_count() const;
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
+// The folder of the browser's files: $SHENBAO_WEB when set, else web/ of the source tree.
+std::string default_web_root();
+
+}  // namespace shenbao

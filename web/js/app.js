@@ -1,0 +1,609 @@
+// The browser side of shenbao: a thin renderer of the session state.
+//
+// It logs in, then draws what the server's state says: the frame with its menu of categories,
+// the sheet tabs, the active window (zoomed to fit), modal windows, the message box, the
+// status line and the print jobs. Every user action is one event posted to the server; the
+// answer carries the new state, which is drawn again. Nothing of the application's behaviour
+// lives here.
+
+import {Api} from './api.js';
+import {h, plain} from './dom.js';
+import {closeOpenList, placeOpenList} from './dropdown.js';
+import {renderWindow} from './window_view.js';
+
+const BUTTONS = {yes: '是(Y)', no: '否(N)', ok: '确定', cancel: '取消', retry: '重试(R)'};
+const BUTTON_KEYS = {y: 'yes', n: 'no', r: 'retry'};
+const ICONS = {information: 'i', question: '?', exclamation: '!', stop: '×'};
+const ROLE = {clerk: '申报单位', authority: '人事主管部门'};
+
+const root = document.getElementById('app');
+const busyBar = document.getElementById('busy-bar');
+
+const app = {
+  state: null,
+  user: null,
+  units: [],
+  seenJobs: null,
+  rendering: false,
+  rejected: null,      // {key, error}: a typed value the window refused, shown on its cell
+  previews: new Map(), // preview info by form and rows
+  codeLists: new Map(), // whole code tables for drop-downs the window left empty
+  frame: null,         // the frame's long-lived elements
+};
+
+// ---- names of codes --------------------------------------------------------------------
+
+// What every code list of a form has shown so far, so that a cell keeps showing a name when
+// its list is narrowed to other entries.
+const names = {
+  lists: new Map(),
+  entry(windowKey, control, column) {
+    const key = `${windowKey}/${control}/${column}`;
+    if (!this.lists.has(key)) this.lists.set(key, {byCode: new Map(), size: 0});
+    return this.lists.get(key);
+  },
+  learn(windowKey, control, column, list) {
+    const e = this.entry(windowKey, control, column);
+    for (const [code, name] of list) e.byCode.set(String(code), name);
+    e.size = Math.max(e.size, list.length);
+  },
+  name(windowKey, control, column, code, shown) {
+    if (code === null || code === undefined) return shown ?? '';
+    if (shown !== undefined && shown !== null && String(shown) !== String(code)) return shown;
+    const e = this.lists.get(`${windowKey}/${control}/${column}`);
+    return (e && e.byCode.get(String(code))) ?? shown ?? String(code);
+  },
+  codeOf(windowKey, control, column, name) {
+    const e = this.lists.get(`${windowKey}/${control}/${column}`);
+    if (!e) return undefined;
+    for (const [code, n] of e.byCode) if (n === name) return code;
+    return undefined;
+  },
+  size(windowKey, control, column) {
+    const e = this.lists.get(`${windowKey}/${control}/${column}`);
+    return e ? e.size : 0;
+  },
+};
+
+// ---- busy indicator ----------------------------------------------------------------------
+
+let busyTimer = null;
+function showBusy(busy) {
+  const on = busy || !!(app.state && app.state.hourglass);
+  if (on && !busyTimer && busyBar.hidden) {
+    // Quick answers do not flash the bar.
+    busyTimer = setTimeout(() => {
+      busyTimer = null;
+      busyBar.hidden = false;
+      document.body.classList.add('busy');
+    }, 150);
+  } else if (!on) {
+    clearTimeout(busyTimer);
+    busyTimer = null;
+    busyBar.hidden = true;
+    document.body.classList.remove('busy');
+  }
+}
+
+const api = new Api({
+  onBusy: showBusy,
+  onExpired: (text) => showLogin(text || '登录已过期，请重新登录'),
+});
+
+// ---- toasts and notices ----------------------------------------------------------------------
+
+function toast(text, kind = 'info') {
+  let area = document.querySelector('.toasts');
+  if (!area) {
+    area = h('div', {class: 'toasts', role: 'status'});
+    document.body.append(area);
+  }
+  const item = h('div', {class: `toast toast-${kind}`}, text);
+  area.append(item);
+  setTimeout(() => item.classList.add('leaving'), 4200);
+  setTimeout(() => item.remove(), 4700);
+}
+
+// ---- login ---------------------------------------------------------------------------------
+
+function showLogin(message = '') {
+  app.state = null;
+  app.user = null;
+  app.frame = null;
+  closeOpenList();
+  document.title = '登录 — 人事管理系统';
+  const error = h('div', {class: 'login-error', role: 'alert'}, message);
+  error.hidden = !message;
+  const username = h('input', {type: 'text', name: 'username', id: 'username', autocomplete: 'username',
+                               required: true, maxlength: '20', spellcheck: 'false'});
+  const password = h('input', {type: 'password', name: 'password', id: 'password', autocomplete: 'current-password',
+                               required: true, maxlength: '256'});
+  const submit = h('button', {type: 'submit', class: 'btn btn-primary login-submit'}, '登 录');
+  const form = h('form', {class: 'login-card', autocomplete: 'on'},
+    h('div', {class: 'login-brand'},
+      h('div', {class: 'login-logo', 'aria-hidden': 'true'}, '申'),
+      h('div', {}, h('h1', {}, '人事管理系统'), h('p', {}, '申报模块'))),
+    h('label', {for: 'username'}, '用户名'), username,
+    h('label', {for: 'password'}, '密码'), password,
+    error, submit,
+    h('p', {class: 'login-note'}, '请使用本单位分配的账号登录。连续输错密码 5 次，账号将被暂时锁定。'));
+  form.addEventListener('submit', async (e) => {
+    e.preventDefault();
+    submit.disabled = true;
+    error.hidden = true;
+    const r = await api.login(username.value.trim(), password.value);
+    password.value = '';
+    submit.disabled = false;
+    if (!r.ok) {
+      error.textContent = r.data.error || '登录失败';
+      error.hidden = false;
+      password.focus();
+      return;
+    }
+    await start();
+  });
+  root.replaceChildren(h('div', {class: 'login-page'}, form,
+    h('footer', {class: 'login-footer'}, '人事管理系统 · 申报模块')));
+  username.focus();
+}
+
+async function start() {
+  const r = await api.state();
+  if (!r.ok) {
+    if (r.status !== 401) showLogin(r.data.error || '无法连接服务器');
+    return;
+  }
+  app.user = r.data.user;
+  const units = await api.units();
+  app.units = units.ok && Array.isArray(units.data) ? units.data : [];
+  app.seenJobs = null;
+  applyState(r.data.state);
+}
+
+// ---- events --------------------------------------------------------------------------------
+
+// Posts an event and draws the state it answers. `quiet`: draw nothing (a drop-down's list
+// follows the typing by itself).
+async function post(event, {quiet = false} = {}) {
+  if (event.kind !== 'filter') app.rejected = null;
+  const r = await api.event(event);
+  if (!r) return null;
+  const result = r.data && r.data.result;
+  if (r.status === 409 && result) {
+    toast(`操作未执行：${result.error || '当前不能执行此操作'}`, 'warn');
+  } else if (!r.ok && r.status !== 401) {
+    toast(r.data.error || `请求失败（${r.status}）`, r.status === 403 ? 'error' : 'warn');
+  }
+  // A script may have put the cursor somewhere (a refused save: on the offending column).
+  app.focusFromState = event.kind === 'click' || event.kind === 'answer';
+  if (result && result.accepted === false && event.kind === 'type') {
+    app.rejected = {key: `${currentWindowKey()}/${event.target}/${event.row}/${event.column}`,
+                    error: '输入的内容未被接受，请检查后重新输入'};
+    toast('输入的内容未被接受', 'warn');
+  }
+  if (r.data && r.data.state) {
+    app.state = r.data.state;
+    if (quiet) {
+      renderStatus();
+    } else if (api.idle) {
+      render();
+    }
+  }
+  return r;
+}
+
+function currentWindowKey() {
+  const s = app.state;
+  if (!s) return '';
+  if (s.modals.length) return `m${s.modals.length - 1}:${s.modals[s.modals.length - 1].class}`;
+  const sheet = s.sheets[s.active_sheet];
+  return sheet ? `s${s.active_sheet}:${sheet.class}` : '';
+}
+
+function applyState(state) {
+  app.state = state;
+  render();
+}
+
+// ---- the frame -----------------------------------------------------------------------------
+
+function buildFrame() {
+  const user = app.user;
+  const unit = app.units.find((u) => u.company_num === user.company_num);
+  const logout = h('button', {type: 'button', class: 'btn btn-ghost'}, '退出登录');
+  logout.addEventListener('click', async () => {
+    await api.logout();
+    showLogin('您已退出登录');
+  });
+  const jobs = h('div', {class: 'jobs'});
+  const frame = {
+    title: h('div', {class: 'brand-title'}),
+    menu: h('nav', {class: 'menu', 'aria-label': '申报类别'}),
+    tabs: h('div', {class: 'tabs', role: 'tablist'}),
+    stage: h('div', {class: 'stage'}),
+    status: h('div', {class: 'status-text'}),
+    overlays: h('div', {class: 'overlays'}),
+    jobs,
+  };
+  const who = h('div', {class: 'who'},
+    h('span', {class: 'who-name'}, user.display_name || user.username),
+    h('span', {class: 'who-role'}, user.may_accept ? ROLE.authority : (unit ? unit.company_name : user.company_num)));
+  root.replaceChildren(
+    h('header', {class: 'topbar'},
+      h('div', {class: 'brand'}, h('div', {class: 'brand-logo', 'aria-hidden': 'true'}, '申'), frame.title),
+      h('div', {class: 'spacer'}), jobs, who, logout),
+    h('div', {class: 'body'},
+      h('aside', {class: 'sidebar'}, h('div', {class: 'sidebar-title'}, '申报类别'), frame.menu),
+      h('main', {class: 'workspace'}, frame.tabs, frame.stage)),
+    h('footer', {class: 'statusbar'}, frame.status,
+      h('div', {class: 'status-user'}, `${user.display_name || user.username}（${user.may_accept ? ROLE.authority : ROLE.clerk}）`)),
+    frame.overlays);
+  app.frame = frame;
+}
+
+function render() {
+  const s = app.state;
+  if (!s || !app.user) return;
+  if (!app.frame) buildFrame();
+  const f = app.frame;
+  f.title.textContent = s.frame.title;
+  const blocked = !!s.message || s.modals.length > 0;
+
+  f.menu.replaceChildren(...s.frame.menu.map((item) => {
+    const open = s.sheets.findIndex((w) => w.class === item.class);
+    const active = open >= 0 && open === s.active_sheet;
+    return h('button', {
+      type: 'button',
+      class: `menu-item${active ? ' active' : ''}${open >= 0 ? ' open' : ''}`,
+      disabled: blocked,
+      onclick: () => (open >= 0 ? post({kind: 'activate', target: String(open)}) : post({kind: 'open', target: item.class})),
+    }, h('span', {class: 'menu-dot', 'aria-hidden': 'true'}), item.caption);
+  }));
+
+  f.tabs.replaceChildren(...s.sheets.map((w, i) => {
+    const active = i === s.active_sheet;
+    const close = h('span', {class: 'tab-close', role: 'button', title: '关闭', 'aria-label': `关闭${w.title}`}, '×');
+    close.addEventListener('click', async (e) => {
+      e.stopPropagation();
+      if (blocked) return;
+      if (!active) await post({kind: 'activate', target: String(i)});
+      post({kind: 'close'});
+    });
+    return h('div', {
+      class: `tab${active ? ' active' : ''}`,
+      role: 'tab',
+      'aria-selected': active ? 'true' : 'false',
+      onclick: () => { if (!active && !blocked) post({kind: 'activate', target: String(i)}); },
+    }, h('span', {class: 'tab-title'}, w.title || w.class), close);
+  }));
+  f.tabs.hidden = s.sheets.length === 0;
+
+  const sheet = s.sheets[s.active_sheet];
+  document.title = `${sheet ? `${sheet.title} — ` : ''}人事管理系统`;
+  drawWindows();
+  renderStatus();
+  renderJobs();
+}
+
+function renderStatus() {
+  if (!app.frame || !app.state) return;
+  app.frame.status.textContent = app.state.status || '就绪';
+  showBusy(api.inFlight > 0);
+}
+
+// The sheet, the modal windows and the message box, with the focus kept where it was.
+function drawWindows() {
+  const s = app.state;
+  const f = app.frame;
+  const active = document.activeElement;
+  const focusKey = active && active.dataset ? active.dataset.key : null;
+  const keepTyping = focusKey && active.dataset.dirty ? active : null;
+  const selection = active && typeof active.selectionStart === 'number'
+    ? [active.selectionStart, active.selectionEnd] : null;
+  app.rendering = true;
+  try {
+    closeOpenList();
+    const sheet = s.sheets[s.active_sheet];
+    const topInteractive = !s.message && s.modals.length === 0;
+    if (sheet) {
+      const viewport = h('div', {class: 'viewport'});
+      const frameBox = h('section', {class: 'window', 'aria-label': sheet.title},
+        h('div', {class: 'window-title'}, sheet.title), viewport);
+      const ctx = context(`s${s.active_sheet}:${sheet.class}`, sheet, topInteractive);
+      viewport.append(renderWindow(sheet, ctx));
+      f.stage.replaceChildren(frameBox);
+      fit(viewport, sheet, ctx);
+    } else {
+      f.stage.replaceChildren(welcome());
+    }
+    f.overlays.replaceChildren();
+    s.modals.forEach((w, i) => {
+      const top = i === s.modals.length - 1 && !s.message;
+      const ctx = context(`m${i}:${w.class}`, w, top);
+      const viewport = h('div', {class: 'viewport'});
+      const dialog = h('section', {class: 'dialog', role: 'dialog', 'aria-modal': 'true', 'aria-label': w.title},
+        h('div', {class: 'window-title'}, w.title, h('span', {class: 'tab-close', role: 'button', title: '关闭',
+          onclick: () => top && post({kind: 'close'})}, '×')),
+        viewport);
+      viewport.append(renderWindow(w, ctx));
+      f.overlays.append(h('div', {class: 'modal-layer'}, dialog));
+      fit(viewport, w, ctx, 0.9);
+    });
+    if (s.message) f.overlays.append(messageBox(s.message));
+
+    // The focus goes back where it was; a cell the window refused takes it.
+    let target = null;
+    if (app.rejected) {
+      target = root.querySelector(`[data-key="${CSS.escape(app.rejected.key)}"]`);
+      if (target) {
+        target.classList.add('rejected');
+        target.title = app.rejected.error;
+      }
+    }
+    if (!target && app.focusFromState && !s.message) target = stateFocus(s);
+    app.focusFromState = false;
+    if (!target && focusKey && !s.message) {
+      const found = root.querySelector(`[data-key="${CSS.escape(focusKey)}"]`);
+      if (found && keepTyping && found.tagName === 'INPUT' && !found.readOnly) {
+        // Typing in progress survives: the old input, with what was typed, takes the new one's place.
+        keepTyping.className = found.className;
+        keepTyping.style.cssText = found.style.cssText;
+        found.replaceWith(keepTyping);
+        target = keepTyping;
+      } else {
+        target = found;
+      }
+    }
+    if (target && !s.message) {
+      target.focus({preventScroll: true});
+      if (selection && target === document.activeElement && typeof target.setSelectionRange === 'function' &&
+          target.type === 'text') {
+        try {
+          target.setSelectionRange(...selection);
+        } catch (e) { /* not a text field */ }
+      }
+    }
+  } finally {
+    app.rendering = false;
+  }
+}
+
+// The cell that the active window's focus names: its form's current row and column.
+function stateFocus(s) {
+  const win = s.modals.length ? s.modals[s.modals.length - 1] : s.sheets[s.active_sheet];
+  if (!win || !win.focus) return null;
+  const control = win.controls.find((c) => c.name === win.focus);
+  if (!control || !control.form || !control.form.current_column || !control.form.current_row) return null;
+  const key = `${currentWindowKey()}/${control.name}/${control.form.current_row}/${control.form.current_column}`;
+  const found = root.querySelector(`[data-key="${CSS.escape(key)}"]`);
+  return found && !found.readOnly && !found.disabled ? found : null;
+}
+
+function fit(viewport, win, ctx, share = 1) {
+  const apply = () => {
+    const width = viewport.clientWidth || window.innerWidth * share;
+    const height = viewport.clientHeight || window.innerHeight * share;
+    let zoom = Math.min(width / win.width, height / win.height);
+    zoom = Math.max(0.55, Math.min(1.35, zoom));
+    ctx.zoom = zoom;
+    const canvas = viewport.firstElementChild;
+    if (canvas) canvas.style.zoom = String(zoom);
+  };
+  apply();
+  requestAnimationFrame(apply);
+}
+
+function welcome() {
+  const s = app.state;
+  return h('div', {class: 'welcome'},
+    h('h2', {}, `您好，${app.user.display_name || app.user.username}`),
+    h('p', {}, app.user.may_accept
+      ? '请从左侧选择申报类别，选择单位后查看、审核并办理数据入库。'
+      : '请从左侧选择申报类别，新增或维护本单位的申报。'),
+    h('div', {class: 'tiles'}, s.frame.menu.map((item) => h('button', {
+      type: 'button', class: 'tile', onclick: () => post({kind: 'open', target: item.class}),
+    }, h('span', {class: 'tile-title'}, item.caption), h('span', {class: 'tile-sub'}, '打开')))));
+}
+
+function context(windowKey, win, interactive) {
+  for (const control of win.controls) {
+    const form = control.form;
+    if (!form || !form.lists) continue;
+    for (const [column, list] of Object.entries(form.lists)) names.learn(windowKey, control.name, column, list);
+  }
+  const ctx = {
+    windowKey,
+    interactive,
+    zoom: 1,
+    names,
+    units: app.units,
+    user: app.user,
+    rendering: () => app.rendering,
+    post: (event) => post(event),
+    hasControl: (name) => win.controls.some((c) => c.name === name && c.visible && c.enabled),
+    commit: (control, row, column, text) => post({kind: 'type', target: control, row, column, text}),
+    filter: async (control, row, column, text) => {
+      const r = await post({kind: 'filter', target: control, row, column, text}, {quiet: true});
+      if (!r || !r.data || !r.data.state) return null;
+      const w = findWindow(r.data.state, windowKey);
+      const c = w && w.controls.find((x) => x.name === control);
+      const list = c && c.form && c.form.lists ? c.form.lists[column] : null;
+      if (list) names.learn(windowKey, control, column, list);
+      return list || [];
+    },
+    focusNext: (el) => {
+      const scope = el.closest('.window-canvas') || root;
+      const all = [...scope.querySelectorAll('input[data-key]:not([readonly]):not([disabled]), select[data-key]')];
+      const next = all[all.indexOf(el) + 1];
+      if (next) next.focus();
+      else el.blur();
+    },
+    rowActivated: (control, rowNumber, row, form) => addWorker(win, control, rowNumber, row, form),
+    rowMenu: (e, control, rowNumber, row, form) => rowMenu(e, win, control, rowNumber, row, form),
+    preview: (control, form) => previewInfo(windowKey, control, form),
+    codeList: (name, data, display) => codeList(name, data, display),
+  };
+  return ctx;
+}
+
+function findWindow(state, windowKey) {
+  const [where, cls] = windowKey.split(':');
+  const index = Number(where.slice(1));
+  const w = where[0] === 'm' ? state.modals[index] : state.sheets[index];
+  return w && w.class === cls ? w : null;
+}
+
+// A declaration window takes a worker of its worker list (dw_2) into the open declaration:
+// double-click, Enter, or the row's menu.
+function isDeclarationWindow(win) {
+  return ['dw_2', 'dw_3', 'dw_4'].every((n) => win.controls.some((c) => c.name === n));
+}
+
+async function addWorker(win, control, rowNumber, row, form) {
+  if (control !== 'dw_2' || !isDeclarationWindow(win)) {
+    if (rowNumber !== form.current_row) post({kind: 'select', target: control, row: rowNumber});
+    return;
+  }
+  const index = form.columns.findIndex((c) => c.name === 'worker_code');
+  if (index < 0) return;
+  post({kind: 'gesture', target: 'add', args: [String(row.codes[index])]});
+}
+
+function rowMenu(e, win, control, rowNumber, row, form) {
+  if (control !== 'dw_2' || !isDeclarationWindow(win)) return;
+  e.preventDefault();
+  document.querySelectorAll('.context-menu').forEach((m) => m.remove());
+  const nameAt = form.columns.findIndex((c) => c.name === 'worker_name');
+  const who = nameAt >= 0 ? row.values[nameAt] : '';
+  const menu = h('div', {class: 'context-menu', role: 'menu', style: {left: `${e.clientX}px`, top: `${e.clientY}px`}},
+    h('button', {type: 'button', role: 'menuitem', onclick: () => {
+      menu.remove();
+      addWorker(win, control, rowNumber, row, form);
+    }}, `加入本次申报${who ? `：${who}` : ''}`));
+  document.body.append(menu);
+  const away = (ev) => {
+    if (!menu.contains(ev.target)) {
+      menu.remove();
+      document.removeEventListener('mousedown', away, true);
+    }
+  };
+  document.addEventListener('mousedown', away, true);
+}
+
+// The whole code table of a drop-down, loaded once; null until it has come (the window is
+// then drawn again).
+function codeList(name, data, display) {
+  if (!name || !data || !display) return null;
+  const key = `${name}|${data}|${display}`;
+  const known = app.codeLists.get(key);
+  if (known) return known.list;
+  const entry = {list: null};
+  app.codeLists.set(key, entry);
+  const query = `data=${encodeURIComponent(data)}&display=${encodeURIComponent(display)}`;
+  api.request('GET', `/api/codes/${encodeURIComponent(name)}.json?${query}`).then((r) => {
+    entry.list = r.ok && Array.isArray(r.data) ? r.data : [];
+    if (entry.list.length && api.idle && !document.querySelector('[data-dirty="1"]')) render();
+  });
+  return null;
+}
+
+// ---- print preview and print jobs -------------------------------------------------------------
+
+function previewInfo(windowKey, control, form) {
+  const key = `${windowKey}/${control}/${form.dataobject}/${JSON.stringify(form.rows)}`;
+  if (!app.previews.has(key)) {
+    if (app.previews.size > 20) app.previews.clear();
+    app.previews.set(key, api.previewInfo(control).then((r) => (r.ok ? r.data : null)));
+  }
+  return app.previews.get(key);
+}
+
+function renderJobs() {
+  const jobs = app.state.print_jobs || [];
+  const f = app.frame;
+  if (app.seenJobs === null) app.seenJobs = new Set(jobs.map((j) => j.id));
+  const fresh = jobs.filter((j) => !app.seenJobs.has(j.id));
+  for (const job of fresh) {
+    app.seenJobs.add(job.id);
+    announceJob(job);
+  }
+  f.jobs.replaceChildren();
+  if (!jobs.length) return;
+  const list = h('div', {class: 'jobs-list', role: 'menu'},
+    [...jobs].reverse().map((job) => h('a', {
+      href: jobUrl(job), target: '_blank', rel: 'noopener', role: 'menuitem', class: 'jobs-item',
+    }, h('span', {}, job.name), h('span', {class: 'jobs-pages'}, `${job.pages} 页`))));
+  const toggle = h('button', {type: 'button', class: 'btn btn-ghost jobs-toggle', 'aria-haspopup': 'menu'},
+    `打印文件（${jobs.length}）`);
+  toggle.addEventListener('click', () => list.classList.toggle('open'));
+  f.jobs.append(toggle, list);
+}
+
+function jobUrl(job) {
+  return `/api/jobs/${job.id}.pdf`;
+}
+
+function announceJob(job) {
+  const url = jobUrl(job);
+  // The PDF opens in a new tab; should the browser block that, the notice has the link.
+  window.open(url, '_blank', 'noopener');
+  const notice = h('div', {class: 'notice', role: 'status'},
+    h('span', {class: 'notice-icon', 'aria-hidden': 'true'}, '⎙'),
+    h('span', {}, `打印文件已生成：${job.name}（${job.pages} 页）`),
+    h('a', {href: url, target: '_blank', rel: 'noopener', class: 'notice-link'}, '打开 PDF'),
+    h('button', {type: 'button', class: 'notice-close', 'aria-label': '关闭', onclick: () => notice.remove()}, '×'));
+  document.querySelectorAll('.notice').forEach((n) => n.remove());
+  document.body.append(notice);
+  setTimeout(() => notice.remove(), 15000);
+}
+
+// ---- message box ---------------------------------------------------------------------------
+
+function messageBox(message) {
+  const buttons = message.buttons.map((name) => h('button', {
+    type: 'button',
+    class: `btn${name === message.buttons[0] ? ' btn-primary' : ''}`,
+    dataset: {answer: name},
+    onclick: () => post({kind: 'answer', target: name}),
+  }, BUTTONS[name] || name));
+  const box = h('div', {class: 'msgbox', role: 'alertdialog', 'aria-modal': 'true', 'aria-labelledby': 'msg-title',
+                        'aria-describedby': 'msg-text'},
+    h('div', {class: 'msgbox-title', id: 'msg-title'}, message.title),
+    h('div', {class: 'msgbox-body'},
+      message.icon !== 'none' ? h('div', {class: `msgbox-icon icon-${message.icon}`, 'aria-hidden': 'true'},
+                                  ICONS[message.icon] || '') : null,
+      h('div', {class: 'msgbox-text', id: 'msg-text'}, message.text)),
+    h('div', {class: 'msgbox-buttons'}, buttons));
+  box.addEventListener('keydown', (e) => {
+    const key = e.key.toLowerCase();
+    if (e.key === 'Escape') {
+      const escape = ['cancel', 'no'].find((b) => message.buttons.includes(b)) ||
+                     (message.buttons.length === 1 ? message.buttons[0] : null);
+      if (escape) post({kind: 'answer', target: escape});
+    } else if (BUTTON_KEYS[key] && message.buttons.includes(BUTTON_KEYS[key])) {
+      post({kind: 'answer', target: BUTTON_KEYS[key]});
+    } else if (e.key === 'Tab') {
+      // The focus stays on the box's buttons.
+      const i = buttons.indexOf(document.activeElement);
+      e.preventDefault();
+      buttons[(i + (e.shiftKey ? buttons.length - 1 : 1)) % buttons.length].focus();
+    }
+  });
+  queueMicrotask(() => buttons[0] && buttons[0].focus());
+  return h('div', {class: 'modal-layer msg-layer'}, box);
+}
+
+// ---- start ---------------------------------------------------------------------------------
+
+window.addEventListener('resize', () => {
+  placeOpenList();
+  clearTimeout(window.__fitTimer);
+  window.__fitTimer = setTimeout(() => { if (app.state && app.frame) drawWindows(); }, 120);
+});
+window.addEventListener('scroll', placeOpenList, true);
+
+start().then(() => {
+  if (!app.state) showLogin();
+});
+
+export {plain};

@@ -1,0 +1,438 @@
+// Draws one form control (a `dw_n`) of the state: free-form forms at their objects'
+// coordinates, grid and tabular forms as tables, forms in print preview as page images.
+//
+// Cells post `type` when the user leaves them (or presses Enter), drop-downs post `filter`
+// while the user types (see dropdown.js), rows post `select` when clicked. Every element that
+// can hold the focus carries data-key "window/control/row/column" so that the app can give
+// the focus back after the state is drawn again.
+
+import {h} from './dom.js';
+import {Dropdown} from './dropdown.js';
+
+const PT = 96 / 72;
+
+export function cellKey(ctx, control, row, column) {
+  return `${ctx.windowKey}/${control}/${row}/${column}`;
+}
+
+export function truthy(value) {
+  if (value === null || value === undefined) return false;
+  const text = String(value).trim().toLowerCase();
+  return !(text === '' || text === '0' || text === 'false' || text === 'no' || text === 'n');
+}
+
+// Colours of definitions: rgb(r,g,b), or a whole number with red in the low byte.
+export function cssColor(value) {
+  if (value === null || value === undefined || value === '') return null;
+  const text = String(value).trim();
+  const rgb = /^rgb\(\s*(\d+)\s*,\s*(\d+)\s*,\s*(\d+)\s*\)$/i.exec(text);
+  if (rgb) return `rgb(${rgb[1]}, ${rgb[2]}, ${rgb[3]})`;
+  if (/^\d+$/.test(text)) {
+    const n = Number(text);
+    return `rgb(${n & 255}, ${(n >> 8) & 255}, ${(n >> 16) & 255})`;
+  }
+  return null;
+}
+
+// The property of an object for a row: the row's evaluated attribute when the property is an
+// expression, else the object's own text.
+function prop(object, row, name) {
+  const key = `${object.name}.${name}`;
+  if (row && row.attributes && key in row.attributes) return row.attributes[key];
+  return object[name];
+}
+
+function num(value, fallback = 0) {
+  const n = Number(value);
+  return Number.isFinite(n) ? n : fallback;
+}
+
+function fontStyle(object, row) {
+  const style = {};
+  const size = num(prop(object, row, 'font.height'), 0);
+  if (size > 0) style.fontSize = `${(size * PT).toFixed(1)}px`;
+  if (num(prop(object, row, 'font.weight'), 400) >= 600) style.fontWeight = '700';
+  if (truthy(prop(object, row, 'font.italic'))) style.fontStyle = 'italic';
+  if (truthy(prop(object, row, 'font.underline'))) style.textDecoration = 'underline';
+  const face = prop(object, row, 'font.face');
+  if (face && /宋/.test(face)) style.fontFamily = 'var(--font-song)';
+  if (face && /楷/.test(face)) style.fontFamily = 'var(--font-kai)';
+  const color = cssColor(prop(object, row, 'color'));
+  if (color) style.color = color;
+  return style;
+}
+
+function box(object, row, top) {
+  return {
+    left: `${num(prop(object, row, 'x'))}px`,
+    top: `${num(prop(object, row, 'y')) + top}px`,
+    width: `${Math.max(0, num(prop(object, row, 'width')))}px`,
+    height: `${Math.max(0, num(prop(object, row, 'height')))}px`,
+  };
+}
+
+function visible(object, row) {
+  const v = prop(object, row, 'visible');
+  return v === undefined || v === null || v === '' || truthy(v);
+}
+
+function alignClass(object, row) {
+  const align = prop(object, row, 'align');
+  return align === 'right' ? 'al-right' : align === 'center' ? 'al-center' : 'al-left';
+}
+
+function borderClass(object, row) {
+  const border = prop(object, row, 'border');
+  return border === 'box' ? 'bd-box' : border === 'underline' ? 'bd-underline' : '';
+}
+
+function maxLength(type) {
+  const m = /^char\((\d+)\)$/.exec(type || '');
+  return m && Number(m[1]) <= 4000 ? Number(m[1]) : undefined;
+}
+
+const NUMERIC = /^(long|number|decimal)/;
+
+// Everything a form needs to know about its columns.
+function describe(form) {
+  const index = new Map();
+  form.columns.forEach((c, i) => index.set(c.name, i));
+  return {index, column: (name) => form.columns[index.get(name)]};
+}
+
+export function renderForm(control, ctx) {
+  const form = control.form || {};
+  const el = h('div', {
+    class: `form form-${form.style || 'empty'}`,
+    dataset: {control: control.name},
+  });
+  if (!form.dataobject) return el;
+  if (form.preview) {
+    el.classList.add('form-preview');
+    el.append(renderPreview(control, form, ctx));
+  } else if (form.style === 'grid' || form.style === 'tabular') {
+    el.append(renderGrid(control, form, ctx));
+  } else {
+    el.append(renderFreeform(control, form, ctx));
+  }
+  return el;
+}
+
+// ---- free form ------------------------------------------------------------------------
+
+function renderFreeform(control, form, ctx) {
+  const canvas = h('div', {class: 'freeform-canvas'});
+  const cols = describe(form);
+  const bands = form.bands || {};
+  const byBand = {header: [], detail: [], summary: [], footer: []};
+  for (const object of form.objects) (byBand[object.band] || byBand.detail).push(object);
+  let top = 0;
+  let right = 0;
+  const place = (objects, row, rowNumber) => {
+    for (const object of objects) {
+      if (!visible(object, row)) continue;
+      const node = renderObject(control, form, cols, object, row, rowNumber, top, ctx);
+      if (node) canvas.append(node);
+      right = Math.max(right, num(object.x) + num(object.width), num(object.x2));
+    }
+  };
+  if (bands.header) {
+    place(byBand.header, null, 0);
+    top += bands.header;
+  }
+  if (form.rows.length === 0) {
+    // No row yet: the layout is shown greyed, without values, so the user sees what will come.
+    canvas.classList.add('no-rows');
+    place(byBand.detail, null, 0);
+    top += bands.detail || 0;
+  }
+  form.rows.forEach((row, i) => {
+    place(byBand.detail, row, i + 1);
+    top += bands.detail || 0;
+  });
+  if (bands.summary) {
+    place(byBand.summary, null, 0);
+    top += bands.summary;
+  }
+  if (bands.footer) {
+    place(byBand.footer, null, 0);
+    top += bands.footer;
+  }
+  canvas.style.width = `${right + 8}px`;
+  canvas.style.height = `${top}px`;
+  return canvas;
+}
+
+function renderObject(control, form, cols, object, row, rowNumber, top, ctx) {
+  switch (object.kind) {
+    case 'text':
+      return h('div', {
+        class: `ff-text ${alignClass(object, row)} ${borderClass(object, row)}`,
+        style: {...box(object, row, top), ...fontStyle(object, row), ...background(object, row)},
+      }, prop(object, row, 'text') || '');
+    case 'groupbox':
+      return h('fieldset', {class: 'ff-group', style: box(object, row, top)},
+               h('legend', {style: fontStyle(object, row)}, prop(object, row, 'text') || ''));
+    case 'rectangle': {
+      const fill = cssColor(prop(object, row, 'brush.color'));
+      const pen = cssColor(prop(object, row, 'pen.color')) || '#000';
+      return h('div', {
+        class: 'ff-rect',
+        style: {...box(object, row, top), borderColor: pen, background: fill || 'transparent'},
+      });
+    }
+    case 'line': return renderLine(object, row, top);
+    case 'compute':
+      return h('div', {
+        class: `ff-text ff-compute ${alignClass(object, row)} ${borderClass(object, row)}`,
+        style: {...box(object, row, top), ...fontStyle(object, row)},
+      }, row && row.attributes && `${object.name}.value` in row.attributes ? row.attributes[`${object.name}.value`] : '');
+    case 'column': return renderCell(control, form, cols, object, row, rowNumber, top, ctx);
+    default: return null;
+  }
+}
+
+function background(object, row) {
+  const color = cssColor(prop(object, row, 'background.color'));
+  return color ? {background: color} : {};
+}
+
+function renderLine(object, row, top) {
+  const x1 = num(prop(object, row, 'x1'));
+  const y1 = num(prop(object, row, 'y1')) + top;
+  const x2 = num(prop(object, row, 'x2'));
+  const y2 = num(prop(object, row, 'y2')) + top;
+  const length = Math.hypot(x2 - x1, y2 - y1);
+  const angle = Math.atan2(y2 - y1, x2 - x1);
+  return h('div', {
+    class: 'ff-line',
+    style: {
+      left: `${x1}px`, top: `${y1}px`, width: `${length}px`,
+      borderTopWidth: `${Math.max(1, num(prop(object, row, 'pen.width'), 1))}px`,
+      borderTopColor: cssColor(prop(object, row, 'pen.color')) || '#000',
+      transform: `rotate(${angle}rad)`,
+    },
+  });
+}
+
+function editable(object, row, ctx) {
+  if (!row || !ctx.interactive) return false;
+  if (truthy(prop(object, row, 'protect'))) return false;
+  const edit = prop(object, row, 'edit');
+  return edit !== 'none';
+}
+
+function renderCell(control, form, cols, object, row, rowNumber, top, ctx) {
+  const column = object.column || object.name;
+  const i = cols.index.get(column);
+  const def = cols.column(column) || {};
+  const code = row ? row.codes[i] : null;
+  const shown = row ? row.values[i] : '';
+  const edit = prop(object, row, 'edit') || def.edit || 'edit';
+  const canEdit = editable(object, row, ctx);
+  const key = cellKey(ctx, control.name, rowNumber, column);
+  const style = {...box(object, row, top), ...fontStyle(object, row), ...background(object, row)};
+  const classes = `ff-cell ${alignClass(object, row)} ${borderClass(object, row)} ${canEdit ? '' : 'readonly'}`;
+  const label = labelFor(form, object);
+
+  if (edit === 'checkbox') {
+    const on = prop(object, row, 'checkbox.on') ?? '1';
+    const off = prop(object, row, 'checkbox.off') ?? '0';
+    const input = h('input', {
+      type: 'checkbox',
+      checked: row ? String(code) === String(on) : false,
+      disabled: !canEdit,
+      dataset: {key},
+      'aria-label': prop(object, row, 'checkbox.text') || label,
+      onchange: (e) => ctx.commit(control.name, rowNumber, column, e.target.checked ? on : off, e.target),
+    });
+    return h('label', {class: `${classes} ff-check`, style}, input,
+             h('span', {}, prop(object, row, 'checkbox.text') || ''));
+  }
+  if (edit === 'dropdown') {
+    // A window that left its list empty: the whole code table stands in, narrowed here.
+    let list = (form.lists || {})[column] || [];
+    let local = false;
+    if (!list.length) {
+      const whole = ctx.codeList(prop(object, row, 'dddw.name'), prop(object, row, 'dddw.data'), prop(object, row, 'dddw.display'));
+      if (whole && whole.length) {
+        ctx.names.learn(ctx.windowKey, control.name, column, whole);
+        list = whole;
+        local = true;
+      }
+    }
+    const dropdown = new Dropdown({
+      ctx, control: control.name, row: rowNumber, column, key, code,
+      shown: ctx.names.name(ctx.windowKey, control.name, column, code, shown),
+      list, local, editable: canEdit, label,
+    });
+    const node = dropdown.element;
+    node.className += ` ${classes}`;
+    Object.assign(node.style, style);
+    return node;
+  }
+  const mask = prop(object, row, 'mask') || (edit === 'mask' ? def.mask : '');
+  const input = h('input', {
+    type: 'text',
+    class: classes,
+    style,
+    value: shown ?? '',
+    readOnly: !canEdit,
+    tabIndex: canEdit ? 0 : -1,
+    maxlength: maxLength(def.type),
+    inputmode: NUMERIC.test(def.type || '') ? 'decimal' : undefined,
+    placeholder: mask && canEdit ? mask : undefined,
+    'aria-label': label,
+    autocomplete: 'off',
+    spellcheck: 'false',
+    dataset: {key, mask: mask || '', original: shown ?? ''},
+  });
+  if (canEdit) wireTextCell(input, control.name, rowNumber, column, ctx);
+  return input;
+}
+
+// The caption of a column: the text object named <column>_t, for screen readers and tests.
+function labelFor(form, object) {
+  const name = `${object.column || object.name}_t`;
+  const text = form.objects.find((o) => o.kind === 'text' && o.name === name);
+  return text ? String(text.text || '').replace(/\s+/g, '') : object.column || object.name;
+}
+
+// A date mask "yyyy-mm-dd": digits only, the dashes put in while typing.
+export function applyDateMask(text) {
+  const digits = text.replace(/\D/g, '').slice(0, 8);
+  if (digits.length <= 4) return digits;
+  if (digits.length <= 6) return `${digits.slice(0, 4)}-${digits.slice(4)}`;
+  return `${digits.slice(0, 4)}-${digits.slice(4, 6)}-${digits.slice(6)}`;
+}
+
+export function wireTextCell(input, control, row, column, ctx) {
+  const isDate = input.dataset.mask === 'yyyy-mm-dd';
+  input.addEventListener('input', () => {
+    if (isDate) {
+      const at = input.selectionStart === input.value.length;
+      const masked = applyDateMask(input.value);
+      if (masked !== input.value) {
+        input.value = masked;
+        if (at) input.setSelectionRange(masked.length, masked.length);
+      }
+    }
+    input.dataset.dirty = input.value !== input.dataset.original ? '1' : '';
+  });
+  input.addEventListener('keydown', (e) => {
+    if (e.key === 'Enter') {
+      e.preventDefault();
+      ctx.focusNext(input);
+    } else if (e.key === 'Escape' && input.dataset.dirty) {
+      input.value = input.dataset.original;
+      input.dataset.dirty = '';
+    }
+  });
+  input.addEventListener('blur', () => {
+    if (ctx.rendering() || !input.dataset.dirty) return;
+    input.dataset.dirty = '';
+    ctx.commit(control, row, column, input.value.trim() === '' ? '' : input.value, input);
+  });
+}
+
+// ---- grid and tabular -------------------------------------------------------------------
+
+function renderGrid(control, form, ctx) {
+  const cols = describe(form);
+  const detail = form.objects
+    .filter((o) => o.band === 'detail' && (o.kind === 'column' || o.kind === 'compute') && visible(o, null))
+    .sort((a, b) => num(a.x) - num(b.x));
+  const headers = form.objects.filter((o) => o.band === 'header' && o.kind === 'text');
+  const headerFor = (object) => {
+    const named = headers.find((t) => t.name === `${object.column || object.name}_t`);
+    if (named) return named.text;
+    const x = num(object.x);
+    const near = headers.find((t) => Math.abs(num(t.x) - x) < 8);
+    return near ? near.text : '';
+  };
+  const table = h('table', {class: 'grid', role: 'grid'});
+  const colgroup = h('colgroup', {});
+  // Columns a little too wide for the control are narrowed to fit rather than scrolled.
+  const widths = detail.map((o) => num(o.width, 80) + 4);
+  const total = widths.reduce((a, b) => a + b, 0);
+  const room = control.width - 4;
+  const factor = total > room && total < room * 1.3 ? room / total : 1;
+  for (const w of widths) colgroup.append(h('col', {style: {width: `${Math.floor(w * factor)}px`}}));
+  table.append(colgroup);
+  table.append(h('thead', {}, h('tr', {}, detail.map((o) => h('th', {class: alignClass(o, null)}, headerFor(o) || '')))));
+  const body = h('tbody', {});
+  form.rows.forEach((row, r) => {
+    const rowNumber = r + 1;
+    const current = rowNumber === form.current_row;
+    const tr = h('tr', {
+      class: current ? 'current' : '',
+      dataset: {row: String(rowNumber), key: cellKey(ctx, control.name, rowNumber, '')},
+      tabIndex: current && ctx.interactive ? 0 : -1,
+      'aria-selected': current ? 'true' : 'false',
+    });
+    for (const object of detail) {
+      const column = object.column || object.name;
+      const i = cols.index.get(column);
+      const edit = prop(object, row, 'edit');
+      const code = i === undefined ? null : row.codes[i];
+      let content = i === undefined ? '' : row.values[i];
+      if (edit === 'checkbox') {
+        const on = prop(object, row, 'checkbox.on') ?? '1';
+        content = h('span', {class: String(code) === String(on) ? 'tick on' : 'tick'}, String(code) === String(on) ? '✓' : '');
+      } else if (edit === 'dropdown' || prop(object, row, 'dddw.name')) {
+        content = ctx.names.name(ctx.windowKey, control.name, column, code, content);
+      }
+      const style = background(object, row);
+      tr.append(h('td', {class: alignClass(object, row), style, title: typeof content === 'string' ? content : undefined}, content));
+    }
+    if (ctx.interactive) {
+      tr.addEventListener('click', () => {
+        if (rowNumber !== form.current_row) ctx.post({kind: 'select', target: control.name, row: rowNumber});
+      });
+      tr.addEventListener('dblclick', () => ctx.rowActivated(control.name, rowNumber, row, form));
+      tr.addEventListener('keydown', (e) => {
+        if (e.key === 'Enter') ctx.rowActivated(control.name, rowNumber, row, form);
+        else if (e.key === 'ArrowDown' && rowNumber < form.rows.length) {
+          e.preventDefault();
+          ctx.post({kind: 'select', target: control.name, row: rowNumber + 1});
+        } else if (e.key === 'ArrowUp' && rowNumber > 1) {
+          e.preventDefault();
+          ctx.post({kind: 'select', target: control.name, row: rowNumber - 1});
+        }
+      });
+      tr.addEventListener('contextmenu', (e) => ctx.rowMenu(e, control.name, rowNumber, row, form));
+    }
+    body.append(tr);
+  });
+  table.append(body);
+  const wrap = h('div', {class: 'grid-wrap'}, table);
+  if (form.rows.length === 0) wrap.append(h('div', {class: 'grid-empty'}, '（无记录）'));
+  return wrap;
+}
+
+// ---- print preview ------------------------------------------------------------------------
+
+function renderPreview(control, form, ctx) {
+  const area = h('div', {class: 'preview-area'}, h('div', {class: 'preview-loading'}, '正在生成打印预览…'));
+  ctx.preview(control.name, form).then((info) => {
+    area.replaceChildren();
+    if (!info) {
+      area.append(h('div', {class: 'preview-loading'}, '打印预览暂不可用'));
+      return;
+    }
+    const scale = Math.min(3, Math.max(1, Math.ceil((window.devicePixelRatio || 1) * ctx.zoom * 2) / 2 + 0.5));
+    for (let page = 1; page <= info.pages; ++page) {
+      const img = h('img', {
+        class: 'preview-page',
+        alt: `第 ${page} 页，共 ${info.pages} 页`,
+        src: `/api/preview/${encodeURIComponent(control.name)}/${page}.png?scale=${scale}&v=${info.version}`,
+        width: String(info.width),
+        height: String(info.height),
+        draggable: 'false',
+      });
+      area.append(h('figure', {class: 'preview-sheet'}, img,
+                    h('figcaption', {}, `第 ${page} 页 / 共 ${info.pages} 页`)));
+    }
+  });
+  return area;
+}

@@ -1,0 +1,126 @@
+// Draws one window of the state: its controls at their window-unit coordinates (one unit is
+// one CSS pixel before the window is zoomed to fit), buttons, static texts, edit masks, the
+// unit selector, check boxes and form controls.
+
+import {caption, h, mnemonic, plain} from './dom.js';
+import {applyDateMask, renderForm} from './form_view.js';
+
+export function renderWindow(win, ctx) {
+  const canvas = h('div', {
+    class: 'window-canvas',
+    style: {width: `${win.width}px`, height: `${win.height}px`},
+    dataset: {window: win.class},
+  });
+  for (const control of win.controls) {
+    if (!control.visible) continue;
+    const node = renderControl(control, win, ctx);
+    if (!node) continue;
+    node.classList.add('ctl', `ctl-${control.kind}`);
+    node.dataset.name = control.name;
+    Object.assign(node.style, {
+      left: `${control.x}px`,
+      top: `${control.y}px`,
+      width: `${Math.max(0, control.width)}px`,
+      height: `${Math.max(0, control.height)}px`,
+    });
+    canvas.append(node);
+  }
+  return canvas;
+}
+
+function renderControl(control, win, ctx) {
+  switch (control.kind) {
+    case 'button': return renderButton(control, ctx);
+    case 'static': return h('div', {class: 'static'}, control.text);
+    case 'editmask':
+    case 'edit': return renderEdit(control, ctx);
+    case 'checkbox':
+      return h('label', {class: 'checkbox'},
+               h('input', {type: 'checkbox', checked: control.text === '1', disabled: !control.enabled || !ctx.interactive,
+                           dataset: {key: `${ctx.windowKey}/${control.name}`},
+                           onchange: () => ctx.post({kind: 'click', target: control.name})}),
+               h('span', {}, plain(control.text)));
+    case 'selector': return renderSelector(control, win, ctx);
+    case 'form': return renderForm(control, ctx);
+    default: return null;
+  }
+}
+
+function renderButton(control, ctx) {
+  const key = mnemonic(control.text);
+  return h('button', {
+    type: 'button',
+    class: `btn${control.name === 'pb_approve' ? ' btn-accent' : ''}`,
+    disabled: !control.enabled || !ctx.interactive,
+    accesskey: key || undefined,
+    title: control.enabled ? undefined : disabledHint(control),
+    dataset: {key: `${ctx.windowKey}/${control.name}`},
+    onclick: () => ctx.post({kind: 'click', target: control.name}),
+  }, h('span', {class: 'btn-label'}, caption(control.text)));
+}
+
+function disabledHint(control) {
+  return control.name === 'pb_approve' ? '数据入库由人事主管部门办理' : '当前不可用';
+}
+
+function renderEdit(control, ctx) {
+  const isDate = control.mask === 'yyyy-mm-dd';
+  const input = h('input', {
+    type: 'text',
+    class: 'edit',
+    value: control.text,
+    readOnly: !control.enabled || !ctx.interactive,
+    placeholder: control.mask || undefined,
+    autocomplete: 'off',
+    spellcheck: 'false',
+    inputmode: isDate ? 'numeric' : undefined,
+    'aria-label': control.name,
+    dataset: {key: `${ctx.windowKey}/${control.name}`, original: control.text},
+  });
+  input.addEventListener('input', () => {
+    if (isDate) input.value = applyDateMask(input.value);
+    input.dataset.dirty = input.value !== input.dataset.original ? '1' : '';
+  });
+  const send = () => {
+    if (!input.dataset.dirty) return Promise.resolve();
+    input.dataset.dirty = '';
+    input.dataset.original = input.value;
+    return ctx.post({kind: 'text', target: control.name, text: input.value});
+  };
+  input.addEventListener('blur', () => {
+    if (!ctx.rendering()) send();
+  });
+  input.addEventListener('keydown', (e) => {
+    if (e.key === 'Enter') {
+      e.preventDefault();
+      send();
+      // Enter in the date range runs the query, as the query button would.
+      if (ctx.hasControl('pb_3')) ctx.post({kind: 'click', target: 'pb_3'});
+    }
+  });
+  return input;
+}
+
+// The unit selector (uo_1): the authority chooses any unit; a clerk sees his own, fixed.
+function renderSelector(control, win, ctx) {
+  const units = ctx.units || [];
+  const nameOf = (code) => {
+    const unit = units.find((u) => u.company_num === code);
+    return unit ? `${unit.company_num} ${unit.company_name}` : code;
+  };
+  if (!control.enabled || !ctx.interactive) {
+    return h('div', {class: 'selector fixed', title: '本单位'}, control.text ? nameOf(control.text) : '（未选择单位）');
+  }
+  const select = h('select', {
+    class: 'selector',
+    'aria-label': '单位',
+    dataset: {key: `${ctx.windowKey}/${control.name}`},
+  }, h('option', {value: ''}, '— 请选择单位 —'),
+     units.map((u) => h('option', {value: u.company_num}, `${u.company_num} ${u.company_name}`)));
+  select.value = control.text || '';
+  select.addEventListener('change', async () => {
+    await ctx.post({kind: 'text', target: control.name, text: select.value});
+    if (win.controls.some((c) => c.name === 'pb_3' && c.enabled && c.visible)) ctx.post({kind: 'click', target: 'pb_3'});
+  });
+  return select;
+}
