@@ -1,0 +1,348 @@
+// The web server in process, on a free loopback port, driven with httplib::Client: bad
+// requests get a 4xx, change nothing and leave the server answering; sessions need a live
+// cookie and their CSRF token; rights beyond the windows' own (acceptance, other units) are
+// refused; failed logins are slowed and locked; previews and print jobs come back as PNG and
+// PDF.
+
+#include <gtest/gtest.h>
+#include <httplib.h>
+
+#include <chrono>
+#include <memory>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <thread>
+
+#include "app/database_setup.h"
+#include "app/registry.h"
+#include "server/event_request.h"
+#include "server/passwords.h"
+#include "server/web_server.h"
+#include "test_database.h"
+
+namespace shenbao {
+namespace {
+
+using nlohmann::json;
+using testing::Backend;
+using testing::TestDatabase;
+
+struct Reply {
+  int status = 0;
+  std::string body;
+  httplib::Headers headers;
+  json data() const { return json::parse(body, nullptr, false); }
+  std::string header(const std::string& name) const {
+    auto it = headers.find(name);
+    return it == headers.end() ? std::string() : it->second;
+  }
+};
+
+// A database with the standard fixture, and a server on it.
+class Served {
+ public:
+  explicit Served(WebServer::Options options = {}) : db_(Backend::SQLite) {
+    std::string error;
+    EXPECT_TRUE(create_database(db_.sqlca(), true, "", error)) << error;
+    register_windows(registry_);
+    options.database_url = db_.url();
+    options.registry = &registry_;
+    options.port = 0;
+    options.threads = 16;
+    options.log_path = "/dev/null";
+    server_ = std::make_unique<WebServer>(options);
+    started_ = server_->start(error);
+    EXPECT_TRUE(started_) << error;
+  }
+
+  bool started() const { return started_; }
+  WebServer& server() { return *server_; }
+
+  Reply request(const std::string& method, const std::string& path, const std::string& body = {},
+                httplib::Headers headers = {}, const std::string& content_type = "application/json") {
+    httplib::Client client("127.0.0.1", server_->port());
+    client.set_keep_alive(false);
+    client.set_read_timeout(30, 0);
+    httplib::Result r = method == "GET" ? client.Get(path, headers)
+                                        : client.Post(path, headers, body, content_type);
+    if (!r) return {};
+    return {r->status, r->body, r->headers};
+  }
+
+  // Logs in and answers the cookie header and the CSRF token.
+  std::pair<std::string, std::string> login(const std::string& user, const std::string& password) {
+    Reply r = request("POST", "/api/login", json{{"username", user}, {"password", password}}.dump());
+    EXPECT_EQ(r.status, 200) << r.body;
+    const std::string set_cookie = r.header("Set-Cookie");
+    const std::string cookie = set_cookie.substr(0, set_cookie.find(';'));
+    return {cookie, r.data().value("csrf", "")};
+  }
+
+  Reply event(const std::pair<std::string, std::string>& who, const json& event) {
+    return request("POST", "/api/event", event.dump(), {{"Cookie", who.first}, {"X-CSRF-Token", who.second}});
+  }
+
+  std::string state(const std::pair<std::string, std::string>& who) {
+    Reply r = request("GET", "/api/state", {}, {{"Cookie", who.first}});
+    EXPECT_EQ(r.status, 200) << r.body;
+    return r.data()["state"].dump();
+  }
+
+ private:
+  TestDatabase db_;
+  WindowRegistry registry_;
+  std::unique_ptr<WebServer> server_;
+  bool started_ = false;
+};
+
+std::string large(size_t bytes) { return std::string(bytes, 'x'); }
+
+TEST(ServerTest, BadRequestsAreRefusedAndChangeNothing) {
+  Served s;
+  ASSERT_TRUE(s.started());
+  const auto clerk = s.login("clerk001", "clerk001pass");
+  ASSERT_EQ(s.event(clerk, {{"kind", "open"}, {"target", "w_vorant_zw"}}).status, 200);
+  ASSERT_EQ(s.event(clerk, {{"kind", "click"}, {"target", "pb_16"}}).status, 200);
+
+  enum class Csrf { Right, None, Wrong };
+  struct Case {
+    const char* name;
+    const char* method;
+    std::string path;
+    std::string body;
+    int status;
+    Csrf csrf = Csrf::Right;
+    const char* content_type = "application/json";
+    httplib::Headers extra = {};
+  };
+  const Case cases[] = {
+      {"malformed JSON", "POST", "/api/event", "{\"kind\": \"click\", ", 400},
+      {"not an object", "POST", "/api/event", "[1, 2]", 400},
+      {"empty body", "POST", "/api/event", "", 400},
+      {"no kind", "POST", "/api/event", R"({"target": "pb_5"})", 400},
+      {"unknown kind", "POST", "/api/event", R"({"kind": "explode", "target": "pb_5"})", 400},
+      {"calls are the host's", "POST", "/api/event", R"({"kind": "call", "target": "uf_approve", "args": ["1"]})", 400},
+      {"inspections are the tests'", "POST", "/api/event", R"({"kind": "value", "target": "dw_3", "row": 1})", 400},
+      {"kind not a string", "POST", "/api/event", R"({"kind": 5, "target": "pb_5"})", 400},
+      {"target with a path", "POST", "/api/event", R"({"kind": "click", "target": "../pb_5"})", 400},
+      {"negative row", "POST", "/api/event", R"({"kind": "select", "target": "dw_2", "row": -1})", 400},
+      {"row as text", "POST", "/api/event", R"({"kind": "select", "target": "dw_2", "row": "2"})", 400},
+      {"huge row", "POST", "/api/event", R"({"kind": "select", "target": "dw_2", "row": 99999999999})", 400},
+      {"args not a list", "POST", "/api/event", R"({"kind": "gesture", "target": "add", "args": "0010004"})", 400},
+      {"args of numbers", "POST", "/api/event", R"({"kind": "gesture", "target": "add", "args": [10004]})", 400},
+      {"text too long", "POST", "/api/event",
+       json{{"kind", "type"}, {"target", "dw_3"}, {"row", 1}, {"column", "sbr"}, {"text", large(5000)}}.dump(), 400},
+      {"type without a column", "POST", "/api/event", R"({"kind": "type", "target": "dw_3", "row": 1, "text": "x"})", 400},
+      {"resize out of range", "POST", "/api/event", R"({"kind": "resize", "target": "w", "args": ["1", "99999"]})", 400},
+      {"unknown window", "POST", "/api/event", R"({"kind": "open", "target": "w_nope"})", 409},
+      {"unknown control", "POST", "/api/event", R"({"kind": "click", "target": "pb_nope"})", 409},
+      {"unknown column", "POST", "/api/event", R"({"kind": "type", "target": "dw_3", "row": 1, "column": "nope", "text": "1"})", 409},
+      {"row past the end", "POST", "/api/event", R"({"kind": "type", "target": "dw_3", "row": 7, "column": "sbr", "text": "x"})", 409},
+      {"protected cell", "POST", "/api/event", R"({"kind": "type", "target": "dw_3", "row": 1, "column": "zs_tz_xcz", "text": "9"})", 409},
+      {"no message box to answer", "POST", "/api/event", R"({"kind": "answer", "target": "yes"})", 409},
+      {"oversized body", "POST", "/api/event",
+       json{{"kind", "click"}, {"target", "pb_5"}, {"text", large(70 * 1024)}}.dump(), 413},
+      {"no CSRF token", "POST", "/api/event", R"({"kind": "click", "target": "pb_5"})", 403, Csrf::None},
+      {"wrong CSRF token", "POST", "/api/event", R"({"kind": "click", "target": "pb_5"})", 403, Csrf::Wrong},
+      {"logout without CSRF token", "POST", "/api/logout", "{}", 403, Csrf::None},
+      {"not JSON", "POST", "/api/event", R"({"kind": "click", "target": "pb_5"})", 415, Csrf::Right, "text/plain"},
+      {"another site", "POST", "/api/event", R"({"kind": "click", "target": "pb_5"})", 403, Csrf::Right,
+       "application/json", {{"Origin", "http://evil.example"}}},
+      {"cross-site fetch", "POST", "/api/event", R"({"kind": "click", "target": "pb_5"})", 403, Csrf::Right,
+       "application/json", {{"Sec-Fetch-Site", "cross-site"}}},
+      {"clerk accepts", "POST", "/api/event", R"({"kind": "click", "target": "pb_approve"})", 403},
+      {"clerk chooses a unit", "POST", "/api/event", R"({"kind": "text", "target": "uo_1", "text": "002"})", 403},
+      {"clerk opens another unit", "POST", "/api/event",
+       R"({"kind": "open", "target": "w_zwzs_print", "args": ["0000000001", "002"]})", 403},
+      {"clerk types another unit", "POST", "/api/event",
+       R"({"kind": "type", "target": "dw_3", "row": 1, "column": "company_num", "text": "002"})", 403},
+      {"multiple ranges", "GET", "/api/state", "", 416, Csrf::Right, "", {{"Range", "bytes=0-1,5-9"}}},
+      {"unknown API", "GET", "/api/nothing", "", 404},
+      {"unknown API posted", "POST", "/api/nothing", "{}", 404},
+      {"preview not in preview", "GET", "/api/preview/dw_3.json", "", 404},
+      {"preview of no control", "GET", "/api/preview/dw_9/1.png", "", 404},
+      {"no such print job", "GET", "/api/jobs/99.pdf", "", 404},
+      {"code list no window uses", "GET", "/api/codes/d_worker_list.json?data=worker_code&display=worker_name", "", 404},
+      {"code list with arguments", "GET", "/api/codes/d_sb_list.json?data=pkid&display=sbr", "", 404},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string before = s.state(clerk);
+    httplib::Headers headers = c.extra;
+    headers.emplace("Cookie", clerk.first);
+    if (c.csrf == Csrf::Right) headers.emplace("X-CSRF-Token", clerk.second);
+    if (c.csrf == Csrf::Wrong) headers.emplace("X-CSRF-Token", clerk.second.substr(1) + "A");
+    const Reply r = s.request(c.method, c.path, c.body, headers, c.content_type);
+    EXPECT_EQ(r.status, c.status) << r.body;
+    EXPECT_EQ(s.state(clerk), before) << "the state changed";
+  }
+  // Still serving, and the session still works.
+  EXPECT_EQ(s.event(clerk, {{"kind", "click"}, {"target", "pb_5"}}).status, 200);
+  EXPECT_EQ(s.event(clerk, {{"kind", "type"}, {"target", "dw_3"}, {"row", 1}, {"column", "sbr"}, {"text", "王小红"}})
+                .data()["state"]["status"],
+            "保存成功");
+}
+
+TEST(ServerTest, EventsNeedALiveSession) {
+  WebServer::Options options;
+  options.sessions.idle = std::chrono::seconds(1);
+  Served s(options);
+  ASSERT_TRUE(s.started());
+  const auto clerk = s.login("clerk001", "clerk001pass");
+  const auto other = s.login("clerk001", "clerk001pass");
+  ASSERT_NE(clerk.first, other.first) << "each login has a token of its own";
+
+  const std::string click = R"({"kind": "click", "target": "pb_5"})";
+  struct Case {
+    const char* name;
+    std::string cookie;
+  };
+  const Case cases[] = {
+      {"no cookie", ""},
+      {"unknown token", "shenbao_session=AAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA"},
+      {"empty token", "shenbao_session="},
+      {"another cookie's value", "other=" + clerk.first.substr(clerk.first.find('=') + 1)},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    httplib::Headers headers{{"X-CSRF-Token", clerk.second}};
+    if (!c.cookie.empty()) headers.emplace("Cookie", c.cookie);
+    EXPECT_EQ(s.request("GET", "/api/state", {}, headers).status, 401);
+    EXPECT_EQ(s.request("POST", "/api/event", click, headers).status, 401);
+    EXPECT_EQ(s.request("GET", "/api/preview/dw_1.json", {}, headers).status, 401);
+    EXPECT_EQ(s.request("GET", "/api/jobs/1.pdf", {}, headers).status, 401);
+  }
+  // The session cookie is found among others.
+  EXPECT_EQ(s.request("GET", "/api/state", {}, {{"Cookie", "a=1; " + clerk.first + "; b=2"}}).status, 200);
+
+  // A logout ends only that session.
+  EXPECT_EQ(s.request("POST", "/api/logout", "{}", {{"Cookie", other.first}, {"X-CSRF-Token", other.second}}).status,
+            200);
+  EXPECT_EQ(s.request("GET", "/api/state", {}, {{"Cookie", other.first}}).status, 401);
+  EXPECT_EQ(s.request("GET", "/api/state", {}, {{"Cookie", clerk.first}}).status, 200);
+
+  // Idle past the limit: gone, and the table forgets it.
+  std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+  EXPECT_EQ(s.request("GET", "/api/state", {}, {{"Cookie", clerk.first}}).status, 401);
+  EXPECT_EQ(s.server().session_count(), 0u);
+}
+
+TEST(ServerTest, LoginsAreCheckedSlowedAndLocked) {
+  WebServer::Options options;
+  options.logins.step = std::chrono::milliseconds(5);
+  options.logins.max_delay = std::chrono::milliseconds(20);
+  Served s(options);
+  ASSERT_TRUE(s.started());
+  auto login = [&](const std::string& user, const std::string& password) {
+    return s.request("POST", "/api/login", json{{"username", user}, {"password", password}}.dump());
+  };
+  struct Case {
+    const char* name;
+    std::string body;
+    int status;
+  };
+  const Case malformed[] = {
+      {"not JSON", "username=clerk001", 400},
+      {"no password", R"({"username": "clerk001"})", 400},
+      {"password not a text", R"({"username": "clerk001", "password": 12345678})", 400},
+      {"unknown user", R"({"username": "nobody", "password": "whatever1"})", 401},
+      {"empty password", R"({"username": "clerk002", "password": ""})", 401},
+  };
+  for (const Case& c : malformed) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(s.request("POST", "/api/login", c.body).status, c.status);
+  }
+
+  const Reply good = login("clerk002", "clerk002pass");
+  ASSERT_EQ(good.status, 200);
+  const std::string cookie = good.header("Set-Cookie");
+  EXPECT_NE(cookie.find("HttpOnly"), std::string::npos) << cookie;
+  EXPECT_NE(cookie.find("SameSite=Strict"), std::string::npos) << cookie;
+  EXPECT_EQ(good.data()["user"]["company_num"], "002");
+  EXPECT_EQ(good.data()["user"]["may_accept"], false);
+  EXPECT_EQ(login("authority", "authoritypass").data()["user"]["may_accept"], true);
+
+  for (int i = 1; i <= 5; ++i) EXPECT_EQ(login("clerk001", "wrong password").status, 401) << "attempt " << i;
+  const Reply locked = login("clerk001", "clerk001pass");
+  EXPECT_EQ(locked.status, 429) << "the right password does not open a locked account";
+  EXPECT_NE(locked.data().value("error", "").find("锁定"), std::string::npos);
+  EXPECT_EQ(login("clerk002", "clerk002pass").status, 200) << "other users are not locked";
+}
+
+TEST(ServerTest, PreviewPagesAndPrintJobsComeBack) {
+  Served s;
+  ASSERT_TRUE(s.started());
+  const auto clerk = s.login("clerk001", "clerk001pass");
+  const json steps[] = {{{"kind", "open"}, {"target", "w_vorant_zw"}},
+                        {{"kind", "click"}, {"target", "pb_16"}},
+                        {{"kind", "click"}, {"target", "pb_5"}},
+                        {{"kind", "click"}, {"target", "pb_6"}}};
+  for (const json& step : steps) ASSERT_EQ(s.event(clerk, step).status, 200) << step.dump();
+  const httplib::Headers cookie{{"Cookie", clerk.first}};
+  const Reply info = s.request("GET", "/api/preview/dw_1.json", {}, cookie);
+  ASSERT_EQ(info.status, 200) << info.body;
+  EXPECT_EQ(info.data()["pages"], 1);
+  const Reply png = s.request("GET", "/api/preview/dw_1/1.png?scale=1", {}, cookie);
+  ASSERT_EQ(png.status, 200) << png.body;
+  EXPECT_EQ(png.body.substr(1, 3), "PNG");
+  EXPECT_EQ(s.request("GET", "/api/preview/dw_1/2.png", {}, cookie).status, 404);
+  EXPECT_EQ(s.request("GET", "/api/preview/dw_1/1.png?scale=50", {}, cookie).status, 400);
+
+  const Reply printed = s.event(clerk, {{"kind", "click"}, {"target", "pb_2"}});
+  ASSERT_EQ(printed.status, 200);
+  const int job = printed.data()["state"]["print_jobs"][0]["id"];
+  const Reply pdf = s.request("GET", "/api/jobs/" + std::to_string(job) + ".pdf", {}, cookie);
+  ASSERT_EQ(pdf.status, 200);
+  EXPECT_EQ(pdf.body.substr(0, 5), "%PDF-");
+  EXPECT_EQ(pdf.header("Content-Type"), "application/pdf");
+
+  // Another session sees neither the preview nor the job.
+  const auto other = s.login("clerk001", "clerk001pass");
+  EXPECT_EQ(s.request("GET", "/api/jobs/" + std::to_string(job) + ".pdf", {}, {{"Cookie", other.first}}).status, 404);
+  EXPECT_EQ(s.request("GET", "/api/preview/dw_1.json", {}, {{"Cookie", other.first}}).status, 404);
+}
+
+TEST(ServerTest, RightsBeyondTheWindows) {
+  const WebUser clerk{"clerk001", "王小红", "001", "clerk"};
+  const WebUser authority{"authority", "审批员", "", "authority"};
+  struct Case {
+    const char* name;
+    Event event;
+    int clerk_status;
+    int authority_status;
+  };
+  const Case cases[] = {
+      {"acceptance", {"click", "pb_approve"}, 403, 200},
+      {"another button", {"click", "pb_5"}, 200, 200},
+      {"choosing a unit", {"text", "uo_1", 0, "", "002"}, 403, 200},
+      {"the date range", {"text", "em_1", 0, "", "2009-01-01"}, 200, 200},
+      {"own unit's print", {"open", "w_zwzs_print", 0, "", "", {"0000000001", "001"}}, 200, 200},
+      {"other unit's print", {"open", "w_zwzs_print", 0, "", "", {"0000000001", "002"}}, 403, 200},
+      {"a category", {"open", "w_vorant_zw"}, 200, 200},
+      {"own unit's number", {"type", "dw_3", 1, "company_num", "001"}, 200, 200},
+      {"other unit's number", {"type", "dw_3", 1, "company_num", "002"}, 403, 200},
+      {"narrowing by unit", {"filter", "dw_3", 1, "company_num", "00"}, 403, 200},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(check_event(c.event, clerk).status, c.clerk_status);
+    EXPECT_EQ(check_event(c.event, authority).status, c.authority_status);
+  }
+}
+
+TEST(ServerTest, PasswordsAreHashedAndChecked) {
+  std::string error;
+  EXPECT_TRUE(hash_password("short", error).empty());
+  EXPECT_FALSE(error.empty());
+  EXPECT_TRUE(hash_password("七个汉字的密码", error).empty()) << "seven characters, though 21 bytes";
+  const std::string hash = hash_password("八个汉字的好密码", error);
+  ASSERT_FALSE(hash.empty()) << error;
+  EXPECT_EQ(hash.rfind("$argon2id$", 0), 0u) << hash;
+  EXPECT_TRUE(verify_password(hash, "八个汉字的好密码"));
+  EXPECT_FALSE(verify_password(hash, "八个汉字的坏密码"));
+  EXPECT_FALSE(verify_password("not a hash", "八个汉字的好密码"));
+  EXPECT_FALSE(verify_password("", ""));
+}
+
+}  // namespace
+}  // namespace shenbao
