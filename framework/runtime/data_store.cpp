@@ -168,7 +168,8 @@ const DataStore::Row* DataStore::row_at(long row, Buffer b) const {
 long DataStore::retrieve(const std::vector<Value>& arguments) {
   if (!def_) return fail("no form definition");
   if (!sqlca_) return fail("no transaction: call settransobject first");
-  if (def_->retrieve_sql.empty()) return fail(dataobject_ + " has no retrieval statement");
+  const bool composite = def_->style == Style::Composite && def_->retrieve_sql.empty();
+  if (def_->retrieve_sql.empty() && !composite) return fail(dataobject_ + " has no retrieval statement");
   if (arguments.size() != def_->arguments.size())
     return fail(dataobject_ + " takes " + std::to_string(def_->arguments.size()) + " arguments, " +
                 std::to_string(arguments.size()) + " given");
@@ -176,6 +177,18 @@ long DataStore::retrieve(const std::vector<Value>& arguments) {
   for (size_t i = 0; i < args.size(); ++i) {
     if (auto refused = def_->arguments[i].type.coerce(args[i]))
       return fail("argument " + def_->arguments[i].name + ": " + *refused);
+  }
+  if (composite) {
+    // A composite of nested reports has no rows of its own: it keeps the arguments its
+    // reports are retrieved with, and one row that stands for the whole.
+    arguments_ = std::move(args);
+    reset();
+    Row row;
+    row.values.reset(new Value[column_count()]);
+    row.order = next_order_++;
+    primary_.push_back(std::move(row));
+    current_row_ = 1;
+    return 1;
   }
   std::vector<Row> rows;
   const auto& columns = def_->columns;

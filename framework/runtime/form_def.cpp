@@ -252,10 +252,17 @@ std::string finish(FormDef& def, bool with_lines) {
         if (!text.empty() && text.front() == '=') text.remove_prefix(1);
         p.expression = Expression::parse(text, resolver, why);
       } else if (o.kind == ObjectKind::Report && iequals(p.name, "arguments")) {
-        // Comma-separated expressions, compiled by the nested report; checked here.
+        // Comma-separated expressions, compiled by the nested report; checked here. They may
+        // name this form's own retrieval arguments as well as its columns.
         std::string_view text = p.text;
         if (!text.empty() && text.front() == '=') text.remove_prefix(1);
-        Expression::parse_list(text, resolver, why);
+        const SlotResolver with_arguments = [&def, &resolver](std::string_view name) {
+          if (const int slot = resolver(name); slot >= 0) return slot;
+          for (const Argument& a : def.arguments)
+            if (iequals(a.name, name)) return 0;
+          return -1;
+        };
+        Expression::parse_list(text, with_arguments, why);
       } else if (p.quoted && !p.text.empty() && p.text.front() == '=') {
         p.expression = Expression::parse(std::string_view(p.text).substr(1), resolver, why);
       }
@@ -543,6 +550,9 @@ std::string FormDef::modify(std::string_view text) {
       Property value;
       std::string why;
       if (!read_value(text, pos, value, why)) return word + ": " + why;
+      // Property texts that scripts build write values in single quotes: '1000', 'Yes'.
+      if (!value.quoted && value.value.size() >= 2 && value.value.front() == '\'' && value.value.back() == '\'')
+        value.value = value.value.substr(1, value.value.size() - 2);
       if (std::string e = assign(next, std::string_view(word).substr(0, dot), std::string_view(word).substr(dot + 1), value);
           !e.empty())
         return e;

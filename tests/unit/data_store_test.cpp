@@ -215,6 +215,19 @@ TEST_P(DataStoreTest, SyntaxFromSqlBuildsAFormThatRetrieves) {
   EXPECT_NE(built.create("column(name=x"), "") << "malformed syntax answers an error";
 }
 
+TEST_P(DataStoreTest, CompositeKeepsItsArgumentsForItsNestedReports) {
+  DataStore composite;
+  ASSERT_EQ(composite.create("form(name=d_pair style=composite)\ndetail(height=200)\n"
+                             "argument(name=dept type=char(10))\n"
+                             "report(name=dw_1 x=0 y=0 width=300 height=100 form=d_person arguments=\"dept\")\n"),
+            "");
+  composite.settransobject(&db.sqlca());
+  EXPECT_EQ(composite.retrieve({"a"}), 1) << composite.last_error();
+  EXPECT_EQ(composite.retrieval_arguments(), std::vector<Value>{"a"});
+  EXPECT_NE(composite.create("form(style=composite)\nreport(name=dw_1 form=d_person arguments=\"nosuch\")\n"), "")
+      << "a report argument must name a column or an argument";
+}
+
 INSTANTIATE_TEST_SUITE_P(Databases, DataStoreTest, ::testing::Values(Backend::SQLite, Backend::PostgreSQL),
                          backend_name);
 

@@ -222,6 +222,8 @@ TEST(FormDef, ModifyAppliesChanges) {
       {"form.print.orientation=landscape", "datawindow.print.orientation", "landscape"},
       {"datawindow.summary.height=44", "datawindow.summary.height", "44"},
       {"datawindow.style=freeform", "datawindow.style", "freeform"},
+      {"datawindow.header.height='100' datawindow.print.preview='yes'", "datawindow.header.height datawindow.print.preview",
+       "100\nyes"},
       {"create text(name=note band=footer x=1 y=1 text=\"页\")", "note.text note.band", "页\nfooter"},
       {"create line(band=header x1=\"270\" y1=0 x2=\"270\" y2=24)", "datawindow.header.height", "24"},
       {"destroy xm_t", "xm_t.text", "!"},
