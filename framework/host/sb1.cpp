@@ -337,10 +337,8 @@ int sb1::save_declaration() {
     ok = unit.update() == 1;
   }
   if (!ok || sqlca.commit() != 0) {
-    const std::string reason = sqlca.sqlerrtext.empty() ? unit.last_error() : sqlca.sqlerrtext;
-    sqlca.rollback();
     if (is_new) unit.setitem(1, "pkid", Value());
-    session().message_box("提示", "保存失败！\n" + reason, Icon::StopSign);
+    roll_back_and_report("保存", &unit);
     return -1;
   }
   pkid = id;
@@ -360,9 +358,7 @@ void sb1::pb_d_clicked() {
       sqlca.execute("delete from " + worker_table() + " where pkid = :id and company_num = :com", key) >= 0 &&
       sqlca.execute("delete from " + category_.unit_table + " where pkid = :id and company_num = :com", key) >= 0;
   if (!ok || sqlca.commit() != 0) {
-    const std::string reason = sqlca.sqlerrtext;
-    sqlca.rollback();
-    session().message_box("提示", "删除失败！\n" + reason, Icon::StopSign);
+    roll_back_and_report("删除", nullptr);
     return;
   }
   pkid.clear();
@@ -412,9 +408,7 @@ int sb1::save_worker() {
   const bool is_new = worker.getitemstatus(1) == RowStatus::New || worker.getitemstatus(1) == RowStatus::NewModified;
   fill_audit(worker, 1, is_new);
   if (worker.update() != 1 || sqlca.commit() != 0) {
-    const std::string reason = sqlca.sqlerrtext.empty() ? worker.last_error() : sqlca.sqlerrtext;
-    sqlca.rollback();
-    session().message_box("提示", "保存失败！\n" + reason, Icon::StopSign);
+    roll_back_and_report("保存", &worker);
     return -1;
   }
   session().set_status("保存成功");
@@ -432,10 +426,8 @@ void sb1::pb_del_clicked() {
   Transaction& sqlca = session().sqlca();
   worker.deleterow(1);
   if (worker.update() != 1 || sqlca.commit() != 0) {
-    const std::string reason = sqlca.sqlerrtext.empty() ? worker.last_error() : sqlca.sqlerrtext;
-    sqlca.rollback();
+    roll_back_and_report("删除", &worker);
     worker.retrieve(worker.retrieval_arguments());
-    session().message_box("提示", "删除失败！\n" + reason, Icon::StopSign);
     return;
   }
   session().set_status("删除成功");
@@ -502,26 +494,31 @@ void sb1::pb_approve_clicked() {
       {key[0], key[1], key[2], Value(session().now()),
        Value(session().user().username)});
   if (sqlca.sqlcode < 0) {
-    sqlca.rollback();
     session().set_pointer_hourglass(false);
+    const std::string reason = sqlca.sqlerrtext;
+    sqlca.rollback();
     if (sqlca.select_into(kAccepted, key, found) == 0) {
       session().message_box("提示", "该申报已入库，不能重复入库！", Icon::Information);
     } else {
-      session().message_box("提示", "数据入库失败！\n" + sqlca.sqlerrtext, Icon::StopSign);
+      session().message_box("提示", "数据入库失败！\n" + reason, Icon::StopSign);
     }
     return;
   }
-  const int result = uf_approve(1);
-  std::string reason = sqlca.sqlerrtext;
-  if (result == 0 && sqlca.commit() == 0) {
-    session().set_pointer_hourglass(false);
-    session().message_box("提示", "数据入库成功！", Icon::Information);
+  const bool accepted = uf_approve(1) == 0 && sqlca.commit() == 0;
+  session().set_pointer_hourglass(false);
+  if (!accepted) {
+    roll_back_and_report("数据入库", nullptr);
     return;
   }
-  if (reason.empty()) reason = sqlca.sqlerrtext;
+  session().message_box("提示", "数据入库成功！", Icon::Information);
+}
+
+void sb1::roll_back_and_report(const std::string& action, const DataStore* store) {
+  Transaction& sqlca = session().sqlca();
+  std::string reason = sqlca.sqlerrtext;
+  if (reason.empty() && store) reason = store->last_error();
   sqlca.rollback();
-  session().set_pointer_hourglass(false);
-  session().message_box("提示", "数据入库失败！\n" + reason, Icon::StopSign);
+  session().message_box("提示", action + "失败！\n" + reason, Icon::StopSign);
 }
 
 }  // namespace shenbao

@@ -113,6 +113,9 @@ class sb1 : public Window {
   void load_declaration(const std::string& id);
   void load_worker(const std::string& worker_code);
   void fill_audit(DataStore& store, long row, bool is_new);
+  // Rolls the transaction back and says "<action>失败！" with the reason: the database's, else
+  // the store's.
+  void roll_back_and_report(const std::string& action, const DataStore* store);
 
  private:
   void build_controls();

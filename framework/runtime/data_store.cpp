@@ -112,8 +112,13 @@ int DataStore::set_dataobject(std::string_view name) {
   std::string error;
   auto def = library_->load(name, error);
   if (!def) return fail(error);
-  def_ = std::make_shared<FormDef>(*def);
-  dataobject_ = std::string(name);
+  take_definition(std::make_shared<FormDef>(*def), std::string(name));
+  return 1;
+}
+
+void DataStore::take_definition(std::shared_ptr<FormDef> def, std::string name) {
+  def_ = std::move(def);
+  dataobject_ = std::move(name);
   primary_.clear();
   deleted_.clear();
   filtered_.clear();
@@ -121,21 +126,14 @@ int DataStore::set_dataobject(std::string_view name) {
   filter_text_.clear();
   current_row_ = 0;
   current_column_ = def_->columns.empty() ? 0 : 1;
-  return 1;
 }
 
 std::string DataStore::create(std::string_view syntax) {
   std::string error;
   auto def = FormDef::parse(syntax, error);
   if (!def) return error.empty() ? "malformed form syntax" : error;
-  def_ = std::make_shared<FormDef>(std::move(*def));
-  dataobject_ = def_->name;
-  primary_.clear();
-  deleted_.clear();
-  filtered_.clear();
-  children_.clear();
-  current_row_ = 0;
-  current_column_ = def_->columns.empty() ? 0 : 1;
+  std::string name = def->name;
+  take_definition(std::make_shared<FormDef>(std::move(*def)), std::move(name));
   return {};
 }
 

@@ -157,6 +157,8 @@ class DataStore {
   const Row* row_at(long row, Buffer b) const;
   Row new_row() const;
   int fail(std::string text) const;
+  // Uses `def` from now on, without rows.
+  void take_definition(std::shared_ptr<FormDef> def, std::string name);
   bool write_row(const Row& row, bool insert);
   bool delete_row(const Row& row);
   std::shared_ptr<const Expression> compile(std::string_view expression, std::string& error) const;

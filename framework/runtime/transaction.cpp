@@ -198,21 +198,13 @@ long Transaction::describe(std::string_view sql, std::vector<ResultColumn>& colu
   return sqlcode;
 }
 
-long Transaction::commit() {
-  if (in_transaction_) {
-    const auto outcome = driver_->run("commit", {}, nullptr);
-    in_transaction_ = false;
-    savepoint_depth_ = 0;
-    if (!outcome.ok) return fail(outcome);
-  }
-  sqlcode = 0;
-  sqlerrtext.clear();
-  return sqlcode;
-}
+long Transaction::commit() { return end_transaction("commit"); }
 
-long Transaction::rollback() {
+long Transaction::rollback() { return end_transaction("rollback"); }
+
+long Transaction::end_transaction(const char* verb) {
   if (in_transaction_) {
-    const auto outcome = driver_->run("rollback", {}, nullptr);
+    const auto outcome = driver_->run(verb, {}, nullptr);
     in_transaction_ = false;
     savepoint_depth_ = 0;
     if (!outcome.ok) return fail(outcome);

@@ -111,6 +111,7 @@ class Transaction {
   long run(std::string_view sql, const std::vector<Value>& params,
            const std::function<bool(const ResultRow&)>* on_row);
   bool control(const char* sql);
+  long end_transaction(const char* verb);
   bool begin_if_needed();
   long fail(const Driver::Outcome& outcome);
 
