@@ -17,6 +17,7 @@
 #include <unistd.h>
 
 #include "app/command_table.h"
+#include "app/database_setup.h"
 #include "framework/runtime/data_store.h"
 #include "framework/runtime/print_job.h"
 #include "framework/runtime/report.h"
@@ -594,6 +595,39 @@ TEST_F(PrintJobsTest, RenderCommand) {
       EXPECT_GT(fs::file_size(c.written), 1000u);
     }
   }
+}
+
+// The application's own approval form of a post and rank declaration, on the standard
+// database: a ruled A4 table with every block and row, and the date in words.
+TEST(PrintedForms, PostCountApprovalForm) {
+  const std::string path = "/tmp/shenbao_zw_print_" + std::to_string(getpid()) + ".db";
+  std::string error;
+  auto sqlca = Transaction::open(path, error);
+  ASSERT_TRUE(sqlca) << error;
+  ASSERT_TRUE(create_database(*sqlca, true, "", error)) << error;
+  ASSERT_EQ(sqlca->execute("insert into rs_w00031_com (pkid, company_num, company_name, sb_date, xzbz_mans, fsbz_mans, "
+                           "zs_nsjg, now_mans, zs_hd_xcz, zs_hd_xcf, zs_hd_dy, zs_hd_fdy, zs_xy_xcz, zs_xy_xcf, zs_xy_dy, "
+                           "zs_xy_fdy, zs_xcz_add, zs_xcf_add, zs_dy_add, zs_fdy_add, zs_xcz_js, zs_xcf_js, zs_dy_js, "
+                           "zs_fdy_js, zs_tz_xcz, zs_tz_xcf, zs_tz_dy, zs_tz_fdy, sbr, phone) values ('0000000001', "
+                           "'001', '江州市人事局', '2009-06-15 00:00:00', 12, 3, 5, 12, 1, 3, 2, 2, 1, 2, 1, 2, 0, 1, 0, 1, 0, 0, "
+                           "0, 1, 1, 3, 1, 2, '王小红', '0791-86123456')"),
+            0)
+      << sqlca->sqlerrtext;
+  sqlca->commit();
+  DataStore form;
+  ASSERT_EQ(form.set_dataobject("d_zw_company_form_print"), 1) << form.last_error();
+  form.settransobject(sqlca.get());
+  ASSERT_EQ(form.retrieve({"0000000001", "001"}), 1) << form.last_error();
+  const ReportPages pages = layout_report(form);
+  EXPECT_EQ(pages.pages.size(), 1u);
+  EXPECT_TRUE(pages.warnings.empty());
+  check_golden("zw_company_form_print", pages,
+               {"公务员和参照管理人员职务职数调整审批表", "填报单位(盖章)：", "江州市人事局", "填报时间：", "2009年06月15日",
+                "一、职位职数审核", "人员编制", "行政附属编制", "内设机构", "现有人数", "职位设置", "职数配置", "职位名称",
+                "县处级正职", "县处级副职", "调研员", "副调研员", "核定职数", "现有职数", "拟调整数", "增加数", "减少数",
+                "调整后实有数", "填表人：", "王小红", "联系电话：", "0791-86123456"});
+  sqlca.reset();
+  for (const char* suffix : {"", "-wal", "-shm"}) std::remove((path + suffix).c_str());
 }
 
 }  // namespace
