@@ -108,10 +108,11 @@ void FormControl::filter_in(long row, const std::string& column, const std::stri
 
 bool FormControl::select_row(long row) {
   if (row < 1 || row > store_.rowcount()) return false;
-  const bool changed = row != store_.getrow();
   store_.setrow(row);
   setfocus();
-  if (changed && rowfocuschanged) rowfocuschanged(row);
+  // Also for the row that is current already: a retrieve or a script made it current without
+  // the window hearing of it, and the user's click on it must reach the window.
+  if (rowfocuschanged) rowfocuschanged(row);
   return true;
 }
 

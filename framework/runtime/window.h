@@ -74,7 +74,8 @@ class FormControl : public Control {
   bool editable(long row, const std::string& column, std::string& why) const;
   // The user types without leaving the cell: editchanged only.
   void filter_in(long row, const std::string& column, const std::string& text);
-  // The user clicks a row: it becomes current (rowfocuschanged when it changed).
+  // The user clicks a row: it becomes current, and rowfocuschanged tells the window (also
+  // when it was current already, made so by a retrieve or a script).
   bool select_row(long row);
   // Scripts: put the cursor on a column of the current row and the focus on this form.
   int setcolumn(std::string_view column);
