@@ -199,6 +199,12 @@ void Session::run() {
       EventResult result;
       dispatch(next.event, result);
       reap_closed();
+      // Every script commits or rolls back its own work. One that failed half-way must not
+      // keep the database locked for every other session while this one waits for the user.
+      if (sqlca_->in_transaction()) {
+        sqlca_->rollback();
+        if (result.ok) result = {false, "the action left its changes neither saved nor undone; they were undone", {}, false};
+      }
       finish_event(next.id, std::move(result));
     }
   } catch (const SessionStopping&) {

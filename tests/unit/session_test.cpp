@@ -36,6 +36,11 @@ class AskingWindow : public Window {
     });
     button("pb_dialog", [this] { this->session().set_status("chose [" + this->session().open_modal("w_dialog") + "]"); });
     button("pb_throw", [] { throw std::runtime_error("no such unit"); });
+    button("pb_forget_commit", [this] {
+      this->session().sqlca().execute("create table if not exists note (body varchar(10))");
+      this->session().sqlca().commit();
+      this->session().sqlca().execute("insert into note (body) values ('lost')");
+    });
     button("pb_ask_then_throw", [this] {
       this->session().message_box("提示", "继续吗？", Icon::Question, Buttons::YesNo);
       throw std::runtime_error("failed after the answer");
@@ -134,6 +139,22 @@ TEST_F(SessionTest, MessageBoxWaitsForItsAnswerAndTheScriptGoesOn) {
     EXPECT_EQ(answered.resumed[0].id, asked.id);
     EXPECT_TRUE(answered.resumed[0].ok);
   }
+}
+
+// A script that neither commits nor rolls back must not hold the database for other sessions
+// while its own waits for the user: its changes are undone and the event reports it.
+TEST_F(SessionTest, WorkLeftUncommittedIsUndoneAfterTheEvent) {
+  const EventResult result = post("click", "pb_forget_commit");
+  EXPECT_FALSE(result.ok);
+  EXPECT_NE(result.error.find("undone"), std::string::npos) << result.error;
+  std::string error;
+  auto other = Transaction::open("sqlite:" + file_, error);
+  ASSERT_TRUE(other) << error;
+  std::vector<Value> count;
+  ASSERT_EQ(other->select_into("select count(*) from note", {}, count), 0) << other->sqlerrtext;
+  EXPECT_EQ(count, std::vector<Value>{0});
+  EXPECT_EQ(other->execute("insert into note (body) values ('kept')"), 0) << "the database is not locked";
+  other->rollback();
 }
 
 TEST_F(SessionTest, ModalWindowAnswersItsReturnOrNothingWhenClosed) {
