@@ -107,6 +107,7 @@ int open_print_window(sb1& window, const char* print_window) {
 bool leave_unit_form(sb1& window, const char* question) {
   if (window.lacks_declaration()) return false;
   DataStore& unit = window.dw_3().store();
+  unit.accepttext();
   if (unit.modifiedcount() > 0 &&
       window.session().message_box("提示", question, Icon::Question, Buttons::YesNo) == 1) {
     window.pb_5_clicked();

@@ -93,6 +93,9 @@ class DataStore {
 
   // Writes the changes; see the class comment.
   int update();
+  // Takes the entry in progress. Entries reach a store when the user leaves the cell (the
+  // browser sends each one before the next action), so none is ever pending: answers 1.
+  int accepttext() const { return 1; }
   // Number of new-and-changed or changed rows in the primary and filter buffers.
   long modifiedcount() const;
   // Drops all change flags: the rows become as retrieved.
