@@ -8,7 +8,7 @@
 
 import {Api} from './api.js';
 import {h, plain} from './dom.js';
-import {closeOpenList, placeOpenList} from './dropdown.js';
+import {closeOpenList, openListKey, placeOpenList} from './dropdown.js';
 import {renderWindow} from './window_view.js';
 
 const BUTTONS = {yes: '是(Y)', no: '否(N)', ok: '确定', cancel: '取消', retry: '重试(R)'};
@@ -68,7 +68,10 @@ const names = {
 // ---- busy indicator ----------------------------------------------------------------------
 
 let busyTimer = null;
+let api = null;
 function showBusy(busy) {
+  // How many requests are under way, for whoever waits for the page to settle (tests).
+  document.body.dataset.pending = String(api ? api.inFlight : 0);
   const on = busy || !!(app.state && app.state.hourglass);
   if (on && !busyTimer && busyBar.hidden) {
     // Quick answers do not flash the bar.
@@ -85,10 +88,11 @@ function showBusy(busy) {
   }
 }
 
-const api = new Api({
+api = new Api({
   onBusy: showBusy,
   onExpired: (text) => showLogin(text || '登录已过期，请重新登录'),
 });
+document.body.dataset.pending = '0';
 
 // ---- toasts and notices ----------------------------------------------------------------------
 
@@ -183,10 +187,13 @@ async function post(event, {quiet = false} = {}) {
   }
   if (r.data && r.data.state) {
     app.state = r.data.state;
-    if (quiet) {
-      renderStatus();
-    } else if (api.idle) {
+    // The window is drawn once the queue is empty, also when the last answer was a quiet one.
+    if (!quiet) app.renderOwed = true;
+    if (api.idle && app.renderOwed) {
+      app.renderOwed = false;
       render();
+    } else {
+      renderStatus();
     }
   }
   return r;
@@ -300,6 +307,7 @@ function drawWindows() {
   const keepTyping = focusKey && active.dataset.dirty ? active : null;
   const selection = active && typeof active.selectionStart === 'number'
     ? [active.selectionStart, active.selectionEnd] : null;
+  const listOpen = openListKey();
   app.rendering = true;
   try {
     closeOpenList();
@@ -356,6 +364,8 @@ function drawWindows() {
     }
     if (target && !s.message) {
       target.focus({preventScroll: true});
+      // A list that was open stays open.
+      if (target.dropdown && listOpen === target.dataset.key) target.dropdown.open();
       if (selection && target === document.activeElement && typeof target.setSelectionRange === 'function' &&
           target.type === 'text') {
         try {
@@ -548,7 +558,7 @@ function announceJob(job) {
   // The PDF opens in a new tab; should the browser block that, the notice has the link.
   window.open(url, '_blank', 'noopener');
   const notice = h('div', {class: 'notice', role: 'status'},
-    h('span', {class: 'notice-icon', 'aria-hidden': 'true'}, '⎙'),
+    h('span', {class: 'notice-icon', 'aria-hidden': 'true'}),
     h('span', {}, `打印文件已生成：${job.name}（${job.pages} 页）`),
     h('a', {href: url, target: '_blank', rel: 'noopener', class: 'notice-link'}, '打开 PDF'),
     h('button', {type: 'button', class: 'notice-close', 'aria-label': '关闭', onclick: () => notice.remove()}, '×'));

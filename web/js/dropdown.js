@@ -216,6 +216,11 @@ export class Dropdown {
   }
 }
 
+// The data-key of the cell whose list is open, or null.
+export function openListKey() {
+  return openList ? openList.input.dataset.key : null;
+}
+
 export function closeOpenList() {
   if (openList) openList.close();
 }

@@ -378,7 +378,8 @@ function renderGrid(control, form, ctx) {
       let content = i === undefined ? '' : row.values[i];
       if (edit === 'checkbox') {
         const on = prop(object, row, 'checkbox.on') ?? '1';
-        content = h('span', {class: String(code) === String(on) ? 'tick on' : 'tick'}, String(code) === String(on) ? '✓' : '');
+        const checked = String(code) === String(on);
+        content = h('span', {class: checked ? 'tick on' : 'tick', role: 'img', 'aria-label': checked ? '是' : '否'});
       } else if (edit === 'dropdown' || prop(object, row, 'dddw.name')) {
         content = ctx.names.name(ctx.windowKey, control.name, column, code, content);
       }
@@ -386,8 +387,9 @@ function renderGrid(control, form, ctx) {
       tr.append(h('td', {class: alignClass(object, row), style, title: typeof content === 'string' ? content : undefined}, content));
     }
     if (ctx.interactive) {
-      tr.addEventListener('click', () => {
-        if (rowNumber !== form.current_row) ctx.post({kind: 'select', target: control.name, row: rowNumber});
+      tr.addEventListener('click', (e) => {
+        // The second click of a double-click selects nothing new.
+        if (e.detail < 2) ctx.post({kind: 'select', target: control.name, row: rowNumber});
       });
       tr.addEventListener('dblclick', () => ctx.rowActivated(control.name, rowNumber, row, form));
       tr.addEventListener('keydown', (e) => {

@@ -1,0 +1,117 @@
+// What the browser tests share: a server on a fresh database made with `shenbao init`, Debian's
+// chromium driven by playwright-core, logging in, waiting for the page to settle, screenshots.
+//
+//   const server = await startServer();      // {url, log(), stop()}
+//   const browser = await launchBrowser();
+//   const page = await newPage(browser);
+//   await login(page, server.url, 'clerk001', 'clerk001pass');
+//   await page.click('[data-name=pb_16]'); await settle(page);
+//
+// The shenbao binary is $SHENBAO_BIN, else build/shenbao. Screenshots go to
+// test-artifacts/browser/.
+
+import {spawn, execFile} from 'node:child_process';
+import {mkdtemp, mkdir, readFile, rm} from 'node:fs/promises';
+import {tmpdir} from 'node:os';
+import path from 'node:path';
+import {promisify} from 'node:util';
+import {chromium} from 'playwright-core';
+
+const run = promisify(execFile);
+
+export const bin = path.resolve(process.env.SHENBAO_BIN || 'build/shenbao');
+export const artifacts = path.resolve('test-artifacts/browser');
+
+export async function startServer() {
+  const dir = await mkdtemp(path.join(tmpdir(), 'shenbao-browser-'));
+  const db = path.join(dir, 'test.db');
+  const logFile = path.join(dir, 'server.log');
+  await run(bin, ['init', db]);
+  const child = spawn(bin, ['serve', db, '--port', '0', '--host', '127.0.0.1', '--log', logFile],
+                      {stdio: ['ignore', 'pipe', 'pipe']});
+  let stderr = '';
+  child.stderr.on('data', (d) => { stderr += d; });
+  const url = await new Promise((resolve, reject) => {
+    let out = '';
+    const timer = setTimeout(() => reject(new Error(`shenbao serve did not start: ${stderr}`)), 20000);
+    child.stdout.on('data', (d) => {
+      out += d;
+      const m = /serving (http:\/\/\S+)/.exec(out);
+      if (m) {
+        clearTimeout(timer);
+        resolve(m[1].replace(/\/$/, ''));
+      }
+    });
+    child.on('exit', (code) => reject(new Error(`shenbao serve exited with ${code}: ${stderr}`)));
+  });
+  return {
+    url,
+    db,
+    log: () => readFile(logFile, 'utf8'),
+    async stop() {
+      const exited = new Promise((resolve) => child.once('exit', resolve));
+      child.kill('SIGTERM');
+      await Promise.race([exited, new Promise((r) => setTimeout(r, 5000))]);
+      await rm(dir, {recursive: true, force: true});
+    },
+  };
+}
+
+export function launchBrowser() {
+  return chromium.launch({
+    executablePath: process.env.CHROMIUM || '/usr/bin/chromium',
+    args: ['--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
+           '--disable-background-networking', '--disable-component-update', '--disable-sync'],
+  });
+}
+
+// A page of a fresh browser context (its own cookies) that fails the test on script errors.
+export async function newPage(browser, viewport = {width: 1440, height: 900}) {
+  const context = await browser.newContext({viewport, locale: 'zh-CN'});
+  const page = await context.newPage();
+  page.errors = [];
+  page.on('pageerror', (e) => page.errors.push(e.message));
+  return page;
+}
+
+// Waits until no request is under way and the page has drawn what came back.
+export async function settle(page) {
+  await page.waitForFunction(() => document.body.dataset.pending === '0', null, {timeout: 20000});
+  await page.evaluate(() => new Promise((r) => requestAnimationFrame(() => requestAnimationFrame(r))));
+  await page.waitForFunction(() => document.body.dataset.pending === '0', null, {timeout: 20000});
+}
+
+export async function login(page, url, username, password) {
+  await page.goto(`${url}/`);
+  await page.fill('#username', username);
+  await page.fill('#password', password);
+  await page.click('.login-submit');
+  await page.waitForSelector('.topbar');
+  await settle(page);
+}
+
+export async function shot(page, name) {
+  await mkdir(artifacts, {recursive: true});
+  await page.screenshot({path: path.join(artifacts, `${name}.png`), animations: 'disabled'});
+}
+
+// The session's state and CSRF token as the page's own requests would see them.
+export function sessionState(page) {
+  return page.evaluate(async () => (await fetch('/api/state')).json());
+}
+
+// Posts an event the way a tampered page could, with or without the CSRF token.
+export function postEvent(page, event, {csrf = true} = {}) {
+  return page.evaluate(async ({event, csrf}) => {
+    const token = (await (await fetch('/api/state')).json()).csrf;
+    const headers = {'Content-Type': 'application/json'};
+    if (csrf) headers['X-CSRF-Token'] = token;
+    const r = await fetch('/api/event', {method: 'POST', headers, body: JSON.stringify(event)});
+    return {status: r.status, body: await r.json().catch(() => null)};
+  }, {event, csrf});
+}
+
+// The cell of a form control by its caption (the text object <column>_t).
+export function cell(page, control, label) {
+  return page.locator(`[data-name=${control}] [aria-label="${label}"]`);
+}
