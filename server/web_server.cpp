@@ -339,6 +339,8 @@ void WebServer::Impl::reap_loop() {
 void WebServer::Impl::routes() {
   server.new_task_queue = [n = static_cast<size_t>(std::max(16, options.threads))] { return new BoundedPool(n, 256); };
   server.set_payload_max_length(options.max_body);
+  // Without it an answer written in two pieces waits for the client's delayed ACK (40 ms).
+  server.set_tcp_nodelay(true);
   server.set_keep_alive_max_count(100);
   server.set_keep_alive_timeout(2);
   server.set_read_timeout(10, 0);

@@ -1,0 +1,302 @@
+// The web server under load, on loopback: requests per second and latency of events posted
+// by 50 logged-in clerks at once (wrk with bench/server_bench.lua), and the server's resident
+// memory per session with a category window open.
+//
+//   server_bench [--shenbao BIN] [--seconds 20] [--connections 50] [--sessions 200]
+//   server_bench --url http://127.0.0.1:8080 [--pid PID] ...   (a server already running on a
+//                                                              database made with init --demo)
+//
+// Without --url it makes a demo database (`shenbao init --demo`) in a temporary folder and
+// starts `shenbao serve` on it, once for the load and once, fresh, for the memory. The memory
+// figure is (VmRSS with N sessions − VmRSS before them) / N, read from /proc/PID/status.
+
+#include <httplib.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+using nlohmann::json;
+
+struct Options {
+  std::string shenbao = std::string(SHENBAO_SOURCE_DIR) + "/build/shenbao";
+  std::string url;
+  int pid = 0;
+  int seconds = 20;
+  int connections = 50;
+  int sessions = 200;
+};
+
+// The clerks of the standard fixture and of the demo units.
+std::string clerk(int i) {
+  static const char* kNames[] = {"clerk001", "clerk002", "clerk003", "clerk004", "clerk005", "clerk006", "clerk007"};
+  return kNames[i % 7];
+}
+
+std::string run_output(const std::string& command) {
+  std::string out;
+  if (FILE* p = popen(command.c_str(), "r")) {
+    char buffer[4096];
+    size_t n;
+    while ((n = fread(buffer, 1, sizeof buffer, p)) > 0) out.append(buffer, n);
+    if (pclose(p) != 0) out += "\n(exit status not 0)";
+  }
+  return out;
+}
+
+// A `shenbao serve` child on a free port.
+struct Server {
+  pid_t pid = 0;
+  std::string host = "127.0.0.1";
+  int port = 0;
+
+  bool start(const std::string& shenbao, const std::string& db, const std::string& log) {
+    int out[2];
+    if (pipe(out) != 0) return false;
+    pid = fork();
+    if (pid == 0) {
+      dup2(out[1], STDOUT_FILENO);
+      close(out[0]);
+      close(out[1]);
+      execl(shenbao.c_str(), shenbao.c_str(), "serve", db.c_str(), "--port", "0", "--log", log.c_str(), nullptr);
+      _exit(127);
+    }
+    close(out[1]);
+    std::string line;
+    char c;
+    while (read(out[0], &c, 1) == 1 && c != '\n') line.push_back(c);
+    close(out[0]);
+    std::smatch m;
+    if (!std::regex_search(line, m, std::regex(R"(http://([0-9.]+):([0-9]+)/)"))) return false;
+    host = m[1];
+    port = std::stoi(m[2]);
+    return true;
+  }
+  void stop() {
+    if (pid <= 0) return;
+    kill(pid, SIGTERM);
+    waitpid(pid, nullptr, 0);
+    pid = 0;
+  }
+  ~Server() { stop(); }
+};
+
+long rss_kib(int pid) {
+  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+  std::string line;
+  while (std::getline(status, line)) {
+    if (line.rfind("VmRSS:", 0) == 0) return std::strtol(line.c_str() + 6, nullptr, 10);
+  }
+  return -1;
+}
+
+struct Login {
+  std::string cookie;
+  std::string csrf;
+};
+
+// Logs in and posts the set-up events; nullopt when any of it fails.
+std::optional<Login> log_in(const std::string& host, int port, const std::string& user, const std::vector<json>& events) {
+  httplib::Client client(host, port);
+  client.set_read_timeout(60, 0);
+  auto r = client.Post("/api/login", json{{"username", user}, {"password", user + "pass"}}.dump(), "application/json");
+  if (!r || r->status != 200) {
+    std::fprintf(stderr, "login of %s failed: %d\n", user.c_str(), r ? r->status : -1);
+    return std::nullopt;
+  }
+  const std::string set_cookie = r->get_header_value("Set-Cookie");
+  Login login{set_cookie.substr(0, set_cookie.find(';')), json::parse(r->body).value("csrf", "")};
+  const httplib::Headers headers{{"Cookie", login.cookie}, {"X-CSRF-Token", login.csrf}};
+  json state;
+  for (json event : events) {
+    // An add without a worker takes the first worker of the unit's list.
+    if (event.value("target", "") == "add" && event["args"].empty()) {
+      for (const auto& control : state["sheets"][0]["controls"]) {
+        if (control["name"] == "dw_2" && !control["form"]["rows"].empty())
+          event["args"] = {control["form"]["rows"][0]["codes"][0]};
+      }
+    }
+    auto e = client.Post("/api/event", headers, event.dump(), "application/json");
+    if (!e || e->status != 200) {
+      std::fprintf(stderr, "%s: %s answered %d\n", user.c_str(), event.dump().c_str(), e ? e->status : -1);
+      return std::nullopt;
+    }
+    state = json::parse(e->body)["state"];
+  }
+  return login;
+}
+
+// Logs in `count` sessions, four at a time (the server hashes two passwords at once).
+std::vector<Login> log_in_many(const std::string& host, int port, int count, const std::vector<json>& events) {
+  std::vector<Login> logins;
+  std::mutex mutex;
+  std::atomic<int> next{0};
+  std::vector<std::thread> workers;
+  for (int t = 0; t < 4; ++t) {
+    workers.emplace_back([&] {
+      for (int i = next++; i < count; i = next++) {
+        if (auto login = log_in(host, port, clerk(i), events)) {
+          std::lock_guard lock(mutex);
+          logins.push_back(*login);
+        }
+      }
+    });
+  }
+  for (auto& w : workers) w.join();
+  return logins;
+}
+
+// A saved declaration with one worker, so that the worker form has a row whose drop-downs
+// can be narrowed.
+const std::vector<json> kWorkingSession = {
+    {{"kind", "open"}, {"target", "w_vorant_zw"}},
+    {{"kind", "click"}, {"target", "pb_16"}},
+    {{"kind", "click"}, {"target", "pb_5"}},
+    {{"kind", "gesture"}, {"target", "add"}, {"args", json::array()}},
+};
+const std::vector<json> kIdleSession = {{{"kind", "open"}, {"target", "w_vorant_zw"}}};
+
+double wrk_figure(const std::string& output, const std::string& pattern) {
+  std::smatch m;
+  if (!std::regex_search(output, m, std::regex(pattern))) return -1;
+  double value = std::stod(m[1]);
+  const std::string unit = m.size() > 2 ? std::string(m[2]) : "";
+  if (unit == "us") value /= 1000;
+  if (unit == "s") value *= 1000;
+  return value;
+}
+
+int run(const Options& options) {
+  const fs::path dir = fs::temp_directory_path() / ("shenbao-bench-" + std::to_string(getpid()));
+  fs::create_directories(dir);
+  const std::string db = (dir / "demo.db").string();
+  std::string host = "127.0.0.1";
+  int port = 0;
+  Server load_server;
+  if (options.url.empty()) {
+    std::printf("making the demo database...\n");
+    std::fflush(stdout);
+    const std::string init = run_output(options.shenbao + " init " + db + " --demo 2>&1");
+    if (!fs::exists(db)) {
+      std::fprintf(stderr, "shenbao init failed: %s\n", init.c_str());
+      return 1;
+    }
+    if (!load_server.start(options.shenbao, db, (dir / "load.log").string())) {
+      std::fprintf(stderr, "shenbao serve did not start\n");
+      return 1;
+    }
+    host = load_server.host;
+    port = load_server.port;
+  } else {
+    std::smatch m;
+    if (!std::regex_search(options.url, m, std::regex(R"(http://([0-9.]+):([0-9]+))"))) {
+      std::fprintf(stderr, "--url must be http://ADDRESS:PORT\n");
+      return 2;
+    }
+    host = m[1];
+    port = std::stoi(m[2]);
+  }
+
+  // Load: each connection a session of its own, posting events for `seconds`.
+  std::printf("logging in %d sessions...\n", options.connections);
+  std::fflush(stdout);
+  const auto working = log_in_many(host, port, options.connections, kWorkingSession);
+  if (static_cast<int>(working.size()) != options.connections) return 1;
+  const std::string sessions_file = (dir / "sessions.txt").string();
+  {
+    std::ofstream out(sessions_file);
+    for (const auto& login : working) out << login.cookie << ' ' << login.csrf << '\n';
+  }
+  const std::string script = std::string(SHENBAO_SOURCE_DIR) + "/bench/server_bench.lua";
+  const std::string wrk = "SHENBAO_SESSIONS=" + sessions_file + " wrk --latency -t" +
+                          std::to_string(options.connections) + " -c" + std::to_string(options.connections) + " -d" +
+                          std::to_string(options.seconds) + "s --timeout 10s -s " + script + " http://" + host + ":" +
+                          std::to_string(port) + "/ 2>&1";
+  std::printf("running wrk for %d s...\n", options.seconds);
+  std::fflush(stdout);
+  const std::string output = run_output(wrk);
+  const double rps = wrk_figure(output, R"(Requests/sec:\s+([0-9.]+))");
+  const double p50 = wrk_figure(output, R"(50%\s+([0-9.]+)(us|ms|s))");
+  const double p99 = wrk_figure(output, R"(99%\s+([0-9.]+)(us|ms|s))");
+  const bool errors = output.find("Non-2xx") != std::string::npos || output.find("Socket errors") != std::string::npos;
+  load_server.stop();
+
+  // Memory: a fresh server, sessions with the category window open and nothing else.
+  long before = -1, after = -1;
+  int measured = 0;
+  Server memory_server;
+  int pid = options.pid;
+  if (options.url.empty()) {
+    if (memory_server.start(options.shenbao, db, (dir / "memory.log").string())) {
+      host = memory_server.host;
+      port = memory_server.port;
+      pid = memory_server.pid;
+    }
+  }
+  if (pid > 0) {
+    std::printf("logging in %d sessions with a window open...\n", options.sessions);
+    std::fflush(stdout);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    before = rss_kib(pid);
+    measured = static_cast<int>(log_in_many(host, port, options.sessions, kIdleSession).size());
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    after = rss_kib(pid);
+  }
+  memory_server.stop();
+
+  std::printf("\n%s\n", output.c_str());
+  std::printf("== server_bench (loopback, %u cores)\n", std::thread::hardware_concurrency());
+  std::printf("events: %d sessions, %d connections, %d s: %.0f requests/s, p50 %.2f ms, p99 %.2f ms%s\n",
+              static_cast<int>(working.size()), options.connections, options.seconds, rps, p50, p99,
+              errors ? " (with errors, see wrk's output above)" : "");
+  if (measured > 0 && before > 0 && after > 0) {
+    std::printf("memory: %d sessions with 职位职数上报 open: VmRSS %.1f MiB -> %.1f MiB, %.0f KiB per session\n",
+                measured, before / 1024.0, after / 1024.0, static_cast<double>(after - before) / measured);
+  } else {
+    std::printf("memory: not measured (give --pid for a server started elsewhere)\n");
+  }
+  std::error_code ec;
+  fs::remove_all(dir, ec);
+  return errors ? 1 : 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Options options;
+  for (int i = 1; i < argc; ++i) {
+    const std::string a = argv[i];
+    auto value = [&]() -> std::string { return i + 1 < argc ? argv[++i] : ""; };
+    if (a == "--shenbao") options.shenbao = value();
+    else if (a == "--url") options.url = value();
+    else if (a == "--pid") options.pid = std::atoi(value().c_str());
+    else if (a == "--seconds") options.seconds = std::max(1, std::min(120, std::atoi(value().c_str())));
+    else if (a == "--connections") options.connections = std::max(1, std::min(200, std::atoi(value().c_str())));
+    else if (a == "--sessions") options.sessions = std::max(1, std::min(1000, std::atoi(value().c_str())));
+    else {
+      std::fprintf(stderr,
+                   "usage: server_bench [--shenbao BIN] [--url http://HOST:PORT [--pid PID]] [--seconds N] "
+                   "[--connections N] [--sessions N]\n");
+      return 2;
+    }
+  }
+  signal(SIGPIPE, SIG_IGN);
+  return run(options);
+}
