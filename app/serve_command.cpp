@@ -1,4 +1,5 @@
-// `shenbao serve DB [--port N] [--host ADDR] [--log FILE] [--web DIR] [--threads N]`: serves
+// `shenbao serve DB [--port N] [--host ADDR] [--log FILE] [--web DIR] [--threads N]
+// [--secure-cookie]`: serves
 // the web front end of a database made by `shenbao init` until SIGINT or SIGTERM.
 // `--port 0` takes any free port; the first line on stdout says where it listens:
 // "serving http://127.0.0.1:8080/".
@@ -18,7 +19,8 @@ namespace shenbao {
 namespace {
 
 constexpr const char* kUsage =
-    "usage: shenbao serve DB [--port N] [--host ADDR] [--log FILE] [--web DIR] [--threads N]\n";
+    "usage: shenbao serve DB [--port N] [--host ADDR] [--log FILE] [--web DIR] [--threads N] [--secure-cookie]\n"
+    "  --secure-cookie: the session cookie only travels over HTTPS (behind a TLS proxy)\n";
 
 bool parse_number(const std::string& text, int low, int high, int& out) {
   char* end = nullptr;
@@ -46,6 +48,8 @@ int serve_command(const std::vector<std::string>& args) {
         std::fprintf(stderr, "--threads must be a number from 16 to 1024\n");
         return 2;
       }
+    } else if (a == "--secure-cookie") {
+      options.secure_cookie = true;
     } else if (a == "--host" && has_value) {
       options.host = args[++i];
     } else if (a == "--log" && has_value) {

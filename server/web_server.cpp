@@ -109,11 +109,13 @@ std::string cookie_value(const std::string& header, std::string_view name) {
   return {};
 }
 
-std::string session_cookie(const std::string& token) {
-  return std::string(kCookie) + "=" + token + "; Path=/; HttpOnly; SameSite=Strict";
+std::string session_cookie(const std::string& token, bool secure) {
+  return std::string(kCookie) + "=" + token + "; Path=/; HttpOnly; SameSite=Strict" + (secure ? "; Secure" : "");
 }
 
-std::string ended_cookie() { return std::string(kCookie) + "=; Path=/; Max-Age=0; HttpOnly; SameSite=Strict"; }
+std::string ended_cookie(bool secure) {
+  return std::string(kCookie) + "=; Path=/; Max-Age=0; HttpOnly; SameSite=Strict" + (secure ? "; Secure" : "");
+}
 
 json value_json(const std::optional<Value>& v) {
   if (!v || v->is_null()) return nullptr;
@@ -254,6 +256,15 @@ bool WebServer::Impl::start(std::string& error) {
     return false;
   }
   if (!log.open(options.log_path, error)) return false;
+  // Opening a SQLite file that is not there would make an empty one.
+  if (!starts_with(options.database_url, "postgres")) {
+    std::string file = options.database_url;
+    if (starts_with(file, "sqlite:")) file = file.substr(7);
+    if (file != ":memory:" && !fs::exists(file)) {
+      error = "no database at " + file + ": create it with `shenbao init " + file + "`";
+      return false;
+    }
+  }
   db = Transaction::open(options.database_url, error);
   if (!db) return false;
   std::vector<Value> count{Value()};
@@ -551,7 +562,7 @@ void WebServer::Impl::login(const httplib::Request& req, httplib::Response& res)
     return;
   }
   log.write(who, user.company_num, "login", "ok from " + req.remote_addr);
-  res.set_header("Set-Cookie", session_cookie(token));
+  res.set_header("Set-Cookie", session_cookie(token, options.secure_cookie));
   reply(res, 200, {{"csrf", csrf}, {"user", user_json(user)}});
 }
 
@@ -560,7 +571,7 @@ void WebServer::Impl::logout(const httplib::Request& req, httplib::Response& res
   if (!session || !need_csrf(req, res, *session)) return;
   sessions.remove(cookie_value(req.get_header_value("Cookie"), kCookie));
   log.write(session->user().username, session->user().company_num, "logout", "");
-  res.set_header("Set-Cookie", ended_cookie());
+  res.set_header("Set-Cookie", ended_cookie(options.secure_cookie));
   reply(res, 200, json::object());
 }
 

@@ -45,6 +45,8 @@ class WebServer {
     std::string web_root;  // empty: default_web_root()
     std::string log_path;  // empty: stderr
     int threads = 64;
+    // Marks the session cookie Secure: for a server reached through HTTPS (a TLS proxy).
+    bool secure_cookie = false;
     size_t max_body = 64 * 1024;
     SessionTable::Limits sessions;
     LoginGuard::Options logins;
