@@ -328,14 +328,16 @@ function drawWindows() {
     s.modals.forEach((w, i) => {
       const top = i === s.modals.length - 1 && !s.message;
       const ctx = context(`m${i}:${w.class}`, w, top);
-      const viewport = h('div', {class: 'viewport'});
-      const dialog = h('section', {class: 'dialog', role: 'dialog', 'aria-modal': 'true', 'aria-label': w.title},
+      // A dialog takes its window's size, shrunk to fit the screen, never enlarged.
+      const viewport = h('div', {class: 'viewport', style: {height: `min(calc(88vh - 34px), ${w.height}px)`}});
+      const dialog = h('section', {class: 'dialog', role: 'dialog', 'aria-modal': 'true', 'aria-label': w.title,
+                                   style: {width: `min(92vw, ${w.width}px)`}},
         h('div', {class: 'window-title'}, w.title, h('span', {class: 'tab-close', role: 'button', title: '关闭',
           onclick: () => top && post({kind: 'close'})}, '×')),
         viewport);
       viewport.append(renderWindow(w, ctx));
       f.overlays.append(h('div', {class: 'modal-layer'}, dialog));
-      fit(viewport, w, ctx, 0.9);
+      fit(viewport, w, ctx, 1);
     });
     if (s.message) f.overlays.append(messageBox(s.message));
 
@@ -389,12 +391,12 @@ function stateFocus(s) {
   return found && !found.readOnly && !found.disabled ? found : null;
 }
 
-function fit(viewport, win, ctx, share = 1) {
+function fit(viewport, win, ctx, largest = 1.35) {
   const apply = () => {
-    const width = viewport.clientWidth || window.innerWidth * share;
-    const height = viewport.clientHeight || window.innerHeight * share;
+    const width = viewport.clientWidth || window.innerWidth;
+    const height = viewport.clientHeight || window.innerHeight;
     let zoom = Math.min(width / win.width, height / win.height);
-    zoom = Math.max(0.55, Math.min(1.35, zoom));
+    zoom = Math.max(0.55, Math.min(largest, zoom));
     ctx.zoom = zoom;
     const canvas = viewport.firstElementChild;
     if (canvas) canvas.style.zoom = String(zoom);
