@@ -7,6 +7,8 @@ const std::vector<Command>& commands() {
       {"init", "init DB [--demo] [--fixture FILE]", init_command},
       {"play", "play [--db URL] [--fixture FILE] FILE...", play_command},
       {"render", "render DB FORM [ARG...] (--pdf FILE | --png DIR)", render_command},
+      {"serve", "serve DB [--port N] [--host ADDR] [--log FILE] [--web DIR] [--threads N] [--secure-cookie]",
+       serve_command},
   };
   return table;
 }

@@ -39,8 +39,8 @@ void sb1::build_controls() {
 
   FormControl& list = add_form("dw_1", kGap, 44, kListWidth, 250);
   FormControl& workers = add_form("dw_2", kGap, 302, kListWidth, 0);
-  FormControl& unit = add_form("dw_3", kListWidth + 2 * kGap, 44, 0, 330);
-  FormControl& worker = add_form("dw_4", kListWidth + 2 * kGap, 382, 0, 0);
+  FormControl& unit = add_form("dw_3", kListWidth + 2 * kGap, 44, 0, 400);
+  FormControl& worker = add_form("dw_4", kListWidth + 2 * kGap, 452, 0, 0);
 
   static const struct {
     const char* name;

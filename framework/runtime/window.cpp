@@ -40,6 +40,17 @@ int FormControl::set_dataobject(std::string_view name) {
   if (rc < 0) return rc;
   store_.settransobject(&window().session().sqlca());
   store_.set_today(window().session().today());
+  // Every drop-down shows names from its code list: the lists that take no arguments are
+  // fetched once here; a window's constructor may fetch or narrow them again.
+  const FormDef& def = store_.def();
+  for (const auto& object : def.objects) {
+    if (object.kind != ObjectKind::Column || object.get("dddw.name").empty()) continue;
+    DataStore* list = store_.getchild(def.columns[static_cast<size_t>(object.column)].name);
+    if (list && list->def().arguments.empty() && !list->def().retrieve_sql.empty()) {
+      list->settransobject(&window().session().sqlca());
+      list->retrieve();
+    }
+  }
   if (constructor) constructor();
   return rc;
 }
