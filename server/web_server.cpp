@@ -227,6 +227,10 @@ struct WebServer::Impl {
   // session's present state; nullptr with `status` 404 when there is no such form in
   // preview.
   std::shared_ptr<const ReportPages> preview(WebSession& session, const std::string& control, size_t& version);
+  // The preview the request names (its first match) and the session it is of, or nullptr
+  // after a 401 or 404 answer.
+  std::shared_ptr<const ReportPages> requested_preview(const httplib::Request& req, httplib::Response& res,
+                                                       std::shared_ptr<WebSession>& session, size_t& version);
   bool lookup_user(const std::string& username, std::string& hash, WebUser& user, std::string& error);
 };
 
@@ -685,15 +689,22 @@ std::shared_ptr<const ReportPages> WebServer::Impl::preview(WebSession& session,
   return pages;
 }
 
-void WebServer::Impl::preview_info(const httplib::Request& req, httplib::Response& res) {
-  auto session = need_session(req, res);
-  if (!session) return;
-  size_t version = 0;
+std::shared_ptr<const ReportPages> WebServer::Impl::requested_preview(const httplib::Request& req,
+                                                                      httplib::Response& res,
+                                                                      std::shared_ptr<WebSession>& session,
+                                                                      size_t& version) {
+  session = need_session(req, res);
+  if (!session) return nullptr;
   auto pages = preview(*session, req.matches[1], version);
-  if (!pages) {
-    reply_error(res, 404, "no print preview of " + std::string(req.matches[1]) + " in the active window");
-    return;
-  }
+  if (!pages) reply_error(res, 404, "no print preview of " + std::string(req.matches[1]) + " in the active window");
+  return pages;
+}
+
+void WebServer::Impl::preview_info(const httplib::Request& req, httplib::Response& res) {
+  std::shared_ptr<WebSession> session;
+  size_t version = 0;
+  auto pages = requested_preview(req, res, session, version);
+  if (!pages) return;
   reply(res, 200,
         {{"pages", pages->pages.size()},
          {"width", pages->width},
@@ -702,14 +713,10 @@ void WebServer::Impl::preview_info(const httplib::Request& req, httplib::Respons
 }
 
 void WebServer::Impl::preview_page(const httplib::Request& req, httplib::Response& res) {
-  auto session = need_session(req, res);
-  if (!session) return;
+  std::shared_ptr<WebSession> session;
   size_t version = 0;
-  auto pages = preview(*session, req.matches[1], version);
-  if (!pages) {
-    reply_error(res, 404, "no print preview of " + std::string(req.matches[1]) + " in the active window");
-    return;
-  }
+  auto pages = requested_preview(req, res, session, version);
+  if (!pages) return;
   const int page = std::stoi(req.matches[2]);
   if (page < 1 || page > static_cast<int>(pages->pages.size())) {
     reply_error(res, 404, "no page " + std::to_string(page));
