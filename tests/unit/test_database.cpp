@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
+#include <string_view>
 
 namespace shenbao::testing {
 
@@ -29,6 +30,11 @@ TestDatabase::TestDatabase(Backend backend) {
   } else {
     const char* server = std::getenv("SHENBAO_TEST_PG");
     if (!server || !*server) return;
+    const std::string_view url(server);
+    if (!url.starts_with("postgresql://") && !url.starts_with("postgres://")) {
+      ADD_FAILURE() << "SHENBAO_TEST_PG is not a postgresql:// URL: " << url;
+      return;
+    }
     schema_ = "t_" + unique_suffix();
     auto admin = Transaction::open(server, error);
     if (!admin) {
