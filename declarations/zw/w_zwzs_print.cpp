@@ -15,9 +15,9 @@ w_zwzs_print::w_zwzs_print(Session& session) : w_rs_sheet(session, "w_zwzs_print
 
 void w_zwzs_print::open() {
   w_rs_sheet::open();
-  const auto parameter = take_s_com();
+  const auto declaration = parameter<s_com>();
   FormControl& dw_1 = *form("dw_1");
-  if (parameter) dw_1.store().retrieve({Value(parameter->worker_code), Value(parameter->company)});
+  if (declaration) dw_1.store().retrieve({Value(declaration->worker_code), Value(declaration->company)});
   resize(width, height);
 }
 

@@ -30,6 +30,7 @@ int of_filter_dddw(DataStore* list, std::string_view data, std::string_view code
 
 int of_check_in_dddw(DataStore* list, std::string_view data, std::string_view code_column) {
   if (!list || !list->has_definition()) return -1;
+  if (data.empty()) return 0;  // the user emptied the cell
   const int code = list->def().column_index(code_column);
   if (code < 0) return -1;
   for (Buffer buffer : {Buffer::Primary, Buffer::Filter}) {
@@ -58,9 +59,13 @@ std::string uf_getworkercode(Transaction& sqlca, std::string_view company_num) {
         return true;
       });
   if (code < 0) return {};
-  char text[16];
-  std::snprintf(text, sizeof text, "9%06ld", highest + 1);
-  return text;
+  return provisional_worker_code(highest + 1);
+}
+
+std::string provisional_worker_code(long sequence) {
+  const std::string digits = std::to_string(sequence);
+  if (sequence < 0 || digits.size() > 6) return {};
+  return "9" + std::string(6 - digits.size(), '0') + digits;
 }
 
 long uf_syrs_add_del(Transaction& sqlca, std::string_view company_num, int) {

@@ -21,12 +21,14 @@ std::optional<DateTime> getdate(std::string_view text);
 int of_filter_dddw(DataStore* list, std::string_view data, std::string_view code_column,
                    std::string_view name_column);
 
-// 0 when `data` is a code of the list (shown or narrowed away), -1 when it is not.
+// 0 when `data` is a code of the list (shown or narrowed away) or empty, so that a cell can be
+// emptied again; -1 when it is not.
 int of_check_in_dddw(DataStore* list, std::string_view data, std::string_view code_column);
 
 // "9" followed by the unit's first free register number, "000000"-formatted: one more than
 // the greatest six-digit sequence among the unit's seven-character rs_main codes starting
-// with "9", or 1 when there is none. Empty when the database cannot be read.
+// with "9", or 1 when there is none. Empty when the database cannot be read or the six digits
+// are used up.
 std::string uf_getworkercode(Transaction& sqlca, std::string_view company_num);
 
 // Recounts the unit's actual head count (`now_mans`) from the register: the workers in
@@ -39,6 +41,10 @@ long uf_syrs_add_del(Transaction& sqlca, std::string_view company_num, int n);
 // number formed by the last six characters of the trimmed code, plus 1; 1 for no code (null
 // or blank). Above 999999 the six digits are used up.
 long next_person_sequence(const Value& highest_code);
+
+// The seven-character number of a person not yet in the register: "9" and the sequence as six
+// digits. Empty when the sequence has more than six digits.
+std::string provisional_worker_code(long sequence);
 
 // A new declaration id of ten characters, unique in `unit_table` even when several sessions
 // ask at once: taken from the table's counter row in the caller's transaction (the row lock

@@ -3,7 +3,6 @@
 #include "framework/host/host_functions.h"
 
 #include <algorithm>
-#include <cstdio>
 
 namespace shenbao {
 namespace {
@@ -239,13 +238,8 @@ std::string sb1::uf_getworkercode() {
   session().sqlca().select_into("select worker_code from " + worker_table() +
                                     " where company_num = :com order by worker_code desc limit 1",
                                 {Value(company_num)}, highest);
-  const long sequence = next_person_sequence(highest[0]);
-  if (sequence > 999999) {
-    session().message_box("系统提示", "人员编号已超出系统的极限，请与系统管理员联系", Icon::Exclamation);
-    return {};
-  }
-  char code[16];
-  std::snprintf(code, sizeof code, "9%06ld", sequence);
+  const std::string code = provisional_worker_code(next_person_sequence(highest[0]));
+  if (code.empty()) session().message_box("系统提示", "人员编号已超出系统的极限，请与系统管理员联系", Icon::Exclamation);
   return code;
 }
 

@@ -290,6 +290,9 @@ std::string Session::open_modal(std::string_view class_name) {
 Window* Session::open_sheet(std::string_view class_name) {
   auto window = options_.registry->create(class_name, *this);
   if (!window) return nullptr;
+  if (window->is_response()) {
+    throw std::runtime_error(std::string(class_name) + " is a dialog; it opens from the window that asks for it");
+  }
   Window* opened = window.get();
   sheets_.push_back(std::move(window));
   active_sheet_ = sheets_.size() - 1;

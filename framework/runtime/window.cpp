@@ -137,6 +137,8 @@ Window::Window(Session& session, std::string class_name) : session_(&session), c
 
 Window::~Window() = default;
 
+std::shared_ptr<void> Window::message_parameter() const { return session().message.powerobjectparm; }
+
 std::optional<Value> Window::call(std::string_view, const std::vector<std::string>&) { return std::nullopt; }
 
 std::optional<Value> Window::variable(std::string_view) const { return std::nullopt; }

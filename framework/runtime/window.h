@@ -108,6 +108,8 @@ class Window {
   virtual bool close_query() { return true; }
   virtual void close() {}
   virtual void resize(int new_width, int new_height) {}
+  // A response window (a dialog) opens only modally, from the window that asks it.
+  virtual bool is_response() const { return false; }
 
   // Functions the host or a test may call by name (`call wf_rystate`). Nothing when the
   // window has no such function.
@@ -134,6 +136,11 @@ class Window {
   void close_window();
   // Closes this modal window and hands `result` to its opener (CloseWithReturn).
   void close_with_return(std::string result);
+  // The structure the opener left in the message object (an s_com, say); nullptr when none.
+  template <class Parameter>
+  std::shared_ptr<Parameter> parameter() const {
+    return std::static_pointer_cast<Parameter>(message_parameter());
+  }
   // Workspace size of the window (its inside), in window units.
   int workspace_width() const { return width; }
   int workspace_height() const { return height; }
@@ -141,6 +148,8 @@ class Window {
   void setredraw(bool) {}
 
  private:
+  std::shared_ptr<void> message_parameter() const;
+
   Session* session_;
   std::string class_name_;
   std::vector<std::unique_ptr<Control>> controls_;

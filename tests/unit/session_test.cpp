@@ -12,6 +12,7 @@
 #include <nlohmann/json.hpp>
 #include <stdexcept>
 
+#include "framework/host/w_response.h"
 #include "framework/runtime/session.h"
 
 namespace shenbao {
@@ -35,6 +36,10 @@ class AskingWindow : public Window {
       this->session().set_status(answer == 1 ? "deleted" : "kept");
     });
     button("pb_dialog", [this] { this->session().set_status("chose [" + this->session().open_modal("w_dialog") + "]"); });
+    button("pb_dialog_with_worker", [this] {
+      this->session().message.powerobjectparm = std::make_shared<s_com>(s_com{"001", "0010007"});
+      this->session().set_status("chose [" + this->session().open_modal("w_dialog") + "]");
+    });
     button("pb_throw", [] { throw std::runtime_error("no such unit"); });
     button("pb_forget_commit", [this] {
       this->session().sqlca().execute("create table if not exists note (body varchar(10))");
@@ -58,10 +63,14 @@ class AskingWindow : public Window {
   }
 };
 
-class ChoosingDialog : public Window {
+// A response window that answers the worker its opener handed it, or one of its own.
+class ChoosingDialog : public w_response {
  public:
-  explicit ChoosingDialog(Session& session) : Window(session, "w_dialog") {
-    add_control(ControlKind::Button, "pb_ok", "确定", 10, 10, 100, 30).clicked = [this] { close_with_return("0010003"); };
+  explicit ChoosingDialog(Session& session) : w_response(session, "w_dialog") {
+    add_control(ControlKind::Button, "pb_ok", "确定", 10, 10, 100, 30).clicked = [this] {
+      const auto handed = parameter<s_com>();
+      close_with_return(handed ? handed->worker_code : "0010003");
+    };
   }
 };
 
@@ -162,10 +171,13 @@ TEST_F(SessionTest, ModalWindowAnswersItsReturnOrNothingWhenClosed) {
     const char* kind;
     const char* target;
     const char* status;
-  } cases[] = {{"click", "pb_ok", "chose [0010003]"}, {"close", "", "chose []"}};
+    const char* opener;
+  } cases[] = {{"click", "pb_ok", "chose [0010003]", "pb_dialog"},
+               {"close", "", "chose []", "pb_dialog"},
+               {"click", "pb_ok", "chose [0010007]", "pb_dialog_with_worker"}};
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.kind);
-    const EventResult opened = post("click", "pb_dialog");
+    SCOPED_TRACE(std::string(c.opener) + " " + c.kind);
+    const EventResult opened = post("click", c.opener);
     EXPECT_TRUE(opened.ok) << opened.error;
     EXPECT_TRUE(opened.pending);
     ASSERT_EQ(state()["modals"].size(), 1u);
@@ -179,6 +191,13 @@ TEST_F(SessionTest, ModalWindowAnswersItsReturnOrNothingWhenClosed) {
     ASSERT_EQ(closed.resumed.size(), 1u);
     EXPECT_EQ(closed.resumed[0].id, opened.id);
   }
+}
+
+TEST_F(SessionTest, ResponseWindowDoesNotOpenAsASheet) {
+  const EventResult refused = post("open", "w_dialog");
+  EXPECT_FALSE(refused.ok);
+  EXPECT_NE(refused.error.find("w_dialog is a dialog"), std::string::npos) << refused.error;
+  EXPECT_EQ(state()["sheets"].size(), 1u);
 }
 
 TEST_F(SessionTest, ScriptErrorsAreReportedAndTheSessionGoesOn) {
