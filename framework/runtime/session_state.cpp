@@ -14,11 +14,13 @@
 // FORM:    {"dataobject", "style", "preview", "bands": {"header": h, ...},
 //           "columns": [{"name", "type", "edit", "list"}],
 //           "objects": [{"kind", "name", "band", "column", "x", "y", ... every property}],
+//           "computed": {NAME: text} (header, summary and footer computed fields),
 //           "rows": [{"values": [display text...], "codes": [stored value...],
-//                     "attributes": {"object.property": value}}],
+//                     "attributes": {"object.property": value, "compute.value": text}}],
 //           "current_row", "current_column", "lists": {"column": [[code, name]...]}}
 #include <nlohmann/json.hpp>
 
+#include "framework/runtime/expression.h"
 #include "framework/runtime/session.h"
 
 namespace shenbao {
@@ -65,6 +67,11 @@ const FormObject* shown_column(const FormDef& def, int column) {
   return nullptr;
 }
 
+// A computed field of a row as the form shows it: its value in the field's format.
+std::string computed_text(const DataStore& store, const FormObject& field, long row) {
+  return format_value(store.getitem_any(row, field.name), field.get("format"));
+}
+
 json form_json(FormControl& control) {
   DataStore& store = control.store();
   json form = json::object();
@@ -102,7 +109,18 @@ json form_json(FormControl& control) {
 
   json objects = json::array();
   std::vector<std::pair<const FormObject*, const ObjectProperty*>> per_row;
+  std::vector<const FormObject*> row_computes;
+  json band_computes = json::object();
   for (const auto& object : def.objects) {
+    if (object.kind == ObjectKind::Compute) {
+      if (object.band == Band::Detail) {
+        row_computes.push_back(&object);
+      } else if (store.rowcount() > 0) {
+        // Header, summary and footer fields are read at the first row, as their totals and
+        // counts over all rows come out the same at any row.
+        band_computes[object.name] = computed_text(store, object, 1);
+      }
+    }
     json o = {{"kind", to_string(object.kind)}, {"name", object.name}, {"band", to_string(object.band)}};
     if (object.column >= 0) o["column"] = def.columns[static_cast<size_t>(object.column)].name;
     for (const auto& p : object.properties) {
@@ -115,6 +133,7 @@ json form_json(FormControl& control) {
     objects.push_back(std::move(o));
   }
   form["objects"] = std::move(objects);
+  form["computed"] = std::move(band_computes);
 
   json rows = json::array();
   for (long r = 1; r <= store.rowcount(); ++r) {
@@ -127,10 +146,11 @@ json form_json(FormControl& control) {
       values.push_back(store.display_value(r, column));
     }
     json row = {{"values", std::move(values)}, {"codes", std::move(codes)}};
-    if (!per_row.empty()) {
+    if (!per_row.empty() || !row_computes.empty()) {
       json attributes = json::object();
       for (const auto& [object, property] : per_row)
         attributes[object->name + "." + property->name] = value_json(store.property_value(*object, property->name, r));
+      for (const FormObject* object : row_computes) attributes[object->name + ".value"] = computed_text(store, *object, r);
       row["attributes"] = std::move(attributes);
     }
     rows.push_back(std::move(row));

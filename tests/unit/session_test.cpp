@@ -74,11 +74,29 @@ class ChoosingDialog : public w_response {
   }
 };
 
+// A grid of two rows with a computed field per row and a total in the summary band.
+class TotalsWindow : public Window {
+ public:
+  explicit TotalsWindow(Session& session) : Window(session, "w_totals") {
+    DataStore& store = add_form("dw_1", 0, 0, 400, 200).store();
+    const std::string error = store.create(R"syntax(form(name=d_totals style=grid)
+detail(height=24)
+summary(height=24)
+column(name=pay type=number band=detail x=0 y=0 width=60 height=20)
+compute(name=with_bonus expression="pay * 1.1" format="0.00" band=detail x=60 y=0 width=60 height=20)
+compute(name=total expression="sum(pay)" format="#,##0.00" band=summary x=60 y=0 width=60 height=20)
+)syntax");
+    if (!error.empty()) throw std::runtime_error(error);
+    for (double pay : {1000.0, 250.5}) store.setitem(store.insertrow(0), "pay", Value(pay));
+  }
+};
+
 class SessionTest : public ::testing::Test {
  protected:
   void SetUp() override {
     registry_.add("w_asking", [](Session& s) { return std::make_unique<AskingWindow>(s); });
     registry_.add("w_dialog", [](Session& s) { return std::make_unique<ChoosingDialog>(s); });
+    registry_.add("w_totals", [](Session& s) { return std::make_unique<TotalsWindow>(s); });
     file_ = temporary_path("shenbao_session_test") + ".db";
     Session::Options options;
     options.database_url = "sqlite:" + file_;
@@ -191,6 +209,16 @@ TEST_F(SessionTest, ModalWindowAnswersItsReturnOrNothingWhenClosed) {
     ASSERT_EQ(closed.resumed.size(), 1u);
     EXPECT_EQ(closed.resumed[0].id, opened.id);
   }
+}
+
+TEST_F(SessionTest, ComputedFieldsAreInTheStateAsTheFormShowsThem) {
+  const EventResult opened = post("open", "w_totals");
+  ASSERT_TRUE(opened.ok) << opened.error;
+  const auto form = state()["sheets"][1]["controls"][0]["form"];
+  ASSERT_EQ(form["rows"].size(), 2u);
+  EXPECT_EQ(form["rows"][0]["attributes"]["with_bonus.value"], "1100.00");
+  EXPECT_EQ(form["rows"][1]["attributes"]["with_bonus.value"], "275.55");
+  EXPECT_EQ(form["computed"]["total"], "1,250.50");
 }
 
 TEST_F(SessionTest, ResponseWindowDoesNotOpenAsASheet) {

@@ -186,10 +186,16 @@ function renderObject(control, form, cols, object, row, rowNumber, top, ctx) {
       return h('div', {
         class: `ff-text ff-compute ${alignClass(object, row)} ${borderClass(object, row)}`,
         style: {...box(object, row, top), ...fontStyle(object, row)},
-      }, row && row.attributes && `${object.name}.value` in row.attributes ? row.attributes[`${object.name}.value`] : '');
+      }, computedText(form, object, row));
     case 'column': return renderCell(control, form, cols, object, row, rowNumber, top, ctx);
     default: return null;
   }
+}
+
+// A computed field's text: per row in the detail band, once for the form in the other bands.
+function computedText(form, object, row) {
+  if (row) return prop(object, row, 'value') ?? '';
+  return (form.computed && form.computed[object.name]) ?? '';
 }
 
 function background(object, row) {
@@ -375,7 +381,7 @@ function renderGrid(control, form, ctx) {
       const i = cols.index.get(column);
       const edit = prop(object, row, 'edit');
       const code = i === undefined ? null : row.codes[i];
-      let content = i === undefined ? '' : row.values[i];
+      let content = object.kind === 'compute' ? computedText(form, object, row) : i === undefined ? '' : row.values[i];
       if (edit === 'checkbox') {
         const on = prop(object, row, 'checkbox.on') ?? '1';
         const checked = String(code) === String(on);
