@@ -1,16 +1,15 @@
 #include "app/database_setup.h"
 
-#include <sodium.h>
-
 #include <array>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
-#include <mutex>
 #include <random>
 #include <sstream>
 #include <string_view>
 #include <vector>
+
+#include "server/passwords.h"
 
 namespace shenbao {
 
@@ -181,18 +180,6 @@ std::string id_number(int unit, DateTime birthday, bool male, Generator& g) {
   return body + "10X98765432"[sum % 11];
 }
 
-std::string password_hash(const std::string& password) {
-  static std::once_flag once;
-  static bool ready = false;
-  std::call_once(once, [] { ready = sodium_init() >= 0; });
-  if (!ready) return {};
-  char hash[crypto_pwhash_STRBYTES];
-  if (crypto_pwhash_str(hash, password.c_str(), password.size(), crypto_pwhash_OPSLIMIT_INTERACTIVE,
-                        crypto_pwhash_MEMLIMIT_INTERACTIVE) != 0)
-    return {};
-  return hash;
-}
-
 const char* const kInsertCompany =
     "insert into rs_info_company (company_num, company_name, dept, company_property, now_mans, bz_mans, xzbz_mans, "
     "fsbz_mans) values (:company_num, :company_name, :dept, :property, :now_mans, :bz_mans, :xzbz_mans, :fsbz_mans)";
@@ -335,9 +322,10 @@ bool generate_unit(Transaction& sqlca, int unit, int index, int workers, Generat
   }
 
   const std::string username = "clerk" + company;
-  const std::string hash = password_hash(username + "pass");
+  std::string refused;
+  const std::string hash = hash_password(username + "pass", refused);
   if (hash.empty()) {
-    error = "cannot hash the password of " + username;
+    error = "cannot hash the password of " + username + ": " + refused;
     sqlca.rollback();
     return false;
   }
@@ -362,9 +350,10 @@ bool generate_demo_data(Transaction& sqlca, const DemoOptions& options, std::str
   const long rc = sqlca.select_into("select username from sys_user where username = :u", {"authority"}, found);
   if (rc < 0) return fail(sqlca, "users", error);
   if (rc == 100) {
-    const std::string hash = password_hash("authoritypass");
+    std::string refused;
+    const std::string hash = hash_password("authoritypass", refused);
     if (hash.empty()) {
-      error = "cannot hash the password of authority";
+      error = "cannot hash the password of authority: " + refused;
       sqlca.rollback();
       return false;
     }
