@@ -96,13 +96,15 @@ document.body.dataset.pending = '0';
 
 // ---- toasts and notices ----------------------------------------------------------------------
 
-function toast(text, kind = 'info') {
+// A short notice at the bottom. One about a window (`windowKey`) goes when another window
+// comes to the front, where it would speak of something the user no longer sees.
+function toast(text, kind = 'info', windowKey = '') {
   let area = document.querySelector('.toasts');
   if (!area) {
     area = h('div', {class: 'toasts', role: 'status'});
     document.body.append(area);
   }
-  const item = h('div', {class: `toast toast-${kind}`}, text);
+  const item = h('div', {class: `toast toast-${kind}`, dataset: {window: windowKey}}, text);
   area.append(item);
   setTimeout(() => item.classList.add('leaving'), 4200);
   setTimeout(() => item.remove(), 4700);
@@ -183,7 +185,7 @@ async function post(event, {quiet = false} = {}) {
   if (result && result.accepted === false && event.kind === 'type') {
     app.rejected = {key: `${currentWindowKey()}/${event.target}/${event.row}/${event.column}`,
                     error: '输入的内容未被接受，请检查后重新输入'};
-    toast('输入的内容未被接受', 'warn');
+    toast('输入的内容未被接受', 'warn', currentWindowKey());
   }
   if (r.data && r.data.state) {
     app.state = r.data.state;
@@ -254,6 +256,10 @@ function render() {
   if (!app.frame) buildFrame();
   const f = app.frame;
   f.title.textContent = s.frame.title;
+  const shown = currentWindowKey();
+  for (const stale of document.querySelectorAll('.toast[data-window]')) {
+    if (stale.dataset.window && stale.dataset.window !== shown) stale.remove();
+  }
   const blocked = !!s.message || s.modals.length > 0;
 
   f.menu.replaceChildren(...s.frame.menu.map((item) => {
