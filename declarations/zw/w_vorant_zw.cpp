@@ -1,6 +1,5 @@
 #include "declarations/zw/w_vorant_zw.h"
 
-#include <charconv>
 
 namespace shenbao {
 namespace {
@@ -21,12 +20,11 @@ constexpr PostClass kPostClasses[] = {
     {"12", "zs_fdy_add", "zs_fdy_js", "zs_xy_fdy", "zs_tz_fdy"},
 };
 
-// The typed text as an integer, or null when it is empty or not a whole number.
+// The typed text read as the count column will store it (blanks around it ignored), or null
+// when it is empty or not a whole number.
 Value as_integer(const std::string& data) {
-  long long v = 0;
-  const char* end = data.data() + data.size();
-  auto [p, ec] = std::from_chars(data.data(), end, v);
-  return ec == std::errc() && p == end ? Value(v) : Value();
+  std::string not_a_number;
+  return parse_entry(ColumnType{TypeKind::Long}, data, not_a_number).value_or(Value());
 }
 
 }  // namespace
