@@ -346,7 +346,7 @@ create table rs_sb_approval (
   unique (table_name, pkid, company_num)
 );
 
--- The next number from which the host makes a 10-character pkid for a unit table.
+-- The next number from which the host makes a 10-character pkid, per worker table.
 create table sb_key_counter (
   table_name varchar(30) not null,
   next_value integer not null,
@@ -1196,15 +1196,12 @@ create table rs_w00092 (
 
 create index rs_w00092_unit_worker on rs_w00092 (company_num, worker_code);
 
--- Every unit table starts its pkid numbers at 1.
-insert into sb_key_counter (table_name, next_value) values ('rs_w00031_com', 1);
-insert into sb_key_counter (table_name, next_value) values ('rs_w00034_com', 1);
-insert into sb_key_counter (table_name, next_value) values ('rs_w00028_com', 1);
-insert into sb_key_counter (table_name, next_value) values ('rs_w00041_com', 1);
-insert into sb_key_counter (table_name, next_value) values ('rs_w00042_com', 1);
-insert into sb_key_counter (table_name, next_value) values ('rs_w00033_com', 1);
-insert into sb_key_counter (table_name, next_value) values ('rs_w00046_com', 1);
-insert into sb_key_counter (table_name, next_value) values ('rs_w00047_com', 1);
-insert into sb_key_counter (table_name, next_value) values ('rs_w00043_com', 1);
-insert into sb_key_counter (table_name, next_value) values ('rs_w00044_com', 1);
-insert into sb_key_counter (table_name, next_value) values ('rs_w00029_com', 1);
+-- Declaration pkid numbers start at 1, one sequence per worker table: the three reward kinds
+-- (rs_w00041_com, rs_w00042_com, rs_w00033_com) share rs_w00033 and so share one sequence.
+insert into sb_key_counter (table_name, next_value) values ('rs_w00031', 1);
+insert into sb_key_counter (table_name, next_value) values ('rs_w00034', 1);
+insert into sb_key_counter (table_name, next_value) values ('rs_w00028', 1);
+insert into sb_key_counter (table_name, next_value) values ('rs_w00033', 1);
+insert into sb_key_counter (table_name, next_value) values ('rs_w00043', 1);
+insert into sb_key_counter (table_name, next_value) values ('rs_w00044', 1);
+insert into sb_key_counter (table_name, next_value) values ('rs_w00029', 1);

@@ -47,7 +47,7 @@ int copy_worker_info(sb1& window, const std::string& worker_code, std::initializ
   }
   if (department_name_to) {
     const std::string name = department_name(window, lds_worker.getitemstring(1, "department"));
-    worker.setitem(1, department_name_to, name.empty() ? Value() : Value(name));
+    worker.setitem(1, department_name_to, Value(name));  // empty for a department the unit does not know
   }
   return 0;
 }

@@ -1,6 +1,5 @@
 #include "framework/host/host_functions.h"
 
-#include <cstdio>
 
 namespace shenbao {
 
@@ -90,8 +89,8 @@ long next_person_sequence(const Value& highest_code) {
   return number + 1;
 }
 
-std::string next_declaration_id(Transaction& sqlca, std::string_view unit_table) {
-  const Value table(unit_table);
+std::string next_declaration_id(Transaction& sqlca, std::string_view unit_table, std::string_view worker_table) {
+  const Value table(worker_table);
   if (sqlca.execute("update sb_key_counter set next_value = next_value + 1 where table_name = :t", {table}) == 100) {
     sqlca.execute("insert into sb_key_counter (table_name, next_value) values (:t, 2)", {table});
   }
@@ -99,17 +98,20 @@ std::string next_declaration_id(Transaction& sqlca, std::string_view unit_table)
   std::vector<Value> taken;
   if (sqlca.select_into("select next_value - 1 from sb_key_counter where table_name = :t", {table}, taken) != 0)
     return {};
-  // A declaration that someone stored under the same number by other means is skipped.
-  for (long candidate = taken[0].as_long();; ++candidate) {
-    char id[16];
-    std::snprintf(id, sizeof id, "%010ld", candidate);
+  // A number that someone stored by other means, as a declaration or as workers, is skipped.
+  const auto in_use = [&](std::string_view table, const std::string& id) {
     std::vector<Value> found;
-    const long code =
-        sqlca.select_into("select pkid from " + std::string(unit_table) + " where pkid = :id limit 1", {Value(id)}, found);
-    if (code < 0) return {};
-    if (code == 100) {
+    return sqlca.select_into("select pkid from " + std::string(table) + " where pkid = :id limit 1", {Value(id)}, found);
+  };
+  for (long candidate = taken[0].as_long();; ++candidate) {
+    const std::string digits = std::to_string(candidate);
+    const std::string id = std::string(digits.size() < 10 ? 10 - digits.size() : 0, '0') + digits;
+    const long unit_code = in_use(unit_table, id);
+    const long worker_code = unit_code == 100 ? in_use(worker_table, id) : unit_code;
+    if (worker_code < 0) return {};
+    if (worker_code == 100) {
       sqlca.execute("update sb_key_counter set next_value = :n where table_name = :t", {Value(candidate + 1), table});
-      return sqlca.sqlcode < 0 ? std::string() : std::string(id);
+      return sqlca.sqlcode < 0 ? std::string() : id;
     }
   }
 }

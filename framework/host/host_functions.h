@@ -46,9 +46,11 @@ long next_person_sequence(const Value& highest_code);
 // digits. Empty when the sequence has more than six digits.
 std::string provisional_worker_code(long sequence);
 
-// A new declaration id of ten characters, unique in `unit_table` even when several sessions
-// ask at once: taken from the table's counter row in the caller's transaction (the row lock
-// holds others back until commit). Empty, with sqlca's error, on failure.
-std::string next_declaration_id(Transaction& sqlca, std::string_view unit_table);
+// A new declaration id of ten characters for `unit_table`, unique among every declaration
+// whose workers live in `worker_table` (the three reward kinds share one, and tell their
+// workers apart by pkid), even when several sessions ask at once: taken from the worker
+// table's counter row in the caller's transaction (the row lock holds others back until
+// commit). Empty, with sqlca's error, on failure.
+std::string next_declaration_id(Transaction& sqlca, std::string_view unit_table, std::string_view worker_table);
 
 }  // namespace shenbao

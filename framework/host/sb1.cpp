@@ -253,14 +253,30 @@ bool sb1::offer_to_save() {
   const bool changed = dw_3().store().modifiedcount() > 0 || dw_4().store().modifiedcount() > 0;
   if (!changed) return true;
   if (session().message_box("提示", "申报数据已修改，是否保存？", Icon::Question, Buttons::YesNo) != 1) {
-    // Not saving: the changes are dropped so that the question is not asked twice.
-    dw_3().store().reset_update_flags();
-    dw_4().store().reset_update_flags();
+    discard_changes();
     return true;
   }
   if (dw_3().store().modifiedcount() > 0 && save_declaration() < 0) return false;
   if (dw_4().store().modifiedcount() > 0 && save_worker() < 0) return false;
   return true;
+}
+
+void sb1::discard_changes() {
+  // The forms go back to what is stored, so that what the user sees is what a later save,
+  // print or acceptance works on; a declaration or worker never saved is gone.
+  DataStore& unit = dw_3().store();
+  if (unit.modifiedcount() > 0) {
+    if (trim(pkid).empty()) {
+      unit.reset();
+    } else {
+      unit.retrieve({Value(pkid), Value(company_num)});
+    }
+  }
+  DataStore& worker = dw_4().store();
+  if (worker.modifiedcount() > 0) {
+    const Value worker_code = worker.getitem(1, "worker_code");
+    worker.retrieve({Value(pkid), Value(company_num), worker_code});
+  }
 }
 
 void sb1::load_declaration(const std::string& id) {
@@ -275,6 +291,7 @@ void sb1::load_worker(const std::string& worker_code) {
   if (pkid.empty() || worker_code.empty()) return;
   if (!offer_to_save()) return;
   dw_4().store().retrieve({Value(pkid), Value(company_num), Value(worker_code)});
+  uf_all("");
 }
 
 void sb1::pb_3_clicked() {
@@ -322,7 +339,7 @@ int sb1::save_declaration() {
   std::string id = pkid;
   bool ok = true;
   if (is_new) {
-    id = next_declaration_id(sqlca, category_.unit_table);
+    id = next_declaration_id(sqlca, category_.unit_table, worker_table());
     ok = !id.empty();
     if (ok) unit.setitem(1, "pkid", Value(id));
   }
@@ -371,6 +388,9 @@ bool sb1::add_worker(const std::string& worker_code) {
     session().message_box("提示", "单位人员中没有编号为" + worker_code + "的人员！", Icon::Exclamation);
     return false;
   }
+  // Pending entries are saved (or dropped) first, so that a worker still being entered counts
+  // as taken when the same worker is added again.
+  if (!offer_to_save()) return false;
   std::vector<Value> found;
   if (session().sqlca().select_into("select worker_code from " + worker_table() +
                                         " where pkid = :id and company_num = :com and worker_code = :w",
@@ -378,7 +398,6 @@ bool sb1::add_worker(const std::string& worker_code) {
     session().message_box("提示", "该人员已在本次申报中！", Icon::Information);
     return false;
   }
-  if (!offer_to_save()) return false;
   workers.setrow(listed);
   DataStore& worker = dw_4().store();
   worker.reset();
@@ -389,6 +408,7 @@ bool sb1::add_worker(const std::string& worker_code) {
   worker.setitem(row, "state", Value(0));
   worker.setitem(row, "worker_name", workers.getitem(listed, "worker_name"));
   uf_getworkerinfo(worker_code);
+  uf_all("");
   dw_4().setfocus();
   return true;
 }
@@ -478,6 +498,8 @@ void sb1::pb_approve_clicked() {
     session().message_box("提示", "该申报已入库，不能重复入库！", Icon::Information);
     return;
   }
+  // What is accepted is what is stored: entries still pending are saved (or dropped) first.
+  if (!offer_to_save()) return;
   if (session().message_box("提示", "确定要将本次申报数据入库吗？", Icon::Question, Buttons::YesNo) != 1) return;
   session().set_pointer_hourglass(true);
   // The record goes first: a second acceptance of the same declaration, even one running at

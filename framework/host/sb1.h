@@ -105,9 +105,11 @@ class sb1 : public Window {
   int save_worker();
 
  protected:
-  // Asks "申报数据已修改，是否保存？" when dw_3 or dw_4 hold unsaved changes, saving on Yes.
-  // False when saving failed: the caller stays where it is.
+  // Asks "申报数据已修改，是否保存？" when dw_3 or dw_4 hold unsaved changes, saving on Yes
+  // and discarding them on No. False when saving failed: the caller stays where it is.
   bool offer_to_save();
+  // Puts the changed forms back to what the database holds.
+  void discard_changes();
   void list_declarations();
   void list_workers();
   void load_declaration(const std::string& id);

@@ -74,6 +74,22 @@ TEST_P(DeclarationKeysTest, SessionsSavingAtOnceNeverShareAnId) {
   EXPECT_EQ(count, (std::vector<Value>{kSessions * kDeclarationsEach, kSessions * kDeclarationsEach}));
 }
 
+TEST_P(DeclarationKeysTest, KindsSharingAWorkerTableNeverShareAnId) {
+  // The three reward kinds keep their workers in rs_w00033, told apart by pkid alone.
+  std::set<std::string> ids;
+  for (const char* unit_table : {"rs_w00041_com", "rs_w00042_com", "rs_w00033_com", "rs_w00041_com"}) {
+    const std::string id = next_declaration_id(db.sqlca(), unit_table, "rs_w00033");
+    EXPECT_EQ(id.size(), 10u) << unit_table << ": " << db.sqlca().sqlerrtext;
+    ids.insert(id);
+  }
+  EXPECT_EQ(ids.size(), 4u);
+  // A number already holding workers (stored by other means) is skipped.
+  ASSERT_EQ(db.sqlca().execute("insert into rs_w00033 (pkid, company_num, worker_code) values ('0000000005', '001', '0010001')"), 0)
+      << db.sqlca().sqlerrtext;
+  EXPECT_EQ(next_declaration_id(db.sqlca(), "rs_w00042_com", "rs_w00033"), "0000000006");
+  db.sqlca().commit();
+}
+
 INSTANTIATE_TEST_SUITE_P(Databases, DeclarationKeysTest, ::testing::Values(Backend::SQLite, Backend::PostgreSQL),
                          backend_name);
 
