@@ -563,6 +563,12 @@ DataStore* DataStore::getchild(std::string_view column) {
   return children_.emplace(index, std::move(child)).first->second.get();
 }
 
+bool same_code(const Value& a, const Value& b) {
+  if (a == b) return true;
+  if (a.is_null() || b.is_null() || a.kind() == b.kind()) return false;
+  return a.to_string() == b.to_string();
+}
+
 std::string DataStore::display_value(long row, int column) const {
   const Value v = getitem(row, column);
   if (v.is_null()) return {};
@@ -579,7 +585,7 @@ std::string DataStore::display_value(long row, int column) const {
         // Hidden (filtered) entries still name their codes.
         for (const auto* rows : {&list.primary_, &list.filtered_}) {
           for (const Row& r : *rows) {
-            if (r.values[static_cast<size_t>(data)] == v) return r.values[static_cast<size_t>(display)].to_string();
+            if (same_code(r.values[static_cast<size_t>(data)], v)) return r.values[static_cast<size_t>(display)].to_string();
           }
         }
       }

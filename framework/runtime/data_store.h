@@ -185,6 +185,11 @@ class DataStore {
 // "yyyy-mm-dd", numbers as decimals. Nothing, with an error text, when it does not read.
 std::optional<Value> parse_entry(const ColumnType& type, std::string_view text, std::string& error);
 
+// True when a code list entry `a` stands for the stored code `b`: equal values, or the same
+// text when one is a number and the other a text (a whole-number column over a list of
+// text codes).
+bool same_code(const Value& a, const Value& b);
+
 // Builds a definition text from a SELECT: its columns in grid or tabular style, with header
 // texts. "" and an error text when the statement cannot be described.
 std::string syntax_from_sql(Transaction& sqlca, std::string_view sql, std::string_view style, std::string& error);

@@ -98,8 +98,9 @@ std::string normalise_format(std::string_view format) {
 // retrieval arguments (for the arguments of nested reports) and the page being printed.
 class LayoutContext : public ExpressionContext {
  public:
-  LayoutContext(const DataStore& store, long page, long page_count)
-      : store_(store), page_(page), page_count_(page_count) {}
+  // `count_asked`, when given, is set when an expression reads pagecount().
+  LayoutContext(const DataStore& store, long page, long page_count, bool* count_asked = nullptr)
+      : store_(store), page_(page), page_count_(page_count), count_asked_(count_asked) {}
   Value slot_value(int slot, long row) const override {
     if (slot >= kArgumentSlotBase) {
       const auto& args = store_.retrieval_arguments();
@@ -112,22 +113,31 @@ class LayoutContext : public ExpressionContext {
   long row_count() const override { return store_.rowcount(); }
   long current_row() const override { return store_.getrow(); }
   long page() const override { return page_; }
-  long page_count() const override { return page_count_; }
+  long page_count() const override {
+    if (count_asked_) *count_asked_ = true;
+    return page_count_;
+  }
   DateTime today() const override { return store_.today(); }
 
  private:
   const DataStore& store_;
   long page_;
   long page_count_;
+  bool* count_asked_;
 };
 
-// A computed field whose text waits until the pages are counted.
+// A computed field (or a text given by an expression) whose text waits until the pages are
+// counted and its page is known.
 struct Deferred {
   const DataStore* store = nullptr;
   std::shared_ptr<const Expression> expression;
   std::string format;
   long row = 0;
 };
+
+// Nested reports deeper than this are not laid out: a definition that contains itself, or
+// two that contain each other, would otherwise never end.
+constexpr size_t kMaxNesting = 8;
 
 // An item of a band, with its position relative to the band's top.
 struct Placed {
@@ -161,7 +171,12 @@ struct GridRules {
 
 class Layouter {
  public:
-  explicit Layouter(const LayoutOptions& options) : options_(options) {}
+  // `page_count`: what pagecount() answers while laying out (0 before the pages are counted).
+  Layouter(const LayoutOptions& options, long page_count) : options_(options), known_page_count_(page_count) {}
+
+  // True when a property other than a deferred text read pagecount(): the layout must be
+  // made again with the count known.
+  bool asked_page_count() const { return page_count_asked_; }
 
   ReportPages run(const DataStore& top) {
     top_ = &top;
@@ -242,9 +257,13 @@ class Layouter {
       Block rest = cut(block, room);
       if (!block.items.empty()) pages_.back().body_used = true;
       put(std::move(block), 1);
+      if (rest.items.empty()) {
+        // The rest of the band is empty room: it ends this page and needs none of its own.
+        cursor_ = body_bottom();
+        return;
+      }
       block = std::move(rest);
       new_page();
-      if (block.height <= 0 && block.items.empty()) return;
       if (body_bottom() - cursor_ <= 0) break;
     }
     if (!block.items.empty()) pages_.back().body_used = true;
@@ -273,6 +292,13 @@ class Layouter {
     lower.height = block.height - at;
     for (Placed& p : block.items) {
       ReportItem& it = p.item;
+      if (it.kind == ItemKind::Line && it.h < 0) {
+        // A line drawn upwards is the same line drawn downwards from its other end.
+        it.x += it.w;
+        it.y += it.h;
+        it.w = -it.w;
+        it.h = -it.h;
+      }
       const int top = std::min(it.y, it.y + it.h), bottom = std::max(it.y, it.y + it.h);
       if (bottom <= at || (top < at && (it.kind == ItemKind::Text || it.kind == ItemKind::CheckBox))) {
         upper.items.push_back(std::move(p));
@@ -371,9 +397,16 @@ class Layouter {
         if (newpage && pages_.back().body_used) new_page();
         else if (!newpage) cursor_ += std::max(0, report->get_int("y") - previous_bottom);
         previous_bottom = report->get_int("y") + report->get_int("height");
+        if (nesting_.size() >= kMaxNesting) {
+          warn("report " + report->name + ": nested more than " + std::to_string(kMaxNesting) +
+               " deep (does a report contain itself?)");
+          continue;
+        }
         const DataStore* nested = nested_store(store, *report, data_row);
         if (!nested) continue;
+        nesting_.push_back(report);
         lay_out(*nested, x + report->get_int("x"), false);
+        nesting_.pop_back();
       }
     }
   }
@@ -408,7 +441,7 @@ class Layouter {
       return nullptr;
     }
     std::vector<Value> arguments;
-    LayoutContext context(parent, page_number(), 0);
+    LayoutContext context(parent, page_number(), known_page_count_, &page_count_asked_);
     for (const auto& e : expressions) arguments.push_back(e->evaluate(context, row));
     const FormDef& nested_def = nested->def();
     if (!nested_def.retrieve_sql.empty() || nested_def.style == Style::Composite) {
@@ -426,8 +459,16 @@ class Layouter {
 
   Value evaluate(const DataStore& store, const ObjectProperty& p, long row) {
     if (!p.expression) return Value(p.text);
-    LayoutContext context(store, page_number(), 0);
+    LayoutContext context(store, page_number(), known_page_count_, &page_count_asked_);
     return p.expression->evaluate(context, row);
+  }
+
+  // Registers an item whose text is evaluated when the pages are known.
+  void defer(Placed& placed, const DataStore& store, std::shared_ptr<const Expression> expression,
+             std::string format, long row) {
+    placed.deferred = static_cast<int>(deferred_.size());
+    deferred_.push_back({&store, std::move(expression), std::move(format), row});
+    locations_.emplace_back();
   }
 
   std::string property(const DataStore& store, const FormObject& o, std::string_view name, long row,
@@ -504,12 +545,18 @@ class Layouter {
       ReportItem& item = placed.item;
       item.name = o.name;
       switch (o.kind) {
-        case ObjectKind::Text:
+        case ObjectKind::Text: {
           item.kind = ItemKind::Text;
           geometry(o, x, item);
           style_item(store, o, row, item);
-          item.text = property(store, o, "text", row);
+          const ObjectProperty* text = o.find("text");
+          if (text && text->expression) {
+            defer(placed, store, text->expression, std::string(), row);  // it may name page()
+          } else if (text) {
+            item.text = text->text;
+          }
           break;
+        }
         case ObjectKind::Column: {
           if (!o.find("x") || o.column < 0 || o.column >= static_cast<int>(def.columns.size())) continue;
           item.kind = ItemKind::Text;
@@ -522,12 +569,8 @@ class Layouter {
           item.kind = ItemKind::Text;
           geometry(o, x, item);
           style_item(store, o, row, item);
-          auto expression = compute_expression(store, o);
-          if (expression) {
-            placed.deferred = static_cast<int>(deferred_.size());
-            deferred_.push_back({&store, expression, normalise_format(property(store, o, "format", row)), row});
-            locations_.emplace_back();
-          }
+          if (auto expression = compute_expression(store, o))
+            defer(placed, store, expression, normalise_format(property(store, o, "format", row)), row);
           break;
         }
         case ObjectKind::Line:
@@ -591,6 +634,7 @@ class Layouter {
     std::string format = property(store, o, "format", row);
     if (format.empty() && edit == "mask") format = o.get("mask");
     item.text = format_value(value, normalise_format(format));
+    item.wrap = !value.is_numeric();
   }
 
   // The display name of a drop-down's code when the store's own code list does not have it
@@ -610,7 +654,7 @@ class Layouter {
     if (!list->has_definition()) return std::nullopt;
     const std::string data = o.get("dddw.data"), display = o.get("dddw.display");
     for (long r = 1; r <= list->rowcount(); ++r) {
-      if (list->getitem(r, data) == value) return list->getitem(r, display).to_string();
+      if (same_code(list->getitem(r, data), value)) return list->getitem(r, display).to_string();
     }
     return std::nullopt;
   }
@@ -701,10 +745,12 @@ class Layouter {
       const Location& at = locations_[d];
       if (at.page >= pages_.size()) continue;
       LayoutContext context(*job.store, static_cast<long>(at.page) + 1, count);
-      const std::string text = format_value(job.expression->evaluate(context, job.row), job.format);
+      const Value value = job.expression->evaluate(context, job.row);
       PageParts& page = pages_[at.page];
       std::vector<ReportItem>& items = at.section == 0 ? page.head : at.section == 1 ? page.body : page.foot;
-      if (at.index < items.size()) items[at.index].text = text;
+      if (at.index >= items.size()) continue;
+      items[at.index].text = format_value(value, job.format);
+      items[at.index].wrap = !value.is_numeric();
     }
     for (PageParts& parts : pages_) {
       ReportPage page;
@@ -732,6 +778,9 @@ class Layouter {
   };
 
   const LayoutOptions& options_;
+  long known_page_count_ = 0;
+  bool page_count_asked_ = false;
+  std::vector<const FormObject*> nesting_;  // the nested reports being laid out, outermost first
   const DataStore* top_ = nullptr;
   ReportPages out_;
   int margin_left_ = kDefaultMargin, margin_top_ = kDefaultMargin, margin_bottom_ = kDefaultMargin;
@@ -776,7 +825,14 @@ ReportPages layout_report(const DataStore& store, const LayoutOptions& options) 
     empty.warnings.push_back("the store has no definition");
     return empty;
   }
-  return Layouter(options).run(store);
+  Layouter first(options, 0);
+  ReportPages pages = first.run(store);
+  if (first.asked_page_count()) {
+    // A visibility or other property read pagecount(): lay out again with the count known.
+    const long count = static_cast<long>(pages.pages.size());
+    pages = Layouter(options, count).run(store);
+  }
+  return pages;
 }
 
 bool in_print_preview(const DataStore& store) {

@@ -44,6 +44,7 @@ struct ReportItem {
   bool has_fill = false;           // rectangle: fill with `fill`
   uint32_t fill = 0xFFFFFF;
   bool checked = false;            // check box: the box holds a tick
+  bool wrap = true;                // text: may break into lines (numbers stay on one)
 };
 
 struct ReportPage {

@@ -149,33 +149,56 @@ class PageDrawer {
   // Shows `text` in the box: on one line when it fits, else wrapped at characters (Chinese
   // has no spaces) within the width; when the wrapped lines are taller than the box the font
   // shrinks step by step. Centred vertically.
+  // Draws a text in its box: wrapped into lines (unless `wrap` is false, as for numbers),
+  // shrunk down to kMinShrink of its size until it fits, centred vertically. A text that
+  // still does not fit is cut at its box (wrapped text from its first line on), so that it
+  // never covers its neighbours.
   void show_text(const std::string& text, const ReportFont& font, HAlign align, uint32_t colour, double x,
-                 double y, double w, double h) {
+                 double y, double w, double h, bool wrap = true) {
     if (text.empty()) return;
     const double width = std::max(1.0, w - 2 * kTextPadding);
     double size = font.size > 0 ? font.size : 10;
     LayoutPtr layout;
     PangoRectangle logical{};
+    bool fits = false;
     for (double factor = 1.0;; factor -= 0.05) {
       layout = make_layout(font, size * factor);
       pango_layout_set_text(layout.get(), text.c_str(), static_cast<int>(text.size()));
-      pango_layout_set_width(layout.get(), static_cast<int>(width * PANGO_SCALE));
-      pango_layout_set_wrap(layout.get(), PANGO_WRAP_WORD_CHAR);
-      pango_layout_set_alignment(layout.get(), align == HAlign::Center  ? PANGO_ALIGN_CENTER
-                                               : align == HAlign::Right ? PANGO_ALIGN_RIGHT
-                                                                        : PANGO_ALIGN_LEFT);
+      if (wrap) {
+        pango_layout_set_width(layout.get(), static_cast<int>(width * PANGO_SCALE));
+        pango_layout_set_wrap(layout.get(), PANGO_WRAP_WORD_CHAR);
+        pango_layout_set_alignment(layout.get(), align == HAlign::Center  ? PANGO_ALIGN_CENTER
+                                                 : align == HAlign::Right ? PANGO_ALIGN_RIGHT
+                                                                          : PANGO_ALIGN_LEFT);
+      }
       // Wrapped lines sit closer than the fonts' generous default line height.
       if (pango_layout_get_line_count(layout.get()) > 1) pango_layout_set_line_spacing(layout.get(), 0.85f);
       pango_layout_get_extents(layout.get(), nullptr, &logical);
-      const double height = static_cast<double>(logical.height) / PANGO_SCALE;
+      const double text_w = static_cast<double>(logical.width) / PANGO_SCALE;
+      const double text_h = static_cast<double>(logical.height) / PANGO_SCALE;
       // One line may stand a little above and below a low box; several lines must fit.
-      if (pango_layout_get_line_count(layout.get()) <= 1 || height <= h + 1 || factor - 0.05 < kMinShrink) break;
+      fits = wrap ? pango_layout_get_line_count(layout.get()) <= 1 || text_h <= h + 1 : text_w <= width + 0.5;
+      if (fits || factor - 0.05 < kMinShrink) break;
     }
-    const double height = static_cast<double>(logical.height) / PANGO_SCALE;
+    const double text_w = static_cast<double>(logical.width) / PANGO_SCALE;
+    const double text_h = static_cast<double>(logical.height) / PANGO_SCALE;
+    double left = x + kTextPadding;
+    if (!wrap && align != HAlign::Left) {
+      const double free = width - text_w;
+      left += align == HAlign::Right ? free : free / 2;
+    }
+    cairo_save(cr_);
+    if (!fits) {
+      cairo_rectangle(cr_, x, y, w, h);
+      cairo_clip(cr_);
+    }
     set_colour(cr_, colour);
-    cairo_move_to(cr_, x + kTextPadding, y + (h - height) / 2);
+    // Lines that overflow the box start at its top, so their beginning is read.
+    const bool overflows_down = !fits && wrap;
+    cairo_move_to(cr_, left, overflows_down ? y : y + (h - text_h) / 2);
     pango_cairo_update_layout(cr_, layout.get());
     pango_cairo_show_layout(cr_, layout.get());
+    cairo_restore(cr_);
   }
 
   void draw_text_item(const ReportItem& item) {
@@ -192,7 +215,7 @@ class PageDrawer {
     } else if (item.border == Border::Underline) {
       stroke_rule(item.x, item.y + item.h, item.x + item.w, item.y + item.h, item.pen_width, item.pen_color);
     }
-    show_text(item.text, item.font, item.align, item.color, item.x, item.y, item.w, item.h);
+    show_text(item.text, item.font, item.align, item.color, item.x, item.y, item.w, item.h, item.wrap);
   }
 
   // A frame whose top rule leaves a gap for the caption at its top left.

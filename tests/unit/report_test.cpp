@@ -371,6 +371,91 @@ TEST_F(ReportTest, TallBandIsCutBetweenTexts) {
   EXPECT_TRUE(items_named(pages.pages[0], "cut_t").empty());
 }
 
+// A band taller than the page whose last part is empty room takes no page of its own; a
+// line drawn upwards is cut like one drawn downwards; texts and visibility that name page()
+// or pagecount() see the final page and count.
+TEST_F(ReportTest, PageCutsAndPageNumbers) {
+  // The body runs from 24 down to the footer at 1075.
+  const std::string footer =
+      "footer(height=24)\n"
+      "text(name=page_t band=footer x=0 y=0 width=200 height=20 "
+      "text=\"='第' + string(page()) + '页 共' + string(pagecount()) + '页'\")\n"
+      "text(name=last_t band=footer x=300 y=0 width=200 height=20 text=\"末页\" visible=\"=page() = pagecount()\")\n";
+  DataStore roomy(library_);
+  ASSERT_EQ(roomy.create("form(name=d_roomy style=freeform)\ndetail(height=1100)\n" + footer +
+                         "column(name=a type=char(10))\n"
+                         "text(name=end_t band=detail x=0 y=870 width=200 height=30 text=\"止\")\n"),
+            "");
+  roomy.insertrow(0);
+  ReportPages pages = lay_out(roomy);
+  ASSERT_EQ(pages.pages.size(), 1u) << dump(pages);
+  EXPECT_EQ(items_named(pages.pages[0], "page_t")[0]->text, "第1页 共1页");
+  EXPECT_EQ(items_named(pages.pages[0], "last_t").size(), 1u);
+
+  DataStore tall(library_);
+  ASSERT_EQ(tall.create("form(name=d_tall_line style=freeform)\ndetail(height=1500)\n" + footer +
+                        "column(name=a type=char(10))\n"
+                        "line(name=l_up band=detail x1=400 y1=1500 x2=400 y2=0)\n"),
+            "");
+  tall.insertrow(0);
+  pages = lay_out(tall);
+  ASSERT_EQ(pages.pages.size(), 2u) << dump(pages);
+  const struct {
+    int line_h;
+    size_t last_shown;
+  } expected[] = {{1051, 0}, {449, 1}};
+  for (size_t p = 0; p < 2; ++p) {
+    SCOPED_TRACE("page " + std::to_string(p + 1));
+    const auto line = items_named(pages.pages[p], "l_up");
+    ASSERT_EQ(line.size(), 1u);
+    EXPECT_EQ(line[0]->y, 24);
+    EXPECT_EQ(line[0]->h, expected[p].line_h);
+    EXPECT_EQ(items_named(pages.pages[p], "page_t")[0]->text, "第" + std::to_string(p + 1) + "页 共2页");
+    EXPECT_EQ(items_named(pages.pages[p], "last_t").size(), expected[p].last_shown);
+  }
+}
+
+// A whole-number column over a list of text codes prints the names; numbers keep to one
+// line (they shrink rather than break), texts may wrap.
+TEST_F(ReportTest, NumbersPrintOnOneLineAndByTheirNames) {
+  DataStore store(library_);
+  ASSERT_EQ(store.create("form(name=d_numbers style=freeform)\ndetail(height=60)\n"
+                         "column(name=sex type=long band=detail x=0 y=0 width=60 height=44 "
+                         "dddw.name=d_golden_sex dddw.data=code dddw.display=name)\n"
+                         "column(name=pay type=decimal(2) band=detail x=70 y=0 width=70 height=44 format=\"#,##0.00\")\n"
+                         "column(name=note type=char(200) band=detail x=150 y=0 width=70 height=44)\n"),
+            "");
+  store.settransobject(sqlca_.get());
+  const long row = store.insertrow(0);
+  store.setitem(row, "sex", Value(2));
+  store.setitem(row, "pay", Value(370370.1));
+  store.setitem(row, "note", Value("一段很长的说明文字"));
+  const ReportPages pages = lay_out(store);
+  ASSERT_EQ(pages.pages.size(), 1u);
+  const struct {
+    const char* name;
+    const char* text;
+    bool wrap;
+  } expected[] = {{"sex", "女", true}, {"pay", "370,370.10", false}, {"note", "一段很长的说明文字", true}};
+  for (const auto& e : expected) {
+    SCOPED_TRACE(e.name);
+    const auto item = items_named(pages.pages[0], e.name);
+    ASSERT_EQ(item.size(), 1u);
+    EXPECT_EQ(item[0]->text, e.text);
+    EXPECT_EQ(item[0]->wrap, e.wrap);
+  }
+}
+
+TEST_F(ReportTest, ReportThatContainsItselfStops) {
+  DataStore store(library_);
+  ASSERT_GE(store.set_dataobject("d_golden_loop"), 0) << store.last_error();
+  store.settransobject(sqlca_.get());
+  ASSERT_GE(store.retrieve({}), 0) << store.last_error();
+  const ReportPages pages = layout_report(store, options_);
+  ASSERT_FALSE(pages.warnings.empty());
+  EXPECT_NE(pages.warnings.back().find("contain itself"), std::string::npos) << pages.warnings.back();
+}
+
 // Colour numbers are blue × 65536 + green × 256 + red; the large numbers are the engine's
 // system colours; a transparent background paints nothing.
 TEST_F(ReportTest, ColoursAndBackgrounds) {
