@@ -4,20 +4,20 @@
 
 namespace shenbao {
 
-std::chrono::seconds LoginGuard::locked_for(const std::string& username) {
+std::chrono::seconds LoginGuard::locked_for(const std::string& key) {
   std::lock_guard lock(mutex_);
-  auto it = entries_.find(username);
+  auto it = entries_.find(key);
   if (it == entries_.end()) return std::chrono::seconds(0);
   const auto now = Clock::now();
   if (it->second.locked_until <= now) return std::chrono::seconds(0);
   return std::chrono::ceil<std::chrono::seconds>(it->second.locked_until - now);
 }
 
-LoginGuard::Failure LoginGuard::failed(const std::string& username) {
+LoginGuard::Failure LoginGuard::failed(const std::string& key) {
   std::lock_guard lock(mutex_);
   const auto now = Clock::now();
-  if (entries_.size() >= options_.max_entries && !entries_.count(username)) forget_old(now);
-  Entry& entry = entries_[username];
+  if (entries_.size() >= options_.max_entries && !entries_.count(key)) forget_old(now);
+  Entry& entry = entries_[key];
   // A lock that has run out starts a fresh count.
   if (entry.locked_until != Clock::time_point{} && entry.locked_until <= now) entry = Entry{};
   ++entry.failures;
@@ -31,9 +31,9 @@ LoginGuard::Failure LoginGuard::failed(const std::string& username) {
   return failure;
 }
 
-void LoginGuard::succeeded(const std::string& username) {
+void LoginGuard::succeeded(const std::string& key) {
   std::lock_guard lock(mutex_);
-  entries_.erase(username);
+  entries_.erase(key);
 }
 
 void LoginGuard::forget_old(Clock::time_point now) {

@@ -7,10 +7,10 @@
 
 namespace shenbao {
 
-// Slows down and stops password guessing. Each failed login of a user name makes the answer
-// wait a little longer (step × failures, at most max_delay); after max_failures failures in a
-// row the name is locked for lock_time, during which every login of it is refused without
-// looking at the password. A successful login clears the count. Names that do not exist are
+// Slows down and stops password guessing. Each failed login under a key (the server uses the
+// user name with the client's address) makes the answer wait a little longer (step ×
+// failures, at most max_delay); after max_failures failures in a row the key is locked for
+// lock_time, during which every login under it is refused without looking at the password. A successful login clears the count. Names that do not exist are
 // treated alike, so that the answers do not tell which names exist. Thread-safe; the table
 // is bounded (old entries are forgotten first).
 class LoginGuard {
@@ -27,15 +27,15 @@ class LoginGuard {
   LoginGuard() = default;
   explicit LoginGuard(Options options) : options_(options) {}
 
-  // How long the name stays locked; zero when it is not locked.
-  std::chrono::seconds locked_for(const std::string& username);
+  // How long the key stays locked; zero when it is not locked.
+  std::chrono::seconds locked_for(const std::string& key);
 
   struct Failure {
     std::chrono::milliseconds delay{0};  // wait this long before answering
-    bool locked = false;                 // this failure locked the name
+    bool locked = false;                 // this failure locked the key
   };
-  Failure failed(const std::string& username);
-  void succeeded(const std::string& username);
+  Failure failed(const std::string& key);
+  void succeeded(const std::string& key);
 
  private:
   struct Entry {

@@ -367,6 +367,16 @@ void WebServer::Impl::routes() {
   server.set_file_extension_and_mimetype_mapping("svg", "image/svg+xml");
 
   server.set_pre_routing_handler([this](const httplib::Request& req, httplib::Response& res) {
+    // The body limit holds only for bodies of a stated length: a chunked body would be read
+    // whole, however large. Browsers state the length of every body they send.
+    if (req.has_header("Transfer-Encoding")) {
+      reply_error(res, 411, "a request body must state its length");
+      return httplib::Server::HandlerResponse::Handled;
+    }
+    if (req.path.find('\0') != std::string::npos) {
+      reply_error(res, 400, "malformed path");
+      return httplib::Server::HandlerResponse::Handled;
+    }
     // Several ranges in one request can make the server build huge answers.
     // The answer has no body: cpp-httplib would cut any body into the requested ranges.
     if (req.get_header_value("Range").find(',') != std::string::npos) {
@@ -495,13 +505,16 @@ void WebServer::Impl::login(const httplib::Request& req, httplib::Response& res)
   std::string password = body["password"].get<std::string>();
   body["password"].get_ref<std::string&>().assign(body["password"].get_ref<std::string&>().size(), '\0');
   const std::string who = log_word(username);
+  // Failures count per name and client address: guessing from one place slows and locks that
+  // place only, so nobody can lock a clerk out of his own login from elsewhere.
+  const std::string guarded = username + '\n' + req.remote_addr;
   if (username.empty() || username.size() > 20 || password.empty() || password.size() > kMaxPasswordBytes) {
     wipe_password(password);
     log.write(who, "-", "login-failed", "malformed user name or password");
     reply_error(res, 401, "用户名或密码错误");
     return;
   }
-  if (const auto locked = guard.locked_for(username); locked.count() > 0) {
+  if (const auto locked = guard.locked_for(guarded); locked.count() > 0) {
     wipe_password(password);
     log.write(who, "-", "login-locked", "account locked, " + std::to_string(locked.count()) + " s left");
     const long minutes = (locked.count() + 59) / 60;
@@ -521,7 +534,7 @@ void WebServer::Impl::login(const httplib::Request& req, httplib::Response& res)
   const bool verified = verify_password(known ? hash : decoy_hash, password) && known;
   wipe_password(password);
   if (!verified) {
-    const LoginGuard::Failure failure = guard.failed(username);
+    const LoginGuard::Failure failure = guard.failed(guarded);
     log.write(who, "-", "login-failed", known ? "wrong password" : "unknown user");
     if (failure.locked) log.write(who, "-", "account-locked", "after repeated failed logins");
     std::this_thread::sleep_for(failure.delay);
@@ -535,7 +548,7 @@ void WebServer::Impl::login(const httplib::Request& req, httplib::Response& res)
     return;
   }
   if (user.role == "authority") user.company_num.clear();
-  guard.succeeded(username);
+  guard.succeeded(guarded);
 
   // A new login ends the session this browser had.
   if (auto old = sessions.remove(cookie_value(req.get_header_value("Cookie"), kCookie)))

@@ -66,8 +66,10 @@ int w_vorant_zw::dw_3_itemchanged(long row, const std::string& column, const std
       unit.setitem(row, post_class.adjusted, Value());
       return 0;
     }
-    const long long result = cur.as_long() + add.as_long() - dec.as_long();
-    if (result < 0) return 1;
+    long long result = 0;
+    if (__builtin_add_overflow(cur.as_long(), add.as_long(), &result) ||
+        __builtin_sub_overflow(result, dec.as_long(), &result) || result < 0)
+      return 1;  // below zero, or beyond any count
     unit.setitem(row, post_class.adjusted, Value(result));
     return 0;
   }

@@ -293,6 +293,9 @@ Window* Session::open_sheet(std::string_view class_name) {
   if (window->is_response()) {
     throw std::runtime_error(std::string(class_name) + " is a dialog; it opens from the window that asks for it");
   }
+  if (sheets_.size() >= kMaxSheets) {
+    throw std::runtime_error("打开的窗口已有" + std::to_string(kMaxSheets) + "个，请先关闭一些窗口");
+  }
   Window* opened = window.get();
   sheets_.push_back(std::move(window));
   active_sheet_ = sheets_.size() - 1;

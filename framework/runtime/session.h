@@ -144,8 +144,10 @@ class Session {
   // Opens a window modally and returns when it closes; answers message.stringparm as the
   // window left it (empty when it was closed without a result).
   std::string open_modal(std::string_view class_name);
-  // Opens a sheet in the frame with the parameter in `message`; it becomes active.
+  // Opens a sheet in the frame with the parameter in `message`; it becomes active. A frame
+  // holds at most kMaxSheets sheets, so that no user can grow a session without end.
   Window* open_sheet(std::string_view class_name);
+  static constexpr size_t kMaxSheets = 20;
   void set_pointer_hourglass(bool busy) { hourglass_ = busy; }
   DateTime today() const;
   // The local date and time; on a session whose date is set, that date with the real time.

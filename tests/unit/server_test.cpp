@@ -63,8 +63,17 @@ class Served {
     httplib::Client client("127.0.0.1", server_->port());
     client.set_keep_alive(false);
     client.set_read_timeout(30, 0);
-    httplib::Result r = method == "GET" ? client.Get(path, headers)
-                                        : client.Post(path, headers, body, content_type);
+    httplib::Result r =
+        method == "GET"       ? client.Get(path, headers)
+        : method == "CHUNKED" ? client.Post(
+                                    path, headers,
+                                    [&body](size_t, httplib::DataSink& sink) {
+                                      sink.write(body.data(), body.size());
+                                      sink.done();
+                                      return true;
+                                    },
+                                    content_type)
+                              : client.Post(path, headers, body, content_type);
     if (!r) return {};
     return {r->status, r->body, r->headers};
   }
@@ -142,6 +151,11 @@ TEST(ServerTest, BadRequestsAreRefusedAndChangeNothing) {
       {"no message box to answer", "POST", "/api/event", R"({"kind": "answer", "target": "yes"})", 409},
       {"oversized body", "POST", "/api/event",
        json{{"kind", "click"}, {"target", "pb_5"}, {"text", large(70 * 1024)}}.dump(), 413},
+      {"oversized body in chunks", "CHUNKED", "/api/event",
+       json{{"kind", "click"}, {"target", "pb_5"}, {"text", large(70 * 1024)}}.dump(), 411},
+      {"list cell", "POST", "/api/event",
+       R"({"kind": "type", "target": "dw_2", "row": 1, "column": "worker_name", "text": "x"})", 409},
+      {"NUL in a path", "GET", "/index.html%00.js", "", 400},
       {"no CSRF token", "POST", "/api/event", R"({"kind": "click", "target": "pb_5"})", 403, Csrf::None},
       {"wrong CSRF token", "POST", "/api/event", R"({"kind": "click", "target": "pb_5"})", 403, Csrf::Wrong},
       {"logout without CSRF token", "POST", "/api/logout", "{}", 403, Csrf::None},

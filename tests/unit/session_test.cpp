@@ -221,6 +221,14 @@ TEST_F(SessionTest, ComputedFieldsAreInTheStateAsTheFormShowsThem) {
   EXPECT_EQ(form["computed"]["total"], "1,250.50");
 }
 
+TEST_F(SessionTest, FrameHoldsABoundedNumberOfSheets) {
+  while (state()["sheets"].size() < Session::kMaxSheets) ASSERT_TRUE(post("open", "w_asking").ok);
+  const EventResult refused = post("open", "w_asking");
+  EXPECT_FALSE(refused.ok);
+  EXPECT_NE(refused.error.find("请先关闭一些窗口"), std::string::npos) << refused.error;
+  EXPECT_EQ(state()["sheets"].size(), Session::kMaxSheets);
+}
+
 TEST_F(SessionTest, ResponseWindowDoesNotOpenAsASheet) {
   const EventResult refused = post("open", "w_dialog");
   EXPECT_FALSE(refused.ok);
