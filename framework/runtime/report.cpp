@@ -382,33 +382,59 @@ class Layouter {
       const long data_row = def.columns.empty() ? (store.rowcount() > 0 ? 1 : 0) : row;
       next_row = data_row;
       if (top && data_row > 0) note_row(data_row);
-      // The composite's own objects of the detail band stand over the band's start.
+      std::vector<const FormObject*> shown;
+      for (const FormObject* report : reports)
+        if (visible(store, *report, data_row)) shown.push_back(report);
+      // The composite's own objects of the detail band stand over the band's start, except
+      // those below a nested report: they follow it down as far as it grew.
       Block own = band_block(store, Band::Detail, data_row, x);
-      const int band_start = cursor_;
-      if (!own.items.empty()) {
-        own.height = 0;
-        put(std::move(own), 1, band_start);
+      Block over;
+      std::vector<Block> below(shown.size());
+      for (Placed& p : own.items) {
+        const int item_top = std::min(p.item.y, p.item.y + p.item.h);
+        int follows = -1;
+        for (size_t i = 0; i < shown.size(); ++i)
+          if (bottom_of(*shown[i]) <= item_top) follows = static_cast<int>(i);
+        (follows < 0 ? over : below[static_cast<size_t>(follows)]).items.push_back(std::move(p));
+      }
+      if (!over.items.empty()) {
+        put(std::move(over), 1, cursor_);
         pages_.back().body_used = true;
       }
       int previous_bottom = 0;
-      for (const FormObject* report : reports) {
-        if (!visible(store, *report, data_row)) continue;
-        const bool newpage = lower(report->get("newpage")) == "yes" || report->get("newpage") == "1";
+      for (size_t i = 0; i < shown.size(); ++i) {
+        const FormObject& report = *shown[i];
+        const bool newpage = lower(report.get("newpage")) == "yes" || report.get("newpage") == "1";
         if (newpage && pages_.back().body_used) new_page();
-        else if (!newpage) cursor_ += std::max(0, report->get_int("y") - previous_bottom);
-        previous_bottom = report->get_int("y") + report->get_int("height");
-        if (nesting_.size() >= kMaxNesting) {
-          warn("report " + report->name + ": nested more than " + std::to_string(kMaxNesting) +
-               " deep (does a report contain itself?)");
-          continue;
+        else if (!newpage) cursor_ += std::max(0, report.get_int("y") - previous_bottom);
+        previous_bottom = bottom_of(report);
+        lay_out_nested(store, report, data_row, x);
+        if (below[i].items.empty()) continue;
+        int extent = 0;
+        for (Placed& p : below[i].items) {
+          p.item.y -= previous_bottom;
+          extent = std::max({extent, p.item.y, p.item.y + p.item.h});
         }
-        const DataStore* nested = nested_store(store, *report, data_row);
-        if (!nested) continue;
-        nesting_.push_back(report);
-        lay_out(*nested, x + report->get_int("x"), false);
-        nesting_.pop_back();
+        below[i].height = extent;
+        flow(std::move(below[i]));
+        previous_bottom += extent;
       }
     }
+  }
+
+  static int bottom_of(const FormObject& report) { return report.get_int("y") + report.get_int("height"); }
+
+  void lay_out_nested(const DataStore& store, const FormObject& report, long row, int x) {
+    if (nesting_.size() >= kMaxNesting) {
+      warn("report " + report.name + ": nested more than " + std::to_string(kMaxNesting) +
+           " deep (does a report contain itself?)");
+      return;
+    }
+    const DataStore* nested = nested_store(store, report, row);
+    if (!nested) return;
+    nesting_.push_back(&report);
+    lay_out(*nested, x + report.get_int("x"), false);
+    nesting_.pop_back();
   }
 
   // The nested report's rows: the ones a window supplied, else its definition retrieved

@@ -446,6 +446,29 @@ TEST_F(ReportTest, NumbersPrintOnOneLineAndByTheirNames) {
   }
 }
 
+// A composite's own object below a nested report follows the report down as far as it grew.
+TEST_F(ReportTest, CompositeObjectsBelowANestedReportFollowIt) {
+  DataStore store(library_);
+  ASSERT_EQ(store.create("form(name=d_follow style=composite)\ndetail(height=200)\n"
+                         "text(name=head_t band=detail x=0 y=0 width=200 height=20 text=\"名单\")\n"
+                         "report(name=r_list band=detail x=0 y=30 width=700 height=100 form=d_golden_grid "
+                         "arguments=\"'C01'\")\n"
+                         "text(name=sign_t band=detail x=0 y=140 width=200 height=20 text=\"签字\")\n"),
+            "");
+  store.settransobject(sqlca_.get());
+  ASSERT_GE(store.retrieve({}), 0) << store.last_error();
+  const ReportPages pages = lay_out(store);
+  ASSERT_GE(pages.pages.size(), 2u);
+  EXPECT_EQ(items_named(pages.pages.front(), "head_t").size(), 1u);
+  const ReportPage& last = pages.pages.back();
+  const auto sign = items_named(last, "sign_t");
+  ASSERT_EQ(sign.size(), 1u) << dump(pages);
+  // It stands 10 below the nested report's end (its last band, the footer), as in the form.
+  for (const ReportItem& item : last.items) {
+    if (item.name != "sign_t") EXPECT_GT(sign[0]->y, item.y + std::max(0, item.h)) << item.name;
+  }
+}
+
 TEST_F(ReportTest, ReportThatContainsItselfStops) {
   DataStore store(library_);
   ASSERT_GE(store.set_dataobject("d_golden_loop"), 0) << store.last_error();
