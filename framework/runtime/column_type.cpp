@@ -2,8 +2,38 @@
 
 #include <charconv>
 #include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <string>
 
 namespace shenbao {
+
+namespace {
+
+// `value` rounded half away from zero to `scale` digits after the point, as the decimal it
+// was written as (2.675 is 2.68, though its nearest double lies just below).
+double round_decimal(double value, int scale) {
+  if (!std::isfinite(value) || scale < 0 || scale > 15) return value;
+  char text[64];
+  const auto written = std::to_chars(text, text + sizeof text, value, std::chars_format::fixed);
+  if (written.ec != std::errc()) return value;
+  std::string digits(text, written.ptr);
+  const size_t point = digits.find('.');
+  if (point == std::string::npos || digits.size() - point - 1 <= static_cast<size_t>(scale)) return value;
+  const bool up = digits[point + 1 + static_cast<size_t>(scale)] >= '5';
+  const double unit = std::pow(10.0, -scale);
+  double cut = 0;
+  digits.resize(point + 1 + static_cast<size_t>(scale));
+  std::from_chars(digits.data(), digits.data() + digits.size(), cut);
+  if (up) cut += std::copysign(unit, value);
+  // The nearest double to the rounded decimal.
+  std::snprintf(text, sizeof text, "%.*f", scale, cut);
+  double rounded = 0;
+  std::from_chars(text, text + std::strlen(text), rounded);
+  return rounded;
+}
+
+}  // namespace
 
 size_t utf8_length(std::string_view text) {
   size_t n = 0;
@@ -69,8 +99,18 @@ std::optional<std::string> ColumnType::coerce(Value& value) const {
       }
       return wrong();
     case TypeKind::Number:
-    case TypeKind::Decimal:
       if (k == ValueKind::Number) return std::nullopt;
+      if (k == ValueKind::Long) {
+        value = Value(static_cast<double>(value.as_long()));
+        return std::nullopt;
+      }
+      return wrong();
+    case TypeKind::Decimal:
+      // Held to the column's digits after the point, as the database keeps them.
+      if (k == ValueKind::Number) {
+        value = Value(round_decimal(value.as_number(), size));
+        return std::nullopt;
+      }
       if (k == ValueKind::Long) {
         value = Value(static_cast<double>(value.as_long()));
         return std::nullopt;

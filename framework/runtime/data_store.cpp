@@ -422,7 +422,10 @@ int DataStore::rowscopy(long start, long end, Buffer from_buffer, DataStore& tar
   if (!def_ || !target.def_) return fail("no form definition");
   if (start < 1 || end < start || end > static_cast<long>(source.size())) return fail("no such rows");
   auto& destination = target.buffer(to_buffer);
-  if (before < 0 || before > static_cast<long>(destination.size())) return fail("no row " + std::to_string(before));
+  // Row `before` may be one past the last: the copies are added at the end (as into an
+  // empty form at row 1).
+  if (before < 0 || before > static_cast<long>(destination.size()) + 1)
+    return fail("no row " + std::to_string(before));
   const size_t at = before == 0 ? destination.size() : static_cast<size_t>(before - 1);
   std::vector<Row> copies;
   for (long r = start; r <= end; ++r) {
@@ -430,7 +433,9 @@ int DataStore::rowscopy(long start, long end, Buffer from_buffer, DataStore& tar
     copy.values.reset(new Value[target.column_count()]);
     for (size_t c = 0; c < target.column_count() && c < column_count(); ++c) {
       Value v = source[static_cast<size_t>(r - 1)].values[c];
-      if (target.def_->columns[c].type.coerce(v)) v = Value();
+      // A value the target's column cannot hold stops the copy: nothing is lost silently.
+      if (auto refused = target.def_->columns[c].type.coerce(v))
+        return fail("row " + std::to_string(r) + ", column " + target.def_->columns[c].name + ": " + *refused);
       copy.values[c] = std::move(v);
     }
     copy.status = RowStatus::NewModified;
@@ -455,15 +460,14 @@ long DataStore::find(std::string_view expression, long start, long end) const {
   if (!compiled) return fail(error);
   const long n = rowcount();
   if (n == 0) return 0;
-  if (start < 1) start = 1;
-  if (end > n) end = n;
-  if (end < 1) end = 1;
-  StoreContext context(*this, nullptr);
+  // The direction comes from the rows as asked (an end past the last row searches forward),
+  // then both ends are kept within the rows.
   const long step = end >= start ? 1 : -1;
-  if (start > n) {
-    if (step > 0) return 0;
-    start = n;
-  }
+  if (step > 0 && start > n) return 0;
+  if (step < 0 && start < 1) return 0;
+  start = std::clamp(start, 1L, n);
+  end = std::clamp(end, 1L, n);
+  StoreContext context(*this, nullptr);
   for (long r = start;; r += step) {
     if (Expression::truthy(compiled->evaluate(context, r))) return r;
     if (r == end) break;
@@ -510,14 +514,11 @@ int DataStore::filter_by(const std::function<bool(const DataStore&, long row)>& 
   std::stable_sort(all.begin(), all.end(), [](const Row& a, const Row& b) { return a.order < b.order; });
   primary_ = std::move(all);
   filtered_.clear();
+  // Every row is judged before any moves, as a condition may read other rows (sum(), count()).
+  std::vector<bool> kept(primary_.size());
+  for (long r = 1; r <= rowcount(); ++r) kept[static_cast<size_t>(r - 1)] = keep(*this, r);
   std::vector<Row> shown;
-  for (long r = 1; r <= rowcount(); ++r) {
-    if (keep(*this, r)) {
-      shown.push_back(std::move(primary_[static_cast<size_t>(r - 1)]));
-    } else {
-      filtered_.push_back(std::move(primary_[static_cast<size_t>(r - 1)]));
-    }
-  }
+  for (size_t i = 0; i < primary_.size(); ++i) (kept[i] ? shown : filtered_).push_back(std::move(primary_[i]));
   primary_ = std::move(shown);
   current_row_ = primary_.empty() ? 0 : std::min(std::max(current_row_, 1L), rowcount());
   return 1;

@@ -142,12 +142,7 @@ long Transaction::run(std::string_view sql, const std::vector<Value>& params,
   const std::string verb = leading_verb(sql);
   const bool reads = verb == "select" || verb == "with";
   if (!reads && !begin_if_needed()) return sqlcode;
-  // PostgreSQL aborts the whole transaction on a failed statement; a savepoint keeps the
-  // failure to the statement, as SQLite does.
-  const bool guard = in_transaction_ && dialect() == Dialect::PostgreSQL;
-  if (guard && !control("savepoint sb_statement")) return fail({false, 0, "cannot set a savepoint", 0});
-  const auto outcome = driver_->run(numbered.sql, params, on_row);
-  if (guard) control(outcome.ok ? "release savepoint sb_statement" : "rollback to savepoint sb_statement");
+  const auto outcome = guarded([&] { return driver_->run(numbered.sql, params, on_row); });
   if (!outcome.ok) return fail(outcome);
   sqlcode = 0;
   sqlerrtext.clear();
@@ -189,9 +184,19 @@ long Transaction::query(std::string_view sql, const std::vector<Value>& params,
   return sqlcode;
 }
 
+Driver::Outcome Transaction::guarded(const std::function<Driver::Outcome()>& statement) {
+  // PostgreSQL aborts the whole transaction on a failed statement; a savepoint keeps the
+  // failure to the statement, as SQLite does.
+  const bool guard = in_transaction_ && dialect() == Dialect::PostgreSQL;
+  if (guard && !control("savepoint sb_statement")) return {false, 0, "cannot set a savepoint", 0};
+  auto outcome = statement();
+  if (guard) control(outcome.ok ? "release savepoint sb_statement" : "rollback to savepoint sb_statement");
+  return outcome;
+}
+
 long Transaction::describe(std::string_view sql, std::vector<ResultColumn>& columns) {
   const Numbered& numbered = number_host_variables(sql);
-  const auto outcome = driver_->describe(numbered.sql, columns);
+  const auto outcome = guarded([&] { return driver_->describe(numbered.sql, columns); });
   if (!outcome.ok) return fail(outcome);
   sqlcode = 0;
   sqlerrtext.clear();

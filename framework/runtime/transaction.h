@@ -111,6 +111,9 @@ class Transaction {
   long run(std::string_view sql, const std::vector<Value>& params,
            const std::function<bool(const ResultRow&)>* on_row);
   bool control(const char* sql);
+  // Runs one statement of the driver; inside a PostgreSQL transaction under a savepoint of
+  // its own, so that its failure undoes only itself.
+  Driver::Outcome guarded(const std::function<Driver::Outcome()>& statement);
   long end_transaction(const char* verb);
   bool begin_if_needed();
   long fail(const Driver::Outcome& outcome);

@@ -163,6 +163,8 @@ TEST_P(DataStoreTest, ListHandling) {
       {"age > 25", 3, 1, 2},  // backwards
       {"name = '王五'", 1, 99, 3},
       {"age > 100", 1, 3, 0},
+      {"age > 0", 4, 4, 0},  // the usual "next match" after the last row: none
+      {"age > 0", 3, 99, 3},
       {"age >", 1, 3, -1},
       {"nosuch = 1", 1, 3, -1},
   };
@@ -172,16 +174,25 @@ TEST_P(DataStoreTest, ListHandling) {
   ASSERT_EQ(ds.filter(), 1);
   EXPECT_EQ(ds.rowcount(), 2);
   EXPECT_EQ(ds.filteredcount(), 1);
+  // A condition that reads every row judges them all as they were.
+  ASSERT_EQ(ds.setfilter("age * 3 >= sum(age)"), 1);
+  ASSERT_EQ(ds.filter(), 1);
+  EXPECT_EQ(ds.rowcount() + ds.filteredcount(), 3);
   ds.setfilter("");
   ds.filter();
   EXPECT_EQ(ds.rowcount(), 3);
 
   DataStore copy;
   ASSERT_EQ(copy.create(kPersonForm), "");
-  ASSERT_EQ(ds.rowscopy(2, 3, Buffer::Primary, copy, 0, Buffer::Primary), 1);
+  ASSERT_EQ(ds.rowscopy(2, 3, Buffer::Primary, copy, 1, Buffer::Primary), 1) << "row 1 of an empty form";
   EXPECT_EQ(copy.rowcount(), 2);
   EXPECT_EQ(copy.getitem(2, "name"), Value("王五"));
   EXPECT_EQ(copy.getitemstatus(1), RowStatus::NewModified);
+  // A value the target cannot hold stops the copy instead of being lost.
+  DataStore narrow;
+  ASSERT_EQ(narrow.create(std::string(kPersonForm).replace(std::string(kPersonForm).find("char(4)"), 7, "char(1)")), "");
+  EXPECT_EQ(ds.rowscopy(1, 3, Buffer::Primary, narrow, 0, Buffer::Primary), -1);
+  EXPECT_EQ(narrow.rowcount(), 0);
 
   EXPECT_EQ(ds.setrow(3), 1);
   EXPECT_EQ(ds.getrow(), 3);
@@ -189,6 +200,26 @@ TEST_P(DataStoreTest, ListHandling) {
   EXPECT_EQ(ds.getrow(), 3);
   ds.reset();
   EXPECT_EQ(ds.rowcount(), 0);
+}
+
+// A decimal column holds its digits after the point as the database does, rounding half
+// away from zero the decimal that was written.
+TEST(DecimalColumns, HoldTheirDigitsAfterThePoint) {
+  DataStore amounts;
+  ASSERT_EQ(amounts.create("form(name=d_amounts style=grid)\ndetail(height=20)\n"
+                           "column(name=amount type=decimal(2))\ncolumn(name=ratio type=number)\n"),
+            "");
+  static const struct {
+    double given, held;
+  } cases[] = {{2.675, 2.68}, {0.1 + 0.2, 0.3}, {-2.675, -2.68}, {1.004, 1.0}, {12345678.905, 12345678.91}, {7, 7}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.given);
+    const long row = amounts.insertrow(0);
+    ASSERT_EQ(amounts.setitem(row, "amount", Value(c.given)), 1);
+    EXPECT_EQ(amounts.getitem(row, "amount"), Value(c.held));
+    ASSERT_EQ(amounts.setitem(row, "ratio", Value(c.given)), 1);
+    EXPECT_EQ(amounts.getitem(row, "ratio"), Value(c.given)) << "a number column keeps every digit";
+  }
 }
 
 TEST_P(DataStoreTest, ModifyAndDescribeSpeakTheDefinitionsProperties) {

@@ -90,6 +90,9 @@ TEST_P(TransactionTest, FailedStatementUndoesOnlyItselfAndRollbackUndoesTheRest)
   EXPECT_EQ(into, std::vector<Value>{40});
 
   ASSERT_EQ(db.sqlca().execute("update person set age = 43 where code = '001'"), 0);
+  // Describing a malformed query (as building a form from SQL does) is a failed statement too.
+  std::vector<ResultColumn> columns;
+  ASSERT_EQ(db.sqlca().describe("select nothing from nowhere", columns), -1);
   ASSERT_EQ(db.sqlca().commit(), 0);
   ASSERT_EQ(other->select_into("select age from person where code = '001'", {}, into), 0);
   EXPECT_EQ(into, std::vector<Value>{43});
