@@ -549,10 +549,17 @@ std::string FormDef::modify(std::string_view text) {
       ++pos;
       Property value;
       std::string why;
-      if (!read_value(text, pos, value, why)) return word + ": " + why;
-      // Property texts that scripts build write values in single quotes: '1000', 'Yes'.
-      if (!value.quoted && value.value.size() >= 2 && value.value.front() == '\'' && value.value.back() == '\'')
-        value.value = value.value.substr(1, value.value.size() - 2);
+      while (pos < text.size() && is_blank(text[pos])) ++pos;
+      if (pos < text.size() && text[pos] == '\'') {
+        // Property texts that scripts build write values in single quotes: '1000', 'Yes',
+        // '公文 写作' (a caption the user typed may hold blanks).
+        const size_t close = text.find('\'', pos + 1);
+        if (close == std::string_view::npos) return word + ": quoted value without its closing '";
+        value.value.assign(text.substr(pos + 1, close - pos - 1));
+        pos = close + 1;
+      } else if (!read_value(text, pos, value, why)) {
+        return word + ": " + why;
+      }
       if (std::string e = assign(next, std::string_view(word).substr(0, dot), std::string_view(word).substr(dot + 1), value);
           !e.empty())
         return e;
