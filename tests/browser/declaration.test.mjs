@@ -107,10 +107,11 @@ describe('a clerk files a post and rank declaration', () => {
     await page.locator('.dd-popup .dd-item', {hasText: '副局长'}).click();
     await settle(page);
     assert.equal(await post.inputValue(), '副局长');
-    // The rank: typed in full and left, the name becomes its code.
+    // The rank: part of its name typed and left with Tab, the entry the list narrowed to is taken.
     const rank = cell(page, 'dw_4', '拟定级别');
     await rank.click();
-    await rank.fill('县处级副职');
+    await rank.pressSequentially('县处级副');
+    await settle(page);
     await page.keyboard.press('Tab');
     await settle(page);
     assert.equal(await rank.inputValue(), '县处级副职');
@@ -139,6 +140,10 @@ describe('a clerk files a post and rank declaration', () => {
     assert.equal(await message(), '确定要删除该人员吗？');
     assert.deepEqual(await page.locator('.msgbox-buttons .btn').allTextContents(), ['是(Y)', '否(N)']);
     await shot(page, '08-confirm-delete');
+    // Escape does not answer a Yes/No question: "否" would drop work unasked.
+    await page.keyboard.press('Escape');
+    await settle(page);
+    assert.equal(await message(), '确定要删除该人员吗？');
     await page.click('.msgbox [data-answer=yes]');
     await settle(page);
     assert.equal(await status(), '删除成功');

@@ -168,6 +168,14 @@ async function start() {
 
 // ---- events --------------------------------------------------------------------------------
 
+// The server's reason for a refused action when it is written for the user (in Chinese);
+// the technical ones go to the console.
+function reasonForClerk(reason) {
+  if (/^[\u3000-\u9fff\uff00-\uffef]/.test(reason || '')) return reason;
+  if (reason) console.warn('refused:', reason);
+  return '当前不能执行此操作';
+}
+
 // Posts an event and draws the state it answers. `quiet`: draw nothing (a drop-down's list
 // follows the typing by itself).
 async function post(event, {quiet = false} = {}) {
@@ -176,7 +184,9 @@ async function post(event, {quiet = false} = {}) {
   if (!r) return null;
   const result = r.data && r.data.result;
   if (r.status === 409 && result) {
-    toast(`操作未执行：${result.error || '当前不能执行此操作'}`, 'warn');
+    // A click that came while a box asks (the second click of a double-click) needs no word:
+    // the box on screen is the answer.
+    if (!(r.data.state && r.data.state.message)) toast(`操作未执行：${reasonForClerk(result.error)}`, 'warn');
   } else if (!r.ok && r.status !== 401) {
     toast(r.data.error || `请求失败（${r.status}）`, r.status === 403 ? 'error' : 'warn');
   }
@@ -309,7 +319,11 @@ function drawWindows() {
   const s = app.state;
   const f = app.frame;
   const active = document.activeElement;
-  const focusKey = active && active.dataset ? active.dataset.key : null;
+  let focusKey = active && active.dataset ? active.dataset.key : null;
+  // Where the user was when a message box came up is where he goes on once it is answered.
+  if (s.message && focusKey) app.focusBeforeMessage = focusKey;
+  if (!s.message && !focusKey && app.focusBeforeMessage) focusKey = app.focusBeforeMessage;
+  if (!s.message) app.focusBeforeMessage = null;
   const keepTyping = focusKey && active.dataset.dirty ? active : null;
   const selection = active && typeof active.selectionStart === 'number'
     ? [active.selectionStart, active.selectionEnd] : null;
@@ -359,7 +373,9 @@ function drawWindows() {
     if (!target && app.focusFromState && !s.message) target = stateFocus(s);
     app.focusFromState = false;
     if (!target && focusKey && !s.message) {
-      const found = root.querySelector(`[data-key="${CSS.escape(focusKey)}"]`);
+      let found = root.querySelector(`[data-key="${CSS.escape(focusKey)}"]`);
+      // In a list the focus follows the current row, which the arrow keys move.
+      if (found && found.tagName === 'TR') found = found.parentElement.querySelector('tr.current') || found;
       if (found && keepTyping && found.tagName === 'INPUT' && !found.readOnly) {
         // Typing in progress survives: the old input, with what was typed, takes the new one's place.
         keepTyping.className = found.className;
@@ -595,8 +611,10 @@ function messageBox(message) {
   box.addEventListener('keydown', (e) => {
     const key = e.key.toLowerCase();
     if (e.key === 'Escape') {
-      const escape = ['cancel', 'no'].find((b) => message.buttons.includes(b)) ||
-                     (message.buttons.length === 1 ? message.buttons[0] : null);
+      // Escape cancels, or closes a box with a single button. It never answers "否": a
+      // Yes/No question ("是否保存？") must be answered on purpose, as "否" drops work.
+      const escape = message.buttons.includes('cancel') ? 'cancel'
+                   : message.buttons.length === 1 ? message.buttons[0] : null;
       if (escape) post({kind: 'answer', target: escape});
     } else if (BUTTON_KEYS[key] && message.buttons.includes(BUTTON_KEYS[key])) {
       post({kind: 'answer', target: BUTTON_KEYS[key]});

@@ -179,6 +179,16 @@ export class Dropdown {
         this.choose(code, name);
       }
       this.ctx.focusNext(this.input);
+    } else if (e.key === 'Tab') {
+      // Leaving a narrowed list with Tab takes its highlighted entry, as Enter does; the
+      // focus then moves on as Tab moves it.
+      const typed = this.input.value.trim();
+      const entry = this.popup && this.highlight >= 0 && this.input.dataset.dirty ? this.list[this.highlight] : null;
+      // Only an entry that answers to what was typed (its code begins with it or its name
+      // holds it, as the list narrows), not one still highlighted from before.
+      if (entry && typed && (String(entry[0]).startsWith(typed) || String(entry[1]).includes(typed))) {
+        this.choose(entry[0], entry[1]);
+      }
     } else if (e.key === 'Escape') {
       this.close();
       if (this.input.dataset.dirty) {
