@@ -17,7 +17,8 @@
 //           "computed": {NAME: text} (header, summary and footer computed fields),
 //           "rows": [{"values": [display text...], "codes": [stored value...],
 //                     "attributes": {"object.property": value, "compute.value": text}}],
-//           "current_row", "current_column", "lists": {"column": [[code, name]...]}}
+//           "current_row", "current_column", "modified" (changes not yet saved),
+//           "lists": {"column": [[code, name]...]}}
 #include <nlohmann/json.hpp>
 
 #include "framework/runtime/expression.h"
@@ -157,6 +158,7 @@ json form_json(FormControl& control) {
   }
   form["rows"] = std::move(rows);
   form["current_row"] = store.getrow();
+  form["modified"] = store.modifiedcount() > 0 || store.deletedcount() > 0;
   form["current_column"] = store.getcolumnname();
   return form;
 }

@@ -106,7 +106,19 @@ describe('rights', () => {
     await authority.context().close();
   });
 
-  it('ends the session at logout', async () => {
+  it('asks before a logout would drop unsaved changes, then ends the session', async () => {
+    await clerk.click('[data-name=pb_16]');
+    await settle(clerk);
+    const asked = [];
+    clerk.once('dialog', async (dialog) => {
+      asked.push(dialog.message());
+      await dialog.dismiss();
+    });
+    await clerk.click('.topbar .btn-ghost');
+    await settle(clerk);
+    assert.match(asked.join(), /尚未保存的修改/);
+    assert.equal((await clerk.request.get(`${server.url}/api/state`)).status(), 200, 'still logged in');
+    clerk.once('dialog', (dialog) => dialog.accept());
     await clerk.click('.topbar .btn-ghost');
     await clerk.waitForSelector('#username');
     assert.equal((await clerk.request.get(`${server.url}/api/state`)).status(), 401);

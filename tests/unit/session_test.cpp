@@ -219,6 +219,7 @@ TEST_F(SessionTest, ComputedFieldsAreInTheStateAsTheFormShowsThem) {
   EXPECT_EQ(form["rows"][0]["attributes"]["with_bonus.value"], "1100.00");
   EXPECT_EQ(form["rows"][1]["attributes"]["with_bonus.value"], "275.55");
   EXPECT_EQ(form["computed"]["total"], "1,250.50");
+  EXPECT_EQ(form["modified"], true) << "rows entered and not saved";
 }
 
 TEST_F(SessionTest, FrameHoldsABoundedNumberOfSheets) {

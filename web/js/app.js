@@ -226,11 +226,18 @@ function applyState(state) {
 
 // ---- the frame -----------------------------------------------------------------------------
 
+function hasUnsavedChanges(state) {
+  if (!state) return false;
+  return [...state.sheets, ...state.modals].some((w) => w.controls.some((c) => c.form && c.form.modified));
+}
+
 function buildFrame() {
   const user = app.user;
   const unit = app.units.find((u) => u.company_num === user.company_num);
   const logout = h('button', {type: 'button', class: 'btn btn-ghost'}, '退出登录');
   logout.addEventListener('click', async () => {
+    // Logging out ends the session with its windows: changes not yet saved would be lost.
+    if (hasUnsavedChanges(app.state) && !window.confirm('有尚未保存的修改，退出登录后将丢失。确定要退出登录吗？')) return;
     await api.logout();
     showLogin('您已退出登录');
   });
