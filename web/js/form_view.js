@@ -304,12 +304,18 @@ function labelFor(form, object) {
   return text ? String(text.text || '').replace(/\s+/g, '') : object.column || object.name;
 }
 
-// A date mask "yyyy-mm-dd": digits only, the dashes put in while typing.
+// A date mask "yyyy-mm-dd": digits only, the dashes put in while typing. A one-digit month
+// the user closed with a dash of his own ("2005-3-") is read as "03".
 export function applyDateMask(text) {
-  const digits = text.replace(/\D/g, '').slice(0, 8);
+  const digits = text.replace(/^(\d{4})\D(\d)\D/, '$1-0$2-').replace(/\D/g, '').slice(0, 8);
   if (digits.length <= 4) return digits;
   if (digits.length <= 6) return `${digits.slice(0, 4)}-${digits.slice(4)}`;
   return `${digits.slice(0, 4)}-${digits.slice(4, 6)}-${digits.slice(6)}`;
+}
+
+// A date as it is sent: a one-digit day is read as "0d" ("2005-03-1" is 2005-03-01).
+export function completeDate(text) {
+  return text.replace(/^(\d{4})-(\d{2})-(\d)$/, '$1-$2-0$3');
 }
 
 export function wireTextCell(input, control, row, column, ctx) {
@@ -337,7 +343,8 @@ export function wireTextCell(input, control, row, column, ctx) {
   input.addEventListener('blur', () => {
     if (ctx.rendering() || !input.dataset.dirty) return;
     input.dataset.dirty = '';
-    ctx.commit(control, row, column, input.value.trim() === '' ? '' : input.value, input);
+    const text = isDate ? completeDate(input.value) : input.value;
+    ctx.commit(control, row, column, text.trim() === '' ? '' : text, input);
   });
 }
 

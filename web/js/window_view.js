@@ -3,7 +3,7 @@
 // unit selector, check boxes and form controls.
 
 import {caption, h, mnemonic, plain} from './dom.js';
-import {applyDateMask, renderForm} from './form_view.js';
+import {applyDateMask, completeDate, renderForm} from './form_view.js';
 
 export function renderWindow(win, ctx) {
   const canvas = h('div', {
@@ -84,6 +84,7 @@ function renderEdit(control, ctx) {
   const send = () => {
     if (!input.dataset.dirty) return Promise.resolve();
     input.dataset.dirty = '';
+    if (isDate) input.value = completeDate(input.value);
     input.dataset.original = input.value;
     return ctx.post({kind: 'text', target: control.name, text: input.value});
   };
