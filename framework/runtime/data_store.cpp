@@ -1,6 +1,7 @@
 #include "framework/runtime/data_store.h"
 
 #include <algorithm>
+#include <cctype>
 #include <charconv>
 #include <cstdlib>
 #include <fstream>
@@ -654,7 +655,18 @@ std::string syntax_from_sql(Transaction& sqlca, std::string_view sql, std::strin
   out.push_back({"table", {{"retrieve", std::string(sql), true}}});
   int x = 4;
   std::vector<Statement> headers;
-  for (const auto& column : columns) {
+  int unnamed = 0;
+  for (auto column : columns) {
+    // A result column without a name of its own (an unaliased expression such as count(*))
+    // is named compute_0001, compute_0002, ...
+    const bool is_name = !column.name.empty() && !std::isdigit(static_cast<unsigned char>(column.name[0])) &&
+                         std::all_of(column.name.begin(), column.name.end(), [](char c) {
+                           return std::isalnum(static_cast<unsigned char>(c)) || c == '_';
+                         });
+    if (!is_name) {
+      const std::string n = std::to_string(++unnamed);
+      column.name = "compute_" + std::string(4 - std::min<size_t>(4, n.size()), '0') + n;
+    }
     const int width = column.type.is_text() ? std::min(240, std::max(60, column.type.size * 8)) : 90;
     out.push_back({"column",
                    {{"name", column.name, false},

@@ -241,6 +241,14 @@ TEST_P(DataStoreTest, SyntaxFromSqlBuildsAFormThatRetrieves) {
   built.settransobject(&db.sqlca());
   ASSERT_EQ(built.retrieve(), 3) << built.last_error();
   EXPECT_EQ(built.getitem(3, "age"), Value(20));
+  // An unaliased expression gets a name of its own (PostgreSQL names it itself).
+  DataStore counted;
+  ASSERT_EQ(counted.create(syntax_from_sql(db.sqlca(), "select dept, count(*) from person group by dept",
+                                           "style(type=grid)", error)),
+            "")
+      << error;
+  EXPECT_EQ(counted.def().columns[1].name, GetParam() == Backend::SQLite ? "compute_0001" : "count");
+  EXPECT_EQ(counted.def().columns[1].name + "_t", counted.def().objects.back().name);
   EXPECT_EQ(syntax_from_sql(db.sqlca(), "select nosuch from person", "style(type=grid)", error), "");
   EXPECT_FALSE(error.empty());
   EXPECT_NE(built.create("column(name=x"), "") << "malformed syntax answers an error";
