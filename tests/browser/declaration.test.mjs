@@ -93,7 +93,14 @@ describe('a clerk files a post and rank declaration', () => {
   it('narrows the proposed post as the user types and stores the chosen code', async () => {
     // The date mask puts the dashes in.
     await page.keyboard.type('20050301');
-    assert.equal(await cell(page, 'dw_4', '现任职时间').inputValue(), '2005-03-01');
+    const date = cell(page, 'dw_4', '现任职时间');
+    assert.equal(await date.inputValue(), '2005-03-01');
+    // Digits typed over the month stay where they are typed.
+    for (const month of ['04', '03']) {
+      await date.evaluate((el) => el.setSelectionRange(5, 7));
+      await page.keyboard.type(month);
+      assert.equal(await date.inputValue(), `2005-${month}-01`);
+    }
     const post = cell(page, 'dw_4', '拟定职务');
     await post.click();
     await settle(page);

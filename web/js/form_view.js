@@ -304,13 +304,31 @@ function labelFor(form, object) {
   return text ? String(text.text || '').replace(/\s+/g, '') : object.column || object.name;
 }
 
-// A date mask "yyyy-mm-dd": digits only, the dashes put in while typing. A one-digit month
-// the user closed with a dash of his own ("2005-3-") is read as "03".
-export function applyDateMask(text) {
-  const digits = text.replace(/^(\d{4})\D(\d)\D/, '$1-0$2-').replace(/\D/g, '').slice(0, 8);
+// A date mask "yyyy-mm-dd": digits only, the dashes put in while typing. Typing at the end,
+// a one-digit month the user closed with a dash of his own ("2005-3-") is read as "03".
+function applyDateMask(text, typingAtEnd) {
+  const padded = typingAtEnd ? text.replace(/^(\d{4})\D(\d)\D/, '$1-0$2-') : text;
+  const digits = padded.replace(/\D/g, '').slice(0, 8);
   if (digits.length <= 4) return digits;
   if (digits.length <= 6) return `${digits.slice(0, 4)}-${digits.slice(4)}`;
   return `${digits.slice(0, 4)}-${digits.slice(4, 6)}-${digits.slice(6)}`;
+}
+
+// Applies the date mask to what is being typed, keeping the cursor after the same digits
+// (at the end when it was there), so that a digit changed in the middle stays in place.
+export function maskDateInput(input) {
+  const text = input.value;
+  const caret = input.selectionStart ?? text.length;
+  const masked = applyDateMask(text, caret >= text.length);
+  if (masked === text) return;
+  input.value = masked;
+  let pos = masked.length;
+  if (caret < text.length) {
+    const digitsBefore = text.slice(0, caret).replace(/\D/g, '').length;
+    pos = 0;
+    for (let seen = 0; pos < masked.length && seen < digitsBefore; pos++) if (/\d/.test(masked[pos])) seen++;
+  }
+  input.setSelectionRange(pos, pos);
 }
 
 // A date as it is sent: a one-digit day is read as "0d" ("2005-03-1" is 2005-03-01).
@@ -321,14 +339,7 @@ export function completeDate(text) {
 export function wireTextCell(input, control, row, column, ctx) {
   const isDate = input.dataset.mask === 'yyyy-mm-dd';
   input.addEventListener('input', () => {
-    if (isDate) {
-      const at = input.selectionStart === input.value.length;
-      const masked = applyDateMask(input.value);
-      if (masked !== input.value) {
-        input.value = masked;
-        if (at) input.setSelectionRange(masked.length, masked.length);
-      }
-    }
+    if (isDate) maskDateInput(input);
     input.dataset.dirty = input.value !== input.dataset.original ? '1' : '';
   });
   input.addEventListener('keydown', (e) => {

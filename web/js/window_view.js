@@ -3,7 +3,7 @@
 // unit selector, check boxes and form controls.
 
 import {caption, h, mnemonic, plain} from './dom.js';
-import {applyDateMask, completeDate, renderForm} from './form_view.js';
+import {completeDate, maskDateInput, renderForm} from './form_view.js';
 
 export function renderWindow(win, ctx) {
   const canvas = h('div', {
@@ -78,7 +78,7 @@ function renderEdit(control, ctx) {
     dataset: {key: `${ctx.windowKey}/${control.name}`, original: control.text},
   });
   input.addEventListener('input', () => {
-    if (isDate) input.value = applyDateMask(input.value);
+    if (isDate) maskDateInput(input);
     input.dataset.dirty = input.value !== input.dataset.original ? '1' : '';
   });
   const send = () => {
