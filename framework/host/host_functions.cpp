@@ -1,5 +1,7 @@
 #include "framework/host/host_functions.h"
 
+#include <vector>
+
 
 namespace shenbao {
 
@@ -89,6 +91,17 @@ long next_person_sequence(const Value& highest_code) {
   return number + 1;
 }
 
+namespace {
+
+// The unit tables whose declarations keep their workers in `worker_table`: the three reward
+// kinds share rs_w00033; every other category has a worker table of its own.
+std::vector<std::string> unit_tables_sharing(std::string_view unit_table, std::string_view worker_table) {
+  if (worker_table == "rs_w00033") return {"rs_w00041_com", "rs_w00042_com", "rs_w00033_com"};
+  return {std::string(unit_table)};
+}
+
+}  // namespace
+
 std::string next_declaration_id(Transaction& sqlca, std::string_view unit_table, std::string_view worker_table) {
   const Value table(worker_table);
   if (sqlca.execute("update sb_key_counter set next_value = next_value + 1 where table_name = :t", {table}) == 100) {
@@ -106,10 +119,11 @@ std::string next_declaration_id(Transaction& sqlca, std::string_view unit_table,
   for (long candidate = taken[0].as_long();; ++candidate) {
     const std::string digits = std::to_string(candidate);
     const std::string id = std::string(digits.size() < 10 ? 10 - digits.size() : 0, '0') + digits;
-    const long unit_code = in_use(unit_table, id);
-    const long worker_code = unit_code == 100 ? in_use(worker_table, id) : unit_code;
-    if (worker_code < 0) return {};
-    if (worker_code == 100) {
+    long code = in_use(worker_table, id);
+    for (const std::string& table : unit_tables_sharing(unit_table, worker_table))
+      if (code == 100) code = in_use(table, id);
+    if (code < 0) return {};
+    if (code == 100) {
       sqlca.execute("update sb_key_counter set next_value = :n where table_name = :t", {Value(candidate + 1), table});
       return sqlca.sqlcode < 0 ? std::string() : id;
     }

@@ -30,7 +30,7 @@ double round_decimal(double value, int scale) {
   std::snprintf(text, sizeof text, "%.*f", scale, cut);
   double rounded = 0;
   std::from_chars(text, text + std::strlen(text), rounded);
-  return rounded;
+  return rounded == 0 ? 0.0 : rounded;  // no "-0" for a small negative amount
 }
 
 }  // namespace

@@ -661,7 +661,8 @@ std::string syntax_from_sql(Transaction& sqlca, std::string_view sql, std::strin
     // is named compute_0001, compute_0002, ...
     const bool is_name = !column.name.empty() && !std::isdigit(static_cast<unsigned char>(column.name[0])) &&
                          std::all_of(column.name.begin(), column.name.end(), [](char c) {
-                           return std::isalnum(static_cast<unsigned char>(c)) || c == '_';
+                           const auto b = static_cast<unsigned char>(c);
+                           return std::isalnum(b) || c == '_' || b >= 0x80;  // 姓名 is a name too
                          });
     if (!is_name) {
       const std::string n = std::to_string(++unnamed);

@@ -178,7 +178,8 @@ class PageDrawer {
       const double text_h = static_cast<double>(logical.height) / PANGO_SCALE;
       // One line may stand a little above and below a low box; several lines must fit.
       fits = wrap ? pango_layout_get_line_count(layout.get()) <= 1 || text_h <= h + 1 : text_w <= width + 0.5;
-      if (fits || factor - 0.05 < kMinShrink) break;
+      // A number shrinks as far as it must: a digit cut off would print another number.
+      if (fits || factor - 0.05 < (wrap ? kMinShrink : 0.1)) break;
     }
     const double text_w = static_cast<double>(logical.width) / PANGO_SCALE;
     const double text_h = static_cast<double>(logical.height) / PANGO_SCALE;
@@ -188,7 +189,7 @@ class PageDrawer {
       left += align == HAlign::Right ? free : free / 2;
     }
     cairo_save(cr_);
-    if (!fits) {
+    if (!fits && wrap) {
       cairo_rectangle(cr_, x, y, w, h);
       cairo_clip(cr_);
     }

@@ -177,7 +177,8 @@ TEST_P(DataStoreTest, ListHandling) {
   // A condition that reads every row judges them all as they were.
   ASSERT_EQ(ds.setfilter("age * 3 >= sum(age)"), 1);
   ASSERT_EQ(ds.filter(), 1);
-  EXPECT_EQ(ds.rowcount() + ds.filteredcount(), 3);
+  EXPECT_EQ(ds.rowcount(), 2) << "40 and 30 against a sum of 90";
+  EXPECT_EQ(ds.filteredcount(), 1);
   ds.setfilter("");
   ds.filter();
   EXPECT_EQ(ds.rowcount(), 3);
@@ -211,12 +212,13 @@ TEST(DecimalColumns, HoldTheirDigitsAfterThePoint) {
             "");
   static const struct {
     double given, held;
-  } cases[] = {{2.675, 2.68}, {0.1 + 0.2, 0.3}, {-2.675, -2.68}, {1.004, 1.0}, {12345678.905, 12345678.91}, {7, 7}};
+  } cases[] = {{2.675, 2.68}, {0.1 + 0.2, 0.3}, {-2.675, -2.68}, {1.004, 1.0}, {-0.001, 0.0}, {12345678.905, 12345678.91}, {7, 7}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.given);
     const long row = amounts.insertrow(0);
     ASSERT_EQ(amounts.setitem(row, "amount", Value(c.given)), 1);
     EXPECT_EQ(amounts.getitem(row, "amount"), Value(c.held));
+    EXPECT_EQ(amounts.getitem(row, "amount").to_string(), Value(c.held).to_string()) << "no -0";
     ASSERT_EQ(amounts.setitem(row, "ratio", Value(c.given)), 1);
     EXPECT_EQ(amounts.getitem(row, "ratio"), Value(c.given)) << "a number column keeps every digit";
   }
@@ -249,6 +251,9 @@ TEST_P(DataStoreTest, SyntaxFromSqlBuildsAFormThatRetrieves) {
       << error;
   EXPECT_EQ(counted.def().columns[1].name, GetParam() == Backend::SQLite ? "compute_0001" : "count");
   EXPECT_EQ(counted.def().columns[1].name + "_t", counted.def().objects.back().name);
+  DataStore aliased;
+  ASSERT_EQ(aliased.create(syntax_from_sql(db.sqlca(), "select name as 姓名 from person", "style(type=grid)", error)), "");
+  EXPECT_EQ(aliased.def().columns[0].name, "姓名") << "a Chinese alias is a name";
   EXPECT_EQ(syntax_from_sql(db.sqlca(), "select nosuch from person", "style(type=grid)", error), "");
   EXPECT_FALSE(error.empty());
   EXPECT_NE(built.create("column(name=x"), "") << "malformed syntax answers an error";

@@ -87,6 +87,10 @@ TEST_P(DeclarationKeysTest, KindsSharingAWorkerTableNeverShareAnId) {
   ASSERT_EQ(db.sqlca().execute("insert into rs_w00033 (pkid, company_num, worker_code) values ('0000000005', '001', '0010001')"), 0)
       << db.sqlca().sqlerrtext;
   EXPECT_EQ(next_declaration_id(db.sqlca(), "rs_w00042_com", "rs_w00033"), "0000000006");
+  // So is one another kind already holds without workers (numbered before the kinds shared).
+  ASSERT_EQ(db.sqlca().execute("insert into rs_w00041_com (pkid, company_num) values ('0000000007', '001')"), 0)
+      << db.sqlca().sqlerrtext;
+  EXPECT_EQ(next_declaration_id(db.sqlca(), "rs_w00042_com", "rs_w00033"), "0000000008");
   db.sqlca().commit();
 }
 
