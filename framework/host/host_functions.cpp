@@ -2,8 +2,16 @@
 
 #include <vector>
 
-
 namespace shenbao {
+namespace {
+
+// `number` in at least `width` digits, with leading zeros.
+std::string zero_padded(long number, size_t width) {
+  const std::string digits = std::to_string(number);
+  return std::string(digits.size() < width ? width - digits.size() : 0, '0') + digits;
+}
+
+}  // namespace
 
 std::optional<DateTime> getdate(std::string_view text) {
   const size_t first = text.find_first_not_of(' ');
@@ -64,9 +72,9 @@ std::string uf_getworkercode(Transaction& sqlca, std::string_view company_num) {
 }
 
 std::string provisional_worker_code(long sequence) {
-  const std::string digits = std::to_string(sequence);
+  const std::string digits = zero_padded(sequence, 6);
   if (sequence < 0 || digits.size() > 6) return {};
-  return "9" + std::string(6 - digits.size(), '0') + digits;
+  return "9" + digits;
 }
 
 long uf_syrs_add_del(Transaction& sqlca, std::string_view company_num, int) {
@@ -117,8 +125,7 @@ std::string next_declaration_id(Transaction& sqlca, std::string_view unit_table,
     return sqlca.select_into("select pkid from " + std::string(table) + " where pkid = :id limit 1", {Value(id)}, found);
   };
   for (long candidate = taken[0].as_long();; ++candidate) {
-    const std::string digits = std::to_string(candidate);
-    const std::string id = std::string(digits.size() < 10 ? 10 - digits.size() : 0, '0') + digits;
+    const std::string id = zero_padded(candidate, 10);
     long code = in_use(worker_table, id);
     for (const std::string& table : unit_tables_sharing(unit_table, worker_table))
       if (code == 100) code = in_use(table, id);
