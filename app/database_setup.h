@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string>
 
-#include "framework/runtime/transaction.h"
+#include "framework/runtime/sql/transaction.h"
 
 namespace shenbao {
 

@@ -1,11 +1,16 @@
 #pragma once
 
-#include "framework/runtime/session.h"
+#include "framework/runtime/windows/session.h"
+#include "server/session_table.h"
 
 namespace shenbao {
 
 // Every window the application can open, by class name; the category windows also appear in
 // the frame's menu. The only place that lists them all.
 void register_windows(WindowRegistry& registry);
+
+// The host's part of a web login's session: its frame, and the rights of the user's role
+// (a clerk files for his unit, the authority accepts).
+void prepare_web_session(Session::Options& options, const WebUser& user);
 
 }  // namespace shenbao

@@ -13,9 +13,9 @@
 #include <vector>
 
 #include "app/command_table.h"
-#include "framework/runtime/data_store.h"
-#include "framework/runtime/report.h"
-#include "framework/runtime/transaction.h"
+#include "framework/runtime/forms/data_store.h"
+#include "framework/runtime/reports/report.h"
+#include "framework/runtime/sql/transaction.h"
 
 namespace shenbao {
 namespace {
@@ -118,9 +118,10 @@ int render(const RenderRequest& request) {
   }
   std::vector<Value> arguments;
   for (size_t i = 0; i < expected.size(); ++i) {
-    auto value = parse_entry(expected[i].type, request.arguments[i], error);
+    auto value = parse_entry(expected[i].type, request.arguments[i]);
     if (!value) {
-      std::fprintf(stderr, "render: argument %s: %s\n", expected[i].name.c_str(), error.c_str());
+      std::fprintf(stderr, "render: argument %s: %s\n", expected[i].name.c_str(),
+                   value.refusal().describe().c_str());
       return 2;
     }
     arguments.push_back(std::move(*value));

@@ -1,9 +1,14 @@
 #include "app/scenario.h"
 
+#include <algorithm>
+#include <iterator>
+
 #include <nlohmann/json.hpp>
 
 #include <charconv>
 #include <memory>
+
+#include "framework/host/host_session.h"
 
 namespace shenbao {
 
@@ -151,6 +156,7 @@ class Runner {
   // Setting up.
   Failure today(const Words& a);
   Failure unit(const Words& a);
+  Failure as(const Words& a);
   Failure sql(const Words& a);
   // Acting.
   Failure open(const Words& a);
@@ -193,6 +199,7 @@ class Runner {
   std::string line_text_;
   std::optional<DateTime> today_;
   std::optional<SessionUser> user_;
+  Role role_ = Role::Both;
   std::unique_ptr<Session> session_;
   std::unique_ptr<Transaction> observer_;
   // The last call and type, and their events while they wait for the user.
@@ -206,6 +213,7 @@ const std::vector<Runner::Command>& Runner::table() {
   static const std::vector<Command> commands = {
       {"today", 1, 1, "today YYYY-MM-DD", &Runner::today},
       {"unit", 1, 1, "unit COMPANY_NUM", &Runner::unit},
+      {"as", 1, 1, "as clerk|authority|both", &Runner::as},
       {"sql", 1, 1, "sql \"STATEMENT\"", &Runner::sql},
       {"open", 1, 3, "open CLASS [PKID COMPANY_NUM]", &Runner::open},
       {"click", 1, 1, "click CONTROL", &Runner::click},
@@ -299,8 +307,9 @@ Failure Runner::need_session() {
   Session::Options options;
   options.database_url = setup_.database_url;
   // Without `unit` the file acts as the authority.
-  options.user = user_.value_or(SessionUser{"authority", "", true});
+  options.user = user_.value_or(host_user("authority", "", Role::Both));
   options.registry = setup_.registry;
+  apply_host(options);
   options.print_folder = setup_.print_folder;
   options.today = today_;
   std::string error;
@@ -320,7 +329,7 @@ Failure Runner::need_observer() {
 Failure Runner::post(Event event, EventResult* out) {
   if (Failure f = need_session()) return f;
   EventResult result = session_->post(std::move(event));
-  if (!result.ok) return "expected " + line_text_ + " to be done, got refused: " + result.error;
+  if (!result.ok()) return "expected " + line_text_ + " to be done, got refused: " + result.error();
   for (const EventResult& earlier : result.resumed) {
     if (Failure f = resumed(earlier)) return f;
   }
@@ -329,7 +338,7 @@ Failure Runner::post(Event event, EventResult* out) {
 }
 
 Failure Runner::resumed(const EventResult& earlier) {
-  if (!earlier.ok) return "expected the script that waited for the user to finish, got " + earlier.error;
+  if (!earlier.ok()) return "expected the script that waited for the user to finish, got " + earlier.error();
   if (earlier.id == pending_call_) {
     last_result_ = earlier.result.value_or(Value());
     pending_call_ = 0;
@@ -403,7 +412,23 @@ Failure Runner::unit(const Words& a) {
       {a[0]}, row);
   observer_->rollback();
   if (rc < 0) return "expected the unit's users, got " + observer_->sqlerrtext;
-  user_ = SessionUser{row[0].to_string(), a[0], true};
+  user_ = host_user(row[0].to_string(), a[0], role_);
+  return {};
+}
+
+Failure Runner::as(const Words& a) {
+  static const std::pair<const char*, Role> kRoles[] = {
+      {"clerk", Role::Clerk}, {"authority", Role::Authority}, {"both", Role::Both}};
+  const auto found = std::find_if(std::begin(kRoles), std::end(kRoles), [&](const auto& r) { return a[0] == r.first; });
+  if (found == std::end(kRoles)) return "expected as clerk, as authority or as both, got " + line_text_;
+  role_ = found->second;
+  SessionUser user = user_.value_or(host_user("authority", "", Role::Both));
+  // The rights change; the unit acted for stays the file's.
+  const std::string unit = user.company_num;
+  user = host_user(user.username, unit, role_);
+  user.company_num = unit;
+  user_ = user;
+  if (session_) session_->change_user(user);
   return {};
 }
 

@@ -5,7 +5,7 @@
 #include <string_view>
 #include <vector>
 
-#include "framework/runtime/session.h"
+#include "framework/runtime/windows/session.h"
 
 namespace shenbao {
 

@@ -12,7 +12,7 @@
 
 #include "app/command_table.h"
 #include "app/registry.h"
-#include "framework/runtime/session.h"
+#include "framework/runtime/windows/session.h"
 #include "server/web_server.h"
 
 namespace shenbao {
@@ -34,6 +34,7 @@ bool parse_number(const std::string& text, int low, int high, int& out) {
 
 int serve_command(const std::vector<std::string>& args) {
   WebServer::Options options;
+  options.prepare_session = prepare_web_session;
   std::vector<std::string> positional;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];

@@ -10,9 +10,9 @@
 #include <stdexcept>
 #include <string>
 
-#include "framework/runtime/data_store.h"
-#include "framework/runtime/report.h"
-#include "framework/runtime/transaction.h"
+#include "framework/runtime/forms/data_store.h"
+#include "framework/runtime/reports/report.h"
+#include "framework/runtime/sql/transaction.h"
 
 namespace shenbao {
 namespace {

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "framework/runtime/data_store.h"
+#include "framework/runtime/forms/data_store.h"
 
 namespace shenbao {
 namespace {

@@ -13,7 +13,8 @@
 
 #include "app/database_setup.h"
 #include "app/registry.h"
-#include "framework/runtime/session.h"
+#include "framework/host/host_session.h"
+#include "framework/runtime/windows/session.h"
 
 namespace shenbao {
 namespace {
@@ -39,7 +40,8 @@ void BM_AddWorkersOneByOne(benchmark::State& state) {
   for (auto _ : state) {
     Session::Options options;
     options.database_url = path;
-    options.user = {"clerk003", "003", false};
+    options.user = host_user("clerk003", "003", Role::Clerk);
+    apply_host(options);
     options.registry = &registry;
     options.print_folder = "/tmp";
     auto session = Session::start(options, error);
@@ -72,7 +74,7 @@ void BM_AddWorkersOneByOne(benchmark::State& state) {
       timed({"type", "dw_4", 1, "ndzw", "0141"});
       timed({"type", "dw_4", 1, "ndjb", "14"});
       const EventResult saved = timed({"click", "pb_2"});
-      if (!saved.ok) state.SkipWithError(saved.error.c_str());
+      if (!saved.ok()) state.SkipWithError(saved.error().c_str());
     }
   }
   std::sort(event_ms.begin(), event_ms.end());

@@ -5,7 +5,7 @@
 #include <string_view>
 #include <vector>
 
-#include "framework/runtime/expression.h"
+#include "framework/runtime/forms/expression.h"
 
 namespace {
 

@@ -7,8 +7,8 @@ cd "$(dirname "$0")/.."
 out=build-fuzz
 seconds=${FUZZ_SECONDS:-30}
 mkdir -p "$out"
-sources="framework/runtime/value.cpp framework/runtime/column_type.cpp framework/runtime/syntax.cpp
-         framework/runtime/expression.cpp framework/runtime/form_def.cpp"
+sources="framework/runtime/values/value.cpp framework/runtime/values/column_type.cpp framework/runtime/forms/syntax.cpp
+         framework/runtime/forms/expression.cpp framework/runtime/forms/form_def.cpp"
 names=${*:-"syntax_fuzz expression_fuzz"}
 for name in $names; do
   clang++ -std=c++20 -g -O1 -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined -I. \

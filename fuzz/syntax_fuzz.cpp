@@ -7,8 +7,8 @@
 #include <string>
 #include <string_view>
 
-#include "framework/runtime/form_def.h"
-#include "framework/runtime/syntax.h"
+#include "framework/runtime/forms/form_def.h"
+#include "framework/runtime/forms/syntax.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-#include "framework/runtime/session.h"
+#include "framework/runtime/windows/session.h"
 #include "server/session_table.h"
 
 namespace shenbao {

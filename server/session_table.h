@@ -9,8 +9,8 @@
 #include <unordered_map>
 #include <vector>
 
-#include "framework/runtime/report.h"
-#include "framework/runtime/session.h"
+#include "framework/runtime/reports/report.h"
+#include "framework/runtime/windows/session.h"
 
 namespace shenbao {
 

@@ -15,13 +15,13 @@
 #include <sstream>
 #include <thread>
 
-#include "framework/runtime/data_store.h"
-#include "framework/runtime/form_def.h"
-#include "framework/runtime/print_job.h"
-#include "framework/runtime/report.h"
-#include "framework/runtime/session.h"
-#include "framework/runtime/transaction.h"
-#include "framework/runtime/window.h"
+#include "framework/runtime/forms/data_store.h"
+#include "framework/runtime/forms/form_def.h"
+#include "framework/runtime/reports/print_job.h"
+#include "framework/runtime/reports/report.h"
+#include "framework/runtime/windows/session.h"
+#include "framework/runtime/sql/transaction.h"
+#include "framework/runtime/windows/window.h"
 #include "server/audit_log.h"
 #include "server/event_request.h"
 #include "server/passwords.h"
@@ -33,7 +33,6 @@ using nlohmann::json;
 namespace fs = std::filesystem;
 
 constexpr const char* kCookie = "shenbao_session";
-constexpr const char* kAcceptQuestion = "确定要将本次申报数据入库吗？";
 
 // cpp-httplib's own pool queues without bound. This one makes the accepting thread wait while
 // `max_queued` connections already wait for a worker, so that a flood stays in the kernel's
@@ -125,11 +124,14 @@ json value_json(const std::optional<Value>& v) {
 }
 
 json result_json(const EventResult& r) {
-  json out = {{"ok", r.ok},
-              {"error", r.error},
+  json out = {{"ok", r.ok()},
+              {"error", r.error()},
               {"accepted", r.accepted},
               {"pending", r.pending},
               {"result", value_json(r.result)}};
+  if (r.refusal) {
+    out["refusal"] = {{"code", to_string(r.refusal->code)}, {"text", r.refusal->text}, {"detail", r.refusal->detail}};
+  }
   if (!r.resumed.empty()) {
     json resumed = json::array();
     for (const auto& earlier : r.resumed) resumed.push_back(result_json(earlier));
@@ -221,7 +223,6 @@ struct WebServer::Impl {
   void preview_info(const httplib::Request& req, httplib::Response& res);
   void preview_page(const httplib::Request& req, httplib::Response& res);
   void job_pdf(const httplib::Request& req, httplib::Response& res);
-  void code_list(const httplib::Request& req, httplib::Response& res);
 
   // The print preview of form control `control` of the active window, laid out for the
   // session's present state; nullptr with `status` 404 when there is no such form in
@@ -447,7 +448,6 @@ void WebServer::Impl::routes() {
   server.Get(R"(/api/preview/([A-Za-z0-9_]{1,64})/([0-9]{1,4})\.png)",
              [this](const auto& req, auto& res) { preview_page(req, res); });
   server.Get(R"(/api/jobs/([0-9]{1,9})\.pdf)", [this](const auto& req, auto& res) { job_pdf(req, res); });
-  server.Get(R"(/api/codes/([A-Za-z0-9_]{1,64})\.json)", [this](const auto& req, auto& res) { code_list(req, res); });
   // Everything else under /api/ is unknown, whatever the method.
   auto unknown = [](const httplib::Request&, httplib::Response& res) { reply_error(res, 404, "no such API"); };
   server.Get(R"(/api/.*)", unknown);
@@ -557,9 +557,15 @@ void WebServer::Impl::login(const httplib::Request& req, httplib::Response& res)
   const std::string folder = (fs::path(print_root) / random_token(12)).string();
   Session::Options session_options;
   session_options.database_url = options.database_url;
-  session_options.user = SessionUser{user.username, user.company_num, user.may_accept()};
+  session_options.user = SessionUser{user.username, user.company_num, {}};
   session_options.registry = options.registry;
   session_options.print_folder = folder;
+  if (options.prepare_session) options.prepare_session(session_options, user);
+  // What the windows of this login write to the audit log goes there with his name and unit.
+  session_options.audit = [this, username = user.username, unit = user.company_num](const std::string& action,
+                                                                                      const std::string& detail) {
+    log.write(username, unit, action, detail);
+  };
   std::string error;
   auto app = Session::start(session_options, error);
   if (!app) {
@@ -627,38 +633,33 @@ void WebServer::Impl::event(const httplib::Request& req, httplib::Response& res)
     return;
   }
   Session& app = session->session();
-  bool accepting_answer = false;
-  if (event->kind == "click" && event->target == "pb_approve") {
-    std::string declaration;
+  // A control whose role names an audit entry is logged when it is clicked; what its action
+  // then did is logged by the code that does it.
+  if (event->kind == "click") {
+    std::string audit, where;
     app.read_quietly([&] {
       if (Window* w = app.active_window()) {
-        declaration = w->class_name();
-        if (auto pkid = w->variable("pkid")) declaration += " pkid=" + pkid->to_string();
-        if (auto unit = w->variable("company_num")) declaration += " unit=" + unit->to_string();
+        if (Control* c = w->control(event->target)) audit = c->role.audit;
+        where = w->class_name();
       }
     });
-    log.write(user.username, user.company_num, "approve-click", declaration);
-  } else if (event->kind == "answer") {
-    const json before = json::parse(app.state_text(), nullptr, false);
-    accepting_answer = !before.is_discarded() && before.contains("message") && before["message"].is_object() &&
-                       before["message"].value("text", "") == kAcceptQuestion;
+    if (!audit.empty()) log.write(user.username, user.company_num, audit + "-click", what + " in " + where);
   }
   const EventResult result = app.post(*event);
-  std::string state_text = app.state_text();
-  if (accepting_answer) {
-    const json after = json::parse(state_text, nullptr, false);
-    std::string outcome = "answer " + event->target;
-    if (!after.is_discarded() && after.contains("message") && after["message"].is_object())
-      outcome += ": " + after["message"].value("text", "");
-    log.write(user.username, user.company_num, "approve-answer", outcome);
+  // A right the user lacks is refused as the requests refused before the window are: 403,
+  // and nothing changed, so no state.
+  if (result.refusal && result.refusal->code == RefusalCode::Forbidden) {
+    refuse(res, user, 403, "refused", result.refusal->text, what + ": " + result.error());
+    return;
   }
-  if (!result.ok) log.write(user.username, user.company_num, "event-refused", what + ": " + result.error);
+  std::string state_text = app.state_text();
+  if (!result.ok()) log.write(user.username, user.company_num, "event-refused", what + ": " + result.error());
   std::string body = "{\"result\":";
   body += result_json(result).dump(-1, ' ', false, json::error_handler_t::replace);
   body += ",\"state\":";
   body += state_text;
   body += '}';
-  res.status = result.ok ? 200 : 409;
+  res.status = result.ok() ? 200 : 409;
   res.set_content(std::move(body), "application/json; charset=utf-8");
 }
 
@@ -799,45 +800,4 @@ void WebServer::Impl::job_pdf(const httplib::Request& req, httplib::Response& re
 
 }  // namespace shenbao
 
-namespace shenbao {
 
-// A code list (the whole code table) that a drop-down of the user's windows names, for
-// showing names where the window left its list empty. Only lists without retrieval
-// arguments that the session's present state names as a drop-down are served.
-void WebServer::Impl::code_list(const httplib::Request& req, httplib::Response& res) {
-  auto session = need_session(req, res);
-  if (!session) return;
-  const std::string name = req.matches[1];
-  const std::string data = req.get_param_value("data");
-  const std::string display = req.get_param_value("display");
-  const std::string state = session->session().state_text();
-  if (state.find("\"dddw.name\":\"" + name + "\"") == std::string::npos) {
-    reply_error(res, 404, "no drop-down of the open windows uses " + name);
-    return;
-  }
-  DataStore list;
-  if (list.set_dataobject(name) < 0 || !list.def().arguments.empty() || list.def().column_index(data) < 0 ||
-      list.def().column_index(display) < 0) {
-    reply_error(res, 404, "no code list " + name + " with columns " + data + " and " + display);
-    return;
-  }
-  json rows = json::array();
-  {
-    std::lock_guard lock(db_mutex);
-    list.settransobject(db.get());
-    const long found = list.retrieve();
-    db->rollback();
-    list.settransobject(nullptr);
-    if (found < 0) {
-      log.write(session->user().username, session->user().company_num, "error", "code list " + name + ": " + list.last_error());
-      reply_error(res, 500, "cannot read the code list");
-      return;
-    }
-  }
-  for (long r = 1; r <= list.rowcount() && r <= 5000; ++r)
-    rows.push_back({list.getitem(r, data).to_string(), list.getitem(r, display).to_string()});
-  res.set_header("Cache-Control", "private, max-age=300");
-  reply(res, 200, rows);
-}
-
-}  // namespace shenbao

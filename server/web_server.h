@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -18,13 +19,12 @@ class WindowRegistry;
 //   POST /api/logout                         -> {}; ends the session
 //   GET  /api/state                          -> {csrf, user, state}
 //   POST /api/event   {kind, target, row, column, text, args}
-//                                            -> {result: {ok, error, accepted, pending, result}, state}
+//                                            -> {result: {ok, error, accepted, pending, result,
+//                                                 refusal: {code, text, detail}}, state}
 //   GET  /api/units                          -> [{company_num, company_name}] the user may choose
 //   GET  /api/preview/CONTROL.json           -> {pages, width, height, version}
 //   GET  /api/preview/CONTROL/PAGE.png[?scale=S]  a page of the active window's print preview
 //   GET  /api/jobs/ID.pdf                    -> a finished print job of this session
-//   GET  /api/codes/LIST.json?data=C&display=D -> [[code, name]] of a code list that a
-//                                               drop-down of the open windows names
 //
 // Every POST but login carries the session's CSRF token in X-CSRF-Token; every POST is
 // application/json from the same origin. Answers: 400 malformed, 401 no live session, 403
@@ -53,6 +53,9 @@ class WebServer {
     // The folder under which each session gets its print folder; empty: a new folder in the
     // system's temporary folder, removed at stop.
     std::string print_root;
+    // Gives a new login's session what the application puts into every session (its frame,
+    // the user's rights); the server knows only the user's role.
+    std::function<void(Session::Options&, const WebUser&)> prepare_session;
   };
 
   explicit WebServer(Options options);

@@ -1,8 +1,5 @@
 #pragma once
 
-#include <optional>
-#include <string>
-
 #include "framework/host/w_rs_sheet.h"
 
 namespace shenbao {
@@ -16,13 +13,5 @@ class w_account_set : public w_rs_sheet {
   void open() override;
   virtual void pb_1_clicked();
 };
-
-// The period an opener asks for: start and end as "yyyymmdd". Nothing when the dialog was
-// closed without an answer; then the opener gives up its action.
-struct ExtractionPeriod {
-  std::string start;
-  std::string end;
-};
-std::optional<ExtractionPeriod> ask_extraction_period(Session& session);
 
 }  // namespace shenbao

@@ -1,6 +1,5 @@
 #include "declarations/zw/w_vorant_zw.h"
 
-
 namespace shenbao {
 namespace {
 
@@ -20,24 +19,38 @@ constexpr PostClass kPostClasses[] = {
     {"12", "zs_fdy_add", "zs_fdy_js", "zs_xy_fdy", "zs_tz_fdy"},
 };
 
-// The typed text read as the count column will store it (blanks around it ignored), or null
-// when it is empty or not a whole number.
-Value as_integer(const std::string& data) {
-  std::string not_a_number;
-  return parse_entry(ColumnType{TypeKind::Long}, data, not_a_number).value_or(Value());
-}
-
 }  // namespace
 
-w_vorant_zw::w_vorant_zw(Session& session)
-    : sb1(session, {"w_vorant_zw", "职位职数上报", "w00031", "rs_w00031_com", "d_zw_company_form",
-                    "d_zw_worker_form"}) {
-  add_control(ControlKind::Button, "pb_6", "打印预览(&P)", 0, 0, 96, 28).clicked = [this] { pb_6_clicked(); };
+const CategoryDescriptor& w_vorant_zw::descriptor() {
+  static const CategoryDescriptor kDescriptor{
+      .class_name = "w_vorant_zw",
+      .caption = "职位职数上报",
+      .unit_table = "rs_w00031_com",
+      .worker_table = "rs_w00031",
+      .unit_form = "d_zw_company_form",
+      .worker_form = "d_zw_worker_form",
+      .company_copies = {"now_mans", "xzbz_mans", "fsbz_mans"},
+      .worker_copies = {{"sex", "sex"},
+                        {"card_no", "card_no"},
+                        {"birthday", "birthday"},
+                        {"people_standing", "people_standing"},
+                        {"post_1", "yzw"},
+                        {"jb", "yjb"}},
+      .department_name_to = "ybm",
+      .drop_downs = {{"ndzw", "zhiwu_code", "zhiwu_name", "zhiwu_code"}, {"ndjb", "jb", "jb_name", "jb"}},
+      .required = {{"yrzsj", "原任职时间不能为空！"}, {"ndzw", "拟定职务不能为空！"}, {"ndjb", "拟定级别不能为空！"}},
+      .print = PrintButton{"pb_6", "打印预览(&P)", "w_zwzs_print"},
+      .functions = {"wf_getcompanyinfo", "uf_getworkerinfo", "uf_all", "pfc_save", "uf_approve", "wf_rystate",
+                     "uf_getworkercode"},
+  };
+  return kDescriptor;
 }
+
+w_vorant_zw::w_vorant_zw(Session& session) : sb1(session, descriptor()) {}
 
 void w_vorant_zw::wf_getcompanyinfo() {
   sb1::wf_getcompanyinfo();
-  if (!copy_company_info(*this, {"now_mans", "xzbz_mans", "fsbz_mans"})) return;
+  if (!unit_master_data_found()) return;
   DataStore lds_jb;
   lds_jb.set_dataobject("d_ry_jb_list");
   lds_jb.settransobject(&session().sqlca());
@@ -53,14 +66,14 @@ void w_vorant_zw::wf_getcompanyinfo() {
   }
 }
 
-int w_vorant_zw::dw_3_itemchanged(long row, const std::string& column, const std::string& data) {
-  const int ancestor = sb1::dw_3_itemchanged(row, column, data);
+int w_vorant_zw::dw_3_itemchanged(long row, const std::string& column, const std::string& data, const Value& value) {
+  const int ancestor = sb1::dw_3_itemchanged(row, column, data, value);
   DataStore& unit = dw_3().store();
   for (const PostClass& post_class : kPostClasses) {
     const bool increase = column == post_class.increase;
     if (!increase && column != post_class.decrease) continue;
-    const Value add = increase ? as_integer(data) : unit.getitem(row, post_class.increase);
-    const Value dec = increase ? unit.getitem(row, post_class.decrease) : as_integer(data);
+    const Value add = increase ? value : unit.getitem(row, post_class.increase);
+    const Value dec = increase ? unit.getitem(row, post_class.decrease) : value;
     const Value cur = unit.getitem(row, post_class.current);
     if (add.is_null() || dec.is_null() || cur.is_null()) {
       unit.setitem(row, post_class.adjusted, Value());
@@ -76,47 +89,10 @@ int w_vorant_zw::dw_3_itemchanged(long row, const std::string& column, const std
   return ancestor;
 }
 
-int w_vorant_zw::uf_getworkerinfo(const std::string& worker_code) {
-  sb1::uf_getworkerinfo(worker_code);
-  return copy_worker_info(*this, worker_code,
-                          {{"sex", "sex"},
-                           {"card_no", "card_no"},
-                           {"birthday", "birthday"},
-                           {"people_standing", "people_standing"},
-                           {"post_1", "yzw"},
-                           {"jb", "yjb"}},
-                          "ybm");
-}
-
 void w_vorant_zw::dw_4_constructor() {
   sb1::dw_4_constructor();
-  drop_downs_ = {{"ndzw", "zhiwu_code", "zhiwu_name", "zhiwu_code"}, {"ndjb", "jb", "jb_name", "jb"}};
-  bind_drop_downs(dw_4(), drop_downs_);
-  idwc_6 = drop_downs_[0].list;
-  idwc_jb = drop_downs_[1].list;
-}
-
-void w_vorant_zw::dw_4_editchanged(long row, const std::string& column, const std::string& data) {
-  sb1::dw_4_editchanged(row, column, data);
-  narrow_drop_down(drop_downs_, column, data);
-}
-
-int w_vorant_zw::dw_4_itemchanged(long row, const std::string& column, const std::string& data) {
-  const int ancestor = sb1::dw_4_itemchanged(row, column, data);
-  if (check_drop_down(drop_downs_, column, data) == 1) return 1;
-  return ancestor;
-}
-
-void w_vorant_zw::uf_all(const std::string& data) {
-  sb1::uf_all(data);
-  narrow_all(drop_downs_, data);
-}
-
-int w_vorant_zw::pfc_save() {
-  if (sb1::pfc_save() < 0) return -1;
-  return check_required(*this, {{"yrzsj", "原任职时间不能为空！"},
-                                {"ndzw", "拟定职务不能为空！"},
-                                {"ndjb", "拟定级别不能为空！"}});
+  idwc_6 = drop_down_list("ndzw");
+  idwc_jb = drop_down_list("ndjb");
 }
 
 int w_vorant_zw::uf_approve(int ai_state) {
@@ -127,16 +103,6 @@ int w_vorant_zw::uf_approve(int ai_state) {
       "and a.worker_code = b.worker_code",
       {Value(pkid), Value(company_num)});
   return session().sqlca().sqlcode < 0 ? -1 : 0;
-}
-
-void w_vorant_zw::pb_6_clicked() { open_print_window(*this, "w_zwzs_print"); }
-
-void w_vorant_zw::resize(int new_width, int new_height) {
-  sb1::resize(new_width, new_height);
-  Control& print = *control("pb_6");
-  const Control& save_worker = *control("pb_2");
-  print.y = save_worker.y;
-  print.x = save_worker.x - print.width - 20;
 }
 
 }  // namespace shenbao

@@ -1,8 +1,9 @@
 #include "framework/declaration/declaration.h"
 
-#include <algorithm>
-
 #include "framework/host/host_functions.h"
+#include "framework/host/messages.h"
+#include "framework/host/period.h"
+#include "framework/host/structures.h"
 
 namespace shenbao {
 namespace {
@@ -13,14 +14,9 @@ bool is_empty(const Value& v) {
   return v.as_text().find_first_not_of(" \t") == std::string_view::npos;
 }
 
-DropDown* find_drop_down(std::vector<DropDown>& drop_downs, const std::string& column) {
-  auto it = std::find_if(drop_downs.begin(), drop_downs.end(), [&](const DropDown& d) { return d.column == column; });
-  return it == drop_downs.end() ? nullptr : &*it;
-}
-
 }  // namespace
 
-bool copy_company_info(sb1& window, std::initializer_list<const char*> columns) {
+bool copy_company_info(sb1& window, const std::vector<const char*>& columns) {
   DataStore lds_company;
   lds_company.set_dataobject("d_rs_company_info");
   lds_company.settransobject(&window.session().sqlca());
@@ -30,25 +26,28 @@ bool copy_company_info(sb1& window, std::initializer_list<const char*> columns) 
   return true;
 }
 
-int copy_worker_info(sb1& window, const std::string& worker_code, std::initializer_list<WorkerCopy> copies,
+int copy_worker_info(sb1& window, const std::string& worker_code, const std::vector<WorkerCopy>& copies,
                      const char* department_name_to) {
   DataStore lds_worker;
   lds_worker.set_dataobject("d_rs_worker_vorant");
   lds_worker.settransobject(&window.session().sqlca());
   if (lds_worker.retrieve({Value(window.company_num), Value(worker_code)}) < 1) return -1;
   DataStore& worker = window.dw_4().store();
-  for (const WorkerCopy& copy : copies) {
-    Value value = lds_worker.getitem(1, copy.from);
-    if (std::string_view(copy.from) == "birthday") {
+  std::string left_out;
+  auto copy = [&](const char* column, Value value) {
+    if (worker.setitem(1, column, std::move(value)) < 0) left_out += "\n" + worker.last_error();
+  };
+  for (const WorkerCopy& c : copies) {
+    Value value = lds_worker.getitem(1, c.from);
+    if (std::string_view(c.from) == "birthday") {
       const auto date = getdate(value.is_null() ? std::string() : value.to_string());
       value = date ? Value(*date) : Value();
     }
-    worker.setitem(1, copy.to, std::move(value));
+    copy(c.to, std::move(value));
   }
-  if (department_name_to) {
-    const std::string name = department_name(window, lds_worker.getitemstring(1, "department"));
-    worker.setitem(1, department_name_to, Value(name));  // empty for a department the unit does not know
-  }
+  // A department the unit does not know gives an empty name.
+  if (department_name_to) copy(department_name_to, Value(department_name(window, lds_worker.getitemstring(1, "department"))));
+  if (!left_out.empty()) say(window.session(), HostMessage::WorkerDataIncomplete, left_out);
   return 0;
 }
 
@@ -62,32 +61,17 @@ std::string department_name(sb1& window, const std::string& department_code) {
   return name[0].to_string();
 }
 
-void bind_drop_downs(FormControl& form, std::vector<DropDown>& drop_downs) {
-  for (DropDown& drop_down : drop_downs) {
-    drop_down.list = form.store().getchild(drop_down.column);
-    if (!drop_down.list) continue;
-    drop_down.list->settransobject(&form.window().session().sqlca());
-    drop_down.list->retrieve();
-  }
+DataStore* bind_drop_down(FormControl& form, const char* column) {
+  DataStore* list = form.store().getchild(column);
+  if (!list) return nullptr;
+  list->settransobject(&form.window().session().sqlca());
+  list->retrieve();
+  return list;
 }
 
-void narrow_drop_down(std::vector<DropDown>& drop_downs, const std::string& column, const std::string& data) {
-  if (DropDown* d = find_drop_down(drop_downs, column)) of_filter_dddw(d->list, data, d->filter_code, d->filter_name);
-}
-
-int check_drop_down(std::vector<DropDown>& drop_downs, const std::string& column, const std::string& data) {
-  DropDown* d = find_drop_down(drop_downs, column);
-  if (!d) return 0;
-  return of_check_in_dddw(d->list, data, d->check_code) == -1 ? 1 : 0;
-}
-
-void narrow_all(std::vector<DropDown>& drop_downs, const std::string& data) {
-  for (DropDown& d : drop_downs) of_filter_dddw(d.list, data, d.filter_code, d.filter_name);
-}
-
-int check_required(sb1& window, std::initializer_list<Required> required, const char* title) {
+int check_required(sb1& window, const std::vector<RequiredColumn>& required, const char* title) {
   DataStore& worker = window.dw_4().store();
-  for (const Required& r : required) {
+  for (const RequiredColumn& r : required) {
     if (!is_empty(worker.getitem(1, r.column))) continue;
     window.session().message_box(title, r.message, Icon::Exclamation);
     window.dw_4().setfocus();
@@ -99,7 +83,7 @@ int check_required(sb1& window, std::initializer_list<Required> required, const 
 
 int open_print_window(sb1& window, const char* print_window) {
   if (window.lacks_declaration()) return -1;
-  window.session().message.powerobjectparm = std::make_shared<s_com>(s_com{window.company_num, window.pkid});
+  window.session().message.powerobjectparm = s_com{window.company_num, window.pkid};
   window.session().open_sheet(print_window);
   return 0;
 }
@@ -111,8 +95,37 @@ bool leave_unit_form(sb1& window, const char* question) {
   if (unit.modifiedcount() > 0 &&
       window.session().message_box("提示", question, Icon::Question, Buttons::YesNo) == 1) {
     window.pb_5_clicked();
+    if (unit.modifiedcount() > 0) return false;  // the save failed and said why
   }
   return true;
+}
+
+long run_extraction(sb1& window, const Extraction& extraction) {
+  if (window.lacks_declaration()) return -1;
+  Session& session = window.session();
+  Transaction& sqlca = session.sqlca();
+  const std::vector<Value> key{Value(window.pkid), Value(window.company_num)};
+  const std::string worker_table = window.worker_table();
+  std::vector<Value> found;
+  const bool has_rows = sqlca.select_into("select worker_code from " + worker_table +
+                                              " where pkid = :id and company_num = :com limit 1",
+                                          key, found) == 0;
+  if (has_rows &&
+      session.message_box("提示", extraction.overwrite_question, Icon::Question, Buttons::YesNo) != 1)
+    return 0;
+  const auto period = ask_extraction_period(session);
+  if (!period) return 0;
+  long written = -1;
+  if (sqlca.execute("delete from " + worker_table + " where pkid = :id and company_num = :com", key) >= 0)
+    written = extraction.fill(*period);
+  if (written < 0 || sqlca.commit() != 0) {
+    const std::string reason = sqlca.sqlerrtext;
+    sqlca.rollback();
+    session.message_box("提示", std::string(extraction.failure) + (reason.empty() ? "" : "\n" + reason),
+                        Icon::StopSign);
+    return -1;
+  }
+  return written;
 }
 
 }  // namespace shenbao

@@ -3,15 +3,10 @@
 #include <vector>
 
 namespace shenbao {
-namespace {
-
-// `number` in at least `width` digits, with leading zeros.
 std::string zero_padded(long number, size_t width) {
   const std::string digits = std::to_string(number);
   return std::string(digits.size() < width ? width - digits.size() : 0, '0') + digits;
 }
-
-}  // namespace
 
 std::optional<DateTime> getdate(std::string_view text) {
   const size_t first = text.find_first_not_of(' ');
@@ -82,59 +77,6 @@ long uf_syrs_add_del(Transaction& sqlca, std::string_view company_num, int) {
       "update rs_info_company set now_mans = (select count(*) from rs_main where rs_main.company_num = "
       "rs_info_company.company_num and stuff_status = '01') where company_num = :com",
       {Value(company_num)});
-}
-
-long next_person_sequence(const Value& highest_code) {
-  if (highest_code.is_null()) return 1;
-  std::string code = highest_code.to_string();
-  const size_t first = code.find_first_not_of(' ');
-  if (first == std::string::npos) return 1;
-  code = code.substr(first, code.find_last_not_of(' ') - first + 1);
-  const std::string last_six = code.size() > 6 ? code.substr(code.size() - 6) : code;
-  long number = 0;
-  for (char c : last_six) {
-    if (c < '0' || c > '9') break;
-    number = number * 10 + (c - '0');
-  }
-  return number + 1;
-}
-
-namespace {
-
-// The unit tables whose declarations keep their workers in `worker_table`: the three reward
-// kinds share rs_w00033; every other category has a worker table of its own.
-std::vector<std::string> unit_tables_sharing(std::string_view unit_table, std::string_view worker_table) {
-  if (worker_table == "rs_w00033") return {"rs_w00041_com", "rs_w00042_com", "rs_w00033_com"};
-  return {std::string(unit_table)};
-}
-
-}  // namespace
-
-std::string next_declaration_id(Transaction& sqlca, std::string_view unit_table, std::string_view worker_table) {
-  const Value table(worker_table);
-  if (sqlca.execute("update sb_key_counter set next_value = next_value + 1 where table_name = :t", {table}) == 100) {
-    sqlca.execute("insert into sb_key_counter (table_name, next_value) values (:t, 2)", {table});
-  }
-  if (sqlca.sqlcode < 0) return {};
-  std::vector<Value> taken;
-  if (sqlca.select_into("select next_value - 1 from sb_key_counter where table_name = :t", {table}, taken) != 0)
-    return {};
-  // A number that someone stored by other means, as a declaration or as workers, is skipped.
-  const auto in_use = [&](std::string_view table, const std::string& id) {
-    std::vector<Value> found;
-    return sqlca.select_into("select pkid from " + std::string(table) + " where pkid = :id limit 1", {Value(id)}, found);
-  };
-  for (long candidate = taken[0].as_long();; ++candidate) {
-    const std::string id = zero_padded(candidate, 10);
-    long code = in_use(worker_table, id);
-    for (const std::string& table : unit_tables_sharing(unit_table, worker_table))
-      if (code == 100) code = in_use(table, id);
-    if (code < 0) return {};
-    if (code == 100) {
-      sqlca.execute("update sb_key_counter set next_value = :n where table_name = :t", {Value(candidate + 1), table});
-      return sqlca.sqlcode < 0 ? std::string() : id;
-    }
-  }
 }
 
 }  // namespace shenbao

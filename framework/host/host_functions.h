@@ -4,8 +4,8 @@
 #include <string>
 #include <string_view>
 
-#include "framework/runtime/data_store.h"
-#include "framework/runtime/transaction.h"
+#include "framework/runtime/forms/data_store.h"
+#include "framework/runtime/sql/transaction.h"
 
 namespace shenbao {
 
@@ -37,20 +37,11 @@ std::string uf_getworkercode(Transaction& sqlca, std::string_view company_num);
 // caller's transaction; answers sqlcode.
 long uf_syrs_add_del(Transaction& sqlca, std::string_view company_num, int n);
 
-// The sequence number that follows the highest person number of a declaration table: the
-// number formed by the last six characters of the trimmed code, plus 1; 1 for no code (null
-// or blank). Above 999999 the six digits are used up.
-long next_person_sequence(const Value& highest_code);
-
 // The seven-character number of a person not yet in the register: "9" and the sequence as six
 // digits. Empty when the sequence has more than six digits.
 std::string provisional_worker_code(long sequence);
 
-// A new declaration id of ten characters for `unit_table`, unique among every declaration
-// whose workers live in `worker_table` (the three reward kinds share one, and tell their
-// workers apart by pkid), even when several sessions ask at once: taken from the worker
-// table's counter row in the caller's transaction (the row lock holds others back until
-// commit). Empty, with sqlca's error, on failure.
-std::string next_declaration_id(Transaction& sqlca, std::string_view unit_table, std::string_view worker_table);
+// `number` in at least `width` digits, with leading zeros.
+std::string zero_padded(long number, size_t width);
 
 }  // namespace shenbao

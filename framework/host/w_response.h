@@ -1,6 +1,6 @@
 #pragma once
 
-#include "framework/runtime/window.h"
+#include "framework/runtime/windows/window.h"
 
 namespace shenbao {
 

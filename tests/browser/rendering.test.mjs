@@ -14,7 +14,7 @@ function control(name, kind, x, y, width, height, text, extra = {}) {
 }
 
 const dialogState = {
-  user: {username: 'clerk001', company_num: '001', may_accept: false},
+  user: {username: 'clerk001', company_num: '001', rights: ['file']},
   frame: {class: 'w_rslz_frame', title: '人事管理 — 申报', menu: [{class: 'w_vorant_zw', caption: '职位职数上报'}]},
   status: '', hourglass: true, sheets: [], active_sheet: null, print_jobs: [], message: null,
   modals: [{

@@ -71,7 +71,7 @@ describe('rights', () => {
   it('shows the clerk the acceptance button disabled', async () => {
     const button = clerk.locator('[data-name=pb_approve]');
     assert.ok(await button.isDisabled());
-    assert.equal(await button.getAttribute('title'), '数据入库由人事主管部门办理');
+    assert.equal(await button.getAttribute('title'), '只有人事主管部门可以数据入库！');
     await shot(clerk, '11-clerk-cannot-accept');
   });
 
@@ -100,8 +100,8 @@ describe('rights', () => {
     await authority.click('.msgbox [data-answer=ok]');
     await settle(authority);
     const log = await server.log();
-    assert.match(log, /authority - approve-click w_vorant_zw pkid=0000000001 unit=001/);
-    assert.match(log, /authority - approve-answer answer yes: 数据入库成功！/);
+    assert.match(log, /authority - approve-click click pb_approve in w_vorant_zw/);
+    assert.match(log, /authority - approve rs_w00031_com pkid=0000000001 unit=001: accepted/);
     assert.deepEqual(authority.errors, []);
     await authority.context().close();
   });

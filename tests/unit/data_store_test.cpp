@@ -1,4 +1,4 @@
-#include "framework/runtime/data_store.h"
+#include "framework/runtime/forms/data_store.h"
 
 #include <gtest/gtest.h>
 
@@ -279,22 +279,32 @@ TEST(ParseEntry, ReadsWhatUsersType) {
   static const struct {
     const char* type;
     const char* text;
-    const char* expected;  // printed value, or nullptr when refused
+    const char* expected;  // printed value, or the user's reason when refused
+    bool refused = false;
   } cases[] = {
-      {"long", "42", "42"},       {"long", " 7 ", "7"},          {"long", "4.5", nullptr},
-      {"long", "", "null"},       {"number", "0.5", "0.5"},      {"number", "x", nullptr},
-      {"datetime", "2009-06-15", "2009-06-15"},                   {"datetime", "2009-02-30", nullptr},
-      {"char(2)", "ab", "ab"},    {"char(2)", "abc", nullptr},   {"char(2)", "", "null"},
+      {"long", "42", "42"},
+      {"long", " 7 ", "7"},
+      {"long", "4.5", "“4.5”不是整数", true},
+      {"long", "abc", "“abc”不是数字", true},
+      {"long", "1人", "“1人”不是数字", true},
+      {"long", "", "null"},
+      {"number", "0.5", "0.5"},
+      {"number", "x", "“x”不是数字", true},
+      {"datetime", "2009-06-15", "2009-06-15"},
+      {"datetime", "2009-02-30", "“2009-02-30”不是日期（yyyy-mm-dd）", true},
+      {"char(2)", "ab", "ab"},
+      {"char(2)", "abc", "输入的内容太长，最多2个字", true},
+      {"char(2)", "", "null"},
   };
   for (const auto& c : cases) {
-    std::string error;
-    auto value = parse_entry(*ColumnType::parse(c.type), c.text, error);
-    if (c.expected) {
-      ASSERT_TRUE(value) << c.type << " " << c.text << ": " << error;
+    auto value = parse_entry(*ColumnType::parse(c.type), c.text);
+    if (!c.refused) {
+      ASSERT_TRUE(value) << c.type << " " << c.text << ": " << value.refusal().describe();
       EXPECT_EQ(value->to_string(), c.expected) << c.type << " " << c.text;
     } else {
-      EXPECT_FALSE(value) << c.type << " " << c.text;
-      EXPECT_FALSE(error.empty());
+      ASSERT_FALSE(value) << c.type << " " << c.text;
+      EXPECT_EQ(value.refusal().text, c.expected) << c.type << " " << c.text;
+      EXPECT_EQ(value.refusal().code, RefusalCode::InvalidEntry);
     }
   }
 }

@@ -7,7 +7,8 @@
 
 #include "app/database_setup.h"
 #include "app/registry.h"
-#include "framework/host/host_functions.h"
+#include "framework/declaration/declaration_record.h"
+#include "framework/host/host_session.h"
 #include "tests/unit/test_database.h"
 
 namespace shenbao::testing {
@@ -26,7 +27,8 @@ class DeclarationKeysTest : public ::testing::TestWithParam<Backend> {
     std::string error;
     Session::Options options;
     options.database_url = db.url();
-    options.user = {username, "001", false};
+    options.user = host_user(username, "001", Role::Clerk);
+    apply_host(options);
     options.registry = &registry;
     options.print_folder = "/tmp";
     options.today = DateTime::from_civil(2009, 6, 15);
@@ -45,7 +47,7 @@ TEST_P(DeclarationKeysTest, SessionsSavingAtOnceNeverShareAnId) {
   std::vector<std::unique_ptr<Session>> sessions;
   for (int s = 0; s < kSessions; ++s) {
     sessions.push_back(start_session("clerk" + std::to_string(s)));
-    ASSERT_TRUE(sessions.back()->post({"open", "w_vorant_zw"}).ok);
+    ASSERT_TRUE(sessions.back()->post({"open", "w_vorant_zw"}).ok());
   }
   std::vector<std::thread> clerks;
   std::vector<std::vector<std::string>> ids(kSessions);
@@ -76,9 +78,17 @@ TEST_P(DeclarationKeysTest, SessionsSavingAtOnceNeverShareAnId) {
 
 TEST_P(DeclarationKeysTest, KindsSharingAWorkerTableNeverShareAnId) {
   // The three reward kinds keep their workers in rs_w00033, told apart by pkid alone.
+  const auto kind = [](const char* unit_table) {
+    CategoryDescriptor d{.class_name = "w_kind", .caption = "", .unit_table = unit_table, .worker_table = "rs_w00033"};
+    for (const char* other : {"rs_w00041_com", "rs_w00042_com", "rs_w00033_com"})
+      if (std::string_view(other) != unit_table) d.unit_tables_sharing_workers.push_back(other);
+    return d;
+  };
+  const CategoryDescriptor reward = kind("rs_w00041_com"), szf = kind("rs_w00042_com"), gwy = kind("rs_w00033_com");
   std::set<std::string> ids;
-  for (const char* unit_table : {"rs_w00041_com", "rs_w00042_com", "rs_w00033_com", "rs_w00041_com"}) {
-    const std::string id = next_declaration_id(db.sqlca(), unit_table, "rs_w00033");
+  for (const CategoryDescriptor* category : {&reward, &szf, &gwy, &reward}) {
+    const std::string id = DeclarationRecord(db.sqlca(), *category).next_id();
+    const char* unit_table = category->unit_table;
     EXPECT_EQ(id.size(), 10u) << unit_table << ": " << db.sqlca().sqlerrtext;
     ids.insert(id);
   }
@@ -86,11 +96,11 @@ TEST_P(DeclarationKeysTest, KindsSharingAWorkerTableNeverShareAnId) {
   // A number already holding workers (stored by other means) is skipped.
   ASSERT_EQ(db.sqlca().execute("insert into rs_w00033 (pkid, company_num, worker_code) values ('0000000005', '001', '0010001')"), 0)
       << db.sqlca().sqlerrtext;
-  EXPECT_EQ(next_declaration_id(db.sqlca(), "rs_w00042_com", "rs_w00033"), "0000000006");
+  EXPECT_EQ(DeclarationRecord(db.sqlca(), szf).next_id(), "0000000006");
   // So is one another kind already holds without workers (numbered before the kinds shared).
   ASSERT_EQ(db.sqlca().execute("insert into rs_w00041_com (pkid, company_num) values ('0000000007', '001')"), 0)
       << db.sqlca().sqlerrtext;
-  EXPECT_EQ(next_declaration_id(db.sqlca(), "rs_w00042_com", "rs_w00033"), "0000000008");
+  EXPECT_EQ(DeclarationRecord(db.sqlca(), szf).next_id(), "0000000008");
   db.sqlca().commit();
 }
 

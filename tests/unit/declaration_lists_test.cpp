@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "app/database_setup.h"
-#include "framework/runtime/data_store.h"
+#include "framework/runtime/forms/data_store.h"
 #include "tests/unit/test_database.h"
 
 namespace shenbao::testing {

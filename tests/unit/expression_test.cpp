@@ -1,4 +1,4 @@
-#include "framework/runtime/expression.h"
+#include "framework/runtime/forms/expression.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "framework/runtime/form_def.h"
+#include "framework/runtime/forms/form_def.h"
 
 #include <gtest/gtest.h>
 

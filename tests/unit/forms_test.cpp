@@ -2,7 +2,7 @@
 
 #include <filesystem>
 
-#include "framework/runtime/data_store.h"
+#include "framework/runtime/forms/data_store.h"
 
 namespace shenbao {
 namespace {

@@ -18,10 +18,10 @@
 
 #include "app/command_table.h"
 #include "app/database_setup.h"
-#include "framework/runtime/data_store.h"
-#include "framework/runtime/print_job.h"
-#include "framework/runtime/report.h"
-#include "framework/runtime/transaction.h"
+#include "framework/runtime/forms/data_store.h"
+#include "framework/runtime/reports/print_job.h"
+#include "framework/runtime/reports/report.h"
+#include "framework/runtime/sql/transaction.h"
 
 namespace shenbao {
 namespace {

@@ -88,7 +88,7 @@ class ClerkWindow : public Window {
       sexes->setfilter(data.empty() ? "" : "sex_code = '" + data + "'");
       sexes->filter();
     };
-    dw.itemchanged = [](long, const std::string& column, const std::string& data) {
+    dw.itemchanged = [](long, const std::string& column, const std::string& data, const Value&) {
       return column == "worker_name" && data == "无名" ? 1 : 0;
     };
     add_control(ControlKind::SingleLineEdit, "sle_1", "", 10, 420, 200, 24);
@@ -98,18 +98,16 @@ class ClerkWindow : public Window {
       throw std::runtime_error("the register is locked");
     });
     button("pb_dialog", [this] { this->session().open_modal("w_dialog"); });
-  }
-
-  std::optional<Value> call(std::string_view function, const std::vector<std::string>& args) override {
-    if (function == "wf_user") return Value(session().user().username);
-    if (function == "wf_today") return Value(session().today());
-    if (function == "wf_ask") return Value(session().message_box("提示", "保存吗？", Icon::Question, Buttons::OkCancel));
-    if (function == "wf_join") {
+    define_function("wf_user", [this](const auto&) -> Result<Value> { return Value(this->session().user().username); });
+    define_function("wf_today", [this](const auto&) -> Result<Value> { return Value(this->session().today()); });
+    define_function("wf_ask", [this](const auto&) -> Result<Value> {
+      return Value(this->session().message_box("提示", "保存吗？", Icon::Question, Buttons::OkCancel));
+    });
+    define_function("wf_join", [](const std::vector<std::string>& args) -> Result<Value> {
       std::string joined;
       for (const auto& a : args) joined += "[" + a + "]";
       return Value(joined);
-    }
-    return Window::call(function, args);
+    });
   }
 
   std::optional<Value> variable(std::string_view name) const override {

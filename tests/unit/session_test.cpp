@@ -12,8 +12,9 @@
 #include <nlohmann/json.hpp>
 #include <stdexcept>
 
+#include "framework/host/structures.h"
 #include "framework/host/w_response.h"
-#include "framework/runtime/session.h"
+#include "framework/runtime/windows/session.h"
 
 namespace shenbao {
 namespace {
@@ -37,7 +38,7 @@ class AskingWindow : public Window {
     });
     button("pb_dialog", [this] { this->session().set_status("chose [" + this->session().open_modal("w_dialog") + "]"); });
     button("pb_dialog_with_worker", [this] {
-      this->session().message.powerobjectparm = std::make_shared<s_com>(s_com{"001", "0010007"});
+      this->session().message.powerobjectparm = s_com{"001", "0010007"};
       this->session().set_status("chose [" + this->session().open_modal("w_dialog") + "]");
     });
     button("pb_throw", [] { throw std::runtime_error("no such unit"); });
@@ -46,15 +47,19 @@ class AskingWindow : public Window {
       this->session().sqlca().commit();
       this->session().sqlca().execute("insert into note (body) values ('lost')");
     });
+    button("pb_write_then_ask", [this] {
+      this->session().sqlca().execute("create table if not exists note (body varchar(10))");
+      this->session().sqlca().commit();
+      this->session().sqlca().execute("insert into note (body) values ('held')");
+      this->session().message_box("提示", "继续吗？", Icon::Question, Buttons::YesNo);
+    });
     button("pb_ask_then_throw", [this] {
       this->session().message_box("提示", "继续吗？", Icon::Question, Buttons::YesNo);
       throw std::runtime_error("failed after the answer");
     });
-  }
-
-  std::optional<Value> call(std::string_view function, const std::vector<std::string>& args) override {
-    if (function == "wf_confirm") return Value(session().message_box("提示", "保存吗？", Icon::Question, Buttons::OkCancel));
-    return Window::call(function, args);
+    define_function("wf_confirm", [this](const auto&) -> Result<Value> {
+      return Value(this->session().message_box("提示", "保存吗？", Icon::Question, Buttons::OkCancel));
+    });
   }
 
  private:
@@ -100,13 +105,13 @@ class SessionTest : public ::testing::Test {
     file_ = temporary_path("shenbao_session_test") + ".db";
     Session::Options options;
     options.database_url = "sqlite:" + file_;
-    options.user = {"clerk001", "001", true};
+    options.user = {"clerk001", "001", {"file", "accept"}};
     options.registry = &registry_;
     options.print_folder = file_ + "_print";
     std::string error;
     session_ = Session::start(std::move(options), error);
     ASSERT_TRUE(session_) << error;
-    ASSERT_TRUE(post("open", "w_asking").ok);
+    ASSERT_TRUE(post("open", "w_asking").ok());
   }
 
   void TearDown() override {
@@ -136,10 +141,10 @@ TEST_F(SessionTest, MessageBoxWaitsForItsAnswerAndTheScriptGoesOn) {
   } cases[] = {{"yes", "deleted"}, {"no", "kept"}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.answer);
-    ASSERT_TRUE(post("click", "pb_status").ok);
+    ASSERT_TRUE(post("click", "pb_status").ok());
 
     const EventResult asked = post("click", "pb_ask");
-    EXPECT_TRUE(asked.ok) << asked.error;
+    EXPECT_TRUE(asked.ok()) << asked.error();
     EXPECT_TRUE(asked.pending);
     const auto box = state()["message"];
     ASSERT_TRUE(box.is_object());
@@ -150,21 +155,21 @@ TEST_F(SessionTest, MessageBoxWaitsForItsAnswerAndTheScriptGoesOn) {
     EXPECT_EQ(state()["status"], "clicked") << "the script must not go on before the answer";
 
     const EventResult other = post("click", "pb_status");
-    EXPECT_FALSE(other.ok);
-    EXPECT_NE(other.error.find("message box waits"), std::string::npos) << other.error;
+    EXPECT_FALSE(other.ok());
+    EXPECT_NE(other.error().find("message box waits"), std::string::npos) << other.error();
     const EventResult look = post("property", "pb_ask", "text");
-    EXPECT_TRUE(look.ok) << "inspections are answered while the box waits: " << look.error;
+    EXPECT_TRUE(look.ok()) << "inspections are answered while the box waits: " << look.error();
     const EventResult wrong = post("answer", "ok");
-    EXPECT_FALSE(wrong.ok) << "a Yes/No box has no OK button";
+    EXPECT_FALSE(wrong.ok()) << "a Yes/No box has no OK button";
     EXPECT_TRUE(state()["message"].is_object());
 
     const EventResult answered = post("answer", c.answer);
-    EXPECT_TRUE(answered.ok) << answered.error;
+    EXPECT_TRUE(answered.ok()) << answered.error();
     EXPECT_TRUE(state()["message"].is_null());
     EXPECT_EQ(state()["status"], c.status);
     ASSERT_EQ(answered.resumed.size(), 1u);
     EXPECT_EQ(answered.resumed[0].id, asked.id);
-    EXPECT_TRUE(answered.resumed[0].ok);
+    EXPECT_TRUE(answered.resumed[0].ok());
   }
 }
 
@@ -172,8 +177,8 @@ TEST_F(SessionTest, MessageBoxWaitsForItsAnswerAndTheScriptGoesOn) {
 // while its own waits for the user: its changes are undone and the event reports it.
 TEST_F(SessionTest, WorkLeftUncommittedIsUndoneAfterTheEvent) {
   const EventResult result = post("click", "pb_forget_commit");
-  EXPECT_FALSE(result.ok);
-  EXPECT_NE(result.error.find("undone"), std::string::npos) << result.error;
+  EXPECT_FALSE(result.ok());
+  EXPECT_NE(result.error().find("undone"), std::string::npos) << result.error();
   std::string error;
   auto other = Transaction::open("sqlite:" + file_, error);
   ASSERT_TRUE(other) << error;
@@ -196,14 +201,14 @@ TEST_F(SessionTest, ModalWindowAnswersItsReturnOrNothingWhenClosed) {
   for (const auto& c : cases) {
     SCOPED_TRACE(std::string(c.opener) + " " + c.kind);
     const EventResult opened = post("click", c.opener);
-    EXPECT_TRUE(opened.ok) << opened.error;
+    EXPECT_TRUE(opened.ok()) << opened.error();
     EXPECT_TRUE(opened.pending);
     ASSERT_EQ(state()["modals"].size(), 1u);
     EXPECT_EQ(state()["modals"][0]["class"], "w_dialog");
-    EXPECT_FALSE(post("click", "pb_status").ok) << "events go to the modal window on top";
+    EXPECT_FALSE(post("click", "pb_status").ok()) << "events go to the modal window on top";
 
     const EventResult closed = post(c.kind, c.target);
-    EXPECT_TRUE(closed.ok) << closed.error;
+    EXPECT_TRUE(closed.ok()) << closed.error();
     EXPECT_TRUE(state()["modals"].empty());
     EXPECT_EQ(state()["status"], c.status);
     ASSERT_EQ(closed.resumed.size(), 1u);
@@ -213,7 +218,7 @@ TEST_F(SessionTest, ModalWindowAnswersItsReturnOrNothingWhenClosed) {
 
 TEST_F(SessionTest, ComputedFieldsAreInTheStateAsTheFormShowsThem) {
   const EventResult opened = post("open", "w_totals");
-  ASSERT_TRUE(opened.ok) << opened.error;
+  ASSERT_TRUE(opened.ok()) << opened.error();
   const auto form = state()["sheets"][1]["controls"][0]["form"];
   ASSERT_EQ(form["rows"].size(), 2u);
   EXPECT_EQ(form["rows"][0]["attributes"]["with_bonus.value"], "1100.00");
@@ -223,42 +228,42 @@ TEST_F(SessionTest, ComputedFieldsAreInTheStateAsTheFormShowsThem) {
 }
 
 TEST_F(SessionTest, FrameHoldsABoundedNumberOfSheets) {
-  while (state()["sheets"].size() < Session::kMaxSheets) ASSERT_TRUE(post("open", "w_asking").ok);
+  while (state()["sheets"].size() < Session::kMaxSheets) ASSERT_TRUE(post("open", "w_asking").ok());
   const EventResult refused = post("open", "w_asking");
-  EXPECT_FALSE(refused.ok);
-  EXPECT_NE(refused.error.find("请先关闭一些窗口"), std::string::npos) << refused.error;
+  EXPECT_FALSE(refused.ok());
+  EXPECT_NE(refused.error().find("请先关闭一些窗口"), std::string::npos) << refused.error();
   EXPECT_EQ(state()["sheets"].size(), Session::kMaxSheets);
 }
 
 TEST_F(SessionTest, ResponseWindowDoesNotOpenAsASheet) {
   const EventResult refused = post("open", "w_dialog");
-  EXPECT_FALSE(refused.ok);
-  EXPECT_NE(refused.error.find("w_dialog is a dialog"), std::string::npos) << refused.error;
+  EXPECT_FALSE(refused.ok());
+  EXPECT_NE(refused.error().find("w_dialog is a dialog"), std::string::npos) << refused.error();
   EXPECT_EQ(state()["sheets"].size(), 1u);
 }
 
 TEST_F(SessionTest, ScriptErrorsAreReportedAndTheSessionGoesOn) {
   const EventResult thrown = post("click", "pb_throw");
-  EXPECT_FALSE(thrown.ok);
-  EXPECT_NE(thrown.error.find("no such unit"), std::string::npos) << thrown.error;
-  ASSERT_TRUE(post("click", "pb_status").ok);
+  EXPECT_FALSE(thrown.ok());
+  EXPECT_NE(thrown.error().find("no such unit"), std::string::npos) << thrown.error();
+  ASSERT_TRUE(post("click", "pb_status").ok());
   EXPECT_EQ(state()["status"], "clicked");
 
   // An error after the answer belongs to the click that waited; it comes with the answer.
   const EventResult asked = post("click", "pb_ask_then_throw");
   EXPECT_TRUE(asked.pending);
   const EventResult answered = post("answer", "yes");
-  EXPECT_TRUE(answered.ok);
+  EXPECT_TRUE(answered.ok());
   ASSERT_EQ(answered.resumed.size(), 1u);
   EXPECT_EQ(answered.resumed[0].id, asked.id);
-  EXPECT_FALSE(answered.resumed[0].ok);
-  EXPECT_NE(answered.resumed[0].error.find("failed after the answer"), std::string::npos);
-  EXPECT_TRUE(post("click", "pb_status").ok);
+  EXPECT_FALSE(answered.resumed[0].ok());
+  EXPECT_NE(answered.resumed[0].error().find("failed after the answer"), std::string::npos);
+  EXPECT_TRUE(post("click", "pb_status").ok());
 }
 
 TEST_F(SessionTest, CallThatWaitsForTheUserGivesItsResultWithTheAnswer) {
   const EventResult called = post("call", "wf_confirm");
-  EXPECT_TRUE(called.ok);
+  EXPECT_TRUE(called.ok());
   EXPECT_TRUE(called.pending);
   EXPECT_FALSE(called.result.has_value());
   const EventResult answered = post("answer", "cancel");
@@ -267,7 +272,7 @@ TEST_F(SessionTest, CallThatWaitsForTheUserGivesItsResultWithTheAnswer) {
   EXPECT_EQ(answered.resumed[0].result->to_string(), "2");
 
   const EventResult unknown = post("call", "wf_missing");
-  EXPECT_FALSE(unknown.ok);
+  EXPECT_FALSE(unknown.ok());
   EXPECT_FALSE(unknown.pending);
 }
 

@@ -1,4 +1,4 @@
-#include "framework/runtime/syntax.h"
+#include "framework/runtime/forms/syntax.h"
 
 #include <gtest/gtest.h>
 

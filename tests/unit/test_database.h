@@ -5,7 +5,7 @@
 #include <memory>
 #include <string>
 
-#include "framework/runtime/transaction.h"
+#include "framework/runtime/sql/transaction.h"
 
 namespace shenbao::testing {
 

@@ -1,4 +1,4 @@
-#include "framework/runtime/transaction.h"
+#include "framework/runtime/sql/transaction.h"
 
 #include <gtest/gtest.h>
 

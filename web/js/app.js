@@ -27,7 +27,6 @@ const app = {
   rendering: false,
   rejected: null,      // {key, error}: a typed value the window refused, shown on its cell
   previews: new Map(), // preview info by form and rows
-  codeLists: new Map(), // whole code tables for drop-downs the window left empty
   frame: null,         // the frame's long-lived elements
 };
 
@@ -168,11 +167,12 @@ async function start() {
 
 // ---- events --------------------------------------------------------------------------------
 
-// The server's reason for a refused action when it is written for the user (in Chinese);
-// the technical ones go to the console.
-function reasonForClerk(reason) {
-  if (/^[\u3000-\u9fff\uff00-\uffef]/.test(reason || '')) return reason;
-  if (reason) console.warn('refused:', reason);
+// The reason for a refused action as the server wrote it for the user; a refusal with only a
+// technical detail goes to the console.
+function reasonForClerk(result) {
+  const refusal = result.refusal || {};
+  if (refusal.text) return refusal.text;
+  if (refusal.detail || result.error) console.warn('refused:', refusal.detail || result.error);
   return '当前不能执行此操作';
 }
 
@@ -186,16 +186,16 @@ async function post(event, {quiet = false} = {}) {
   if (r.status === 409 && result) {
     // A click that came while a box asks (the second click of a double-click) needs no word:
     // the box on screen is the answer.
-    if (!(r.data.state && r.data.state.message)) toast(`操作未执行：${reasonForClerk(result.error)}`, 'warn');
+    if (!(r.data.state && r.data.state.message)) toast(`操作未执行：${reasonForClerk(result)}`, 'warn');
   } else if (!r.ok && r.status !== 401) {
     toast(r.data.error || `请求失败（${r.status}）`, r.status === 403 ? 'error' : 'warn');
   }
   // A script may have put the cursor somewhere (a refused save: on the offending column).
   app.focusFromState = event.kind === 'click' || event.kind === 'answer';
   if (result && result.accepted === false && event.kind === 'type') {
-    app.rejected = {key: `${currentWindowKey()}/${event.target}/${event.row}/${event.column}`,
-                    error: '输入的内容未被接受，请检查后重新输入'};
-    toast('输入的内容未被接受', 'warn', currentWindowKey());
+    const why = (result.refusal && result.refusal.text) || '输入的内容未被接受，请检查后重新输入';
+    app.rejected = {key: `${currentWindowKey()}/${event.target}/${event.row}/${event.column}`, error: why};
+    toast(why, 'warn', currentWindowKey());
   }
   if (r.data && r.data.state) {
     app.state = r.data.state;
@@ -459,6 +459,7 @@ function context(windowKey, win, interactive) {
     names,
     units: app.units,
     user: app.user,
+    rights: (app.state && app.state.user && app.state.user.rights) || [],
     rendering: () => app.rendering,
     post: (event) => post(event),
     hasControl: (name) => win.controls.some((c) => c.name === name && c.visible && c.enabled),
@@ -482,7 +483,6 @@ function context(windowKey, win, interactive) {
     rowActivated: (control, rowNumber, row, form) => addWorker(win, control, rowNumber, row, form),
     rowMenu: (e, control, rowNumber, row, form) => rowMenu(e, win, control, rowNumber, row, form),
     preview: (control, form) => previewInfo(windowKey, control, form),
-    codeList: (name, data, display) => codeList(name, data, display),
   };
   return ctx;
 }
@@ -494,24 +494,27 @@ function findWindow(state, windowKey) {
   return w && w.class === cls ? w : null;
 }
 
-// A declaration window takes a worker of its worker list (dw_2) into the open declaration:
-// double-click, Enter, or the row's menu.
-function isDeclarationWindow(win) {
-  return ['dw_2', 'dw_3', 'dw_4'].every((n) => win.controls.some((c) => c.name === n));
+// A list whose role offers a gesture (a declaration window's worker list: take the worker into
+// the open declaration) makes it on a double-click, Enter, or the row's menu; other lists just
+// move to the row.
+function rowGesture(win, control) {
+  const c = win.controls.find((x) => x.name === control);
+  return c && c.role && c.role.gesture ? c.role : null;
 }
 
 async function addWorker(win, control, rowNumber, row, form) {
-  if (control !== 'dw_2' || !isDeclarationWindow(win)) {
+  const role = rowGesture(win, control);
+  if (!role) {
     if (rowNumber !== form.current_row) post({kind: 'select', target: control, row: rowNumber});
     return;
   }
-  const index = form.columns.findIndex((c) => c.name === 'worker_code');
+  const index = form.columns.findIndex((c) => c.name === role.gesture_column);
   if (index < 0) return;
-  post({kind: 'gesture', target: 'add', args: [String(row.codes[index])]});
+  post({kind: 'gesture', target: role.gesture, args: [String(row.codes[index])]});
 }
 
 function rowMenu(e, win, control, rowNumber, row, form) {
-  if (control !== 'dw_2' || !isDeclarationWindow(win)) return;
+  if (!rowGesture(win, control)) return;
   e.preventDefault();
   document.querySelectorAll('.context-menu').forEach((m) => m.remove());
   const nameAt = form.columns.findIndex((c) => c.name === 'worker_name');
@@ -529,23 +532,6 @@ function rowMenu(e, win, control, rowNumber, row, form) {
     }
   };
   document.addEventListener('mousedown', away, true);
-}
-
-// The whole code table of a drop-down, loaded once; null until it has come (the window is
-// then drawn again).
-function codeList(name, data, display) {
-  if (!name || !data || !display) return null;
-  const key = `${name}|${data}|${display}`;
-  const known = app.codeLists.get(key);
-  if (known) return known.list;
-  const entry = {list: null};
-  app.codeLists.set(key, entry);
-  const query = `data=${encodeURIComponent(data)}&display=${encodeURIComponent(display)}`;
-  api.request('GET', `/api/codes/${encodeURIComponent(name)}.json?${query}`).then((r) => {
-    entry.list = r.ok && Array.isArray(r.data) ? r.data : [];
-    if (entry.list.length && api.idle && !document.querySelector('[data-dirty="1"]')) render();
-  });
-  return null;
 }
 
 // ---- print preview and print jobs -------------------------------------------------------------

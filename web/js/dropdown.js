@@ -11,7 +11,7 @@ import {h} from './dom.js';
 let openList = null;  // the one list that is open
 
 export class Dropdown {
-  constructor({ctx, control, row, column, key, code, shown, list, local = false, editable, label}) {
+  constructor({ctx, control, row, column, key, code, shown, list, editable, label}) {
     this.ctx = ctx;
     this.control = control;
     this.row = row;
@@ -19,7 +19,6 @@ export class Dropdown {
     this.code = code;
     this.shown = shown ?? '';
     this.list = list;
-    this.whole = local ? list : null;  // narrowed here rather than by the window
     this.highlight = -1;
     this.composing = false;
     this.input = h('input', {
@@ -77,13 +76,6 @@ export class Dropdown {
   }
 
   async narrow(text) {
-    if (this.whole) {
-      // As the host narrows: codes that start with the text, names that contain it.
-      this.setList(text ? this.whole.filter(([code, name]) => String(code).startsWith(text) || String(name).includes(text))
-                        : this.whole, text !== '');
-      this.ctx.filter(this.control, this.row, this.column, text);
-      return;
-    }
     if (this.popup) this.popup.classList.add('narrowing');
     const list = await this.ctx.filter(this.control, this.row, this.column, text);
     if (this.popup) this.popup.classList.remove('narrowing');
@@ -108,7 +100,7 @@ export class Dropdown {
     this.drawItems();
     this.place();
     // A list still narrowed by an earlier entry opens whole again.
-    if (!this.whole && !this.input.dataset.dirty &&
+    if (!this.input.dataset.dirty &&
         this.list.length < this.ctx.names.size(this.ctx.windowKey, this.control, this.column))
       this.narrow('');
   }
@@ -202,7 +194,7 @@ export class Dropdown {
   resolve(text) {
     const wanted = text.trim();
     if (!wanted) return '';
-    const all = this.whole || this.list;
+    const all = this.list;
     const byName = all.find(([, name]) => name === wanted);
     if (byName) return byName[0];
     const byCode = all.find(([code]) => String(code) === wanted);

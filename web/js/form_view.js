@@ -256,21 +256,12 @@ function renderCell(control, form, cols, object, row, rowNumber, top, ctx) {
              h('span', {}, prop(object, row, 'checkbox.text') || ''));
   }
   if (edit === 'dropdown') {
-    // A window that left its list empty: the whole code table stands in, narrowed here.
-    let list = (form.lists || {})[column] || [];
-    let local = false;
-    if (!list.length) {
-      const whole = ctx.codeList(prop(object, row, 'dddw.name'), prop(object, row, 'dddw.data'), prop(object, row, 'dddw.display'));
-      if (whole && whole.length) {
-        ctx.names.learn(ctx.windowKey, control.name, column, whole);
-        list = whole;
-        local = true;
-      }
-    }
+    // The list as the window holds it (narrowed by the window as the user types).
+    const list = (form.lists || {})[column] || [];
     const dropdown = new Dropdown({
       ctx, control: control.name, row: rowNumber, column, key, code,
       shown: ctx.names.name(ctx.windowKey, control.name, column, code, shown),
-      list, local, editable: canEdit, label,
+      list, editable: canEdit, label,
     });
     const node = dropdown.element;
     node.className += ` ${classes}`;

@@ -48,19 +48,19 @@ function renderControl(control, win, ctx) {
 
 function renderButton(control, ctx) {
   const key = mnemonic(control.text);
+  const role = control.role || {};
+  // A right the user lacks: the button is off, and says whose action it is.
+  const lacksRight = Boolean(role.right) && !ctx.rights.includes(role.right);
+  const enabled = control.enabled && !lacksRight;
   return h('button', {
     type: 'button',
-    class: `btn${control.name === 'pb_approve' ? ' btn-accent' : ''}`,
-    disabled: !control.enabled || !ctx.interactive,
+    class: `btn${role.accent ? ' btn-accent' : ''}`,
+    disabled: !enabled || !ctx.interactive,
     accesskey: key || undefined,
-    title: control.enabled ? undefined : disabledHint(control),
+    title: enabled ? undefined : (lacksRight && role.refusal) || '当前不可用',
     dataset: {key: `${ctx.windowKey}/${control.name}`},
     onclick: () => ctx.post({kind: 'click', target: control.name}),
   }, h('span', {class: 'btn-label'}, caption(control.text)));
-}
-
-function disabledHint(control) {
-  return control.name === 'pb_approve' ? '数据入库由人事主管部门办理' : '当前不可用';
 }
 
 function renderEdit(control, ctx) {

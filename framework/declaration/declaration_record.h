@@ -1,0 +1,85 @@
+#pragma once
+
+#include <functional>
+#include <optional>
+#include <string>
+
+#include "framework/declaration/category.h"
+#include "framework/runtime/forms/data_store.h"
+#include "framework/runtime/sql/transaction.h"
+#include "framework/runtime/values/refusal.h"
+
+namespace shenbao {
+
+// Who writes, and when: the audit columns createby/lastupdateby and createdate/lastupdate.
+struct Author {
+  std::string username;
+  DateTime now;
+};
+
+// The stored declarations of one category: their keys, the numbering of declarations and of
+// new persons, and the transactions that save, delete and accept them, each whole or not at
+// all. Every write here commits on success and rolls back on failure, so nothing is left
+// pending when the caller then talks to the user. Runs on the caller's connection; one per
+// window.
+class DeclarationRecord {
+ public:
+  DeclarationRecord(Transaction& sqlca, const CategoryDescriptor& category);
+
+  const CategoryDescriptor& category() const { return *category_; }
+
+  // Saves the unit form's row 1, giving a new declaration its id first (written into the row's
+  // pkid and into `pkid`). The audit columns are filled. Nothing on success; the refusal, with
+  // the database's reason, when nothing was written.
+  std::optional<Refusal> save_unit(DataStore& unit, std::string& pkid, const Author& author);
+  // Saves the worker form's row 1 with its audit columns.
+  std::optional<Refusal> save_worker(DataStore& worker, const Author& author);
+  // Deletes the declaration's unit row and all its worker rows in one transaction.
+  std::optional<Refusal> remove(const std::string& pkid, const std::string& company_num);
+  // Deletes the worker form's row 1.
+  std::optional<Refusal> remove_worker(DataStore& worker);
+
+  // Whether the declaration has been accepted (rs_sb_approval holds it).
+  bool is_accepted(const std::string& pkid, const std::string& company_num);
+
+  enum class Acceptance { Accepted, AlreadyAccepted, Failed };
+  struct AcceptOutcome {
+    Acceptance result = Acceptance::Failed;
+    std::string reason;  // why it failed: the database's text
+  };
+  // Accepts the declaration: records it in rs_sb_approval, then runs `approve` (the category's
+  // statements, uncommitted; 0 or -1), and commits both or neither. The record goes first, so
+  // that a second acceptance of the same declaration, even one running at this moment in
+  // another session, fails on its key before it writes anything.
+  AcceptOutcome accept(const std::string& pkid, const std::string& company_num, const Author& author,
+                       const std::function<int()>& approve);
+
+  // A new declaration id of ten characters, unique among every declaration whose workers live
+  // in the category's worker table, even when several sessions ask at once: taken from the
+  // worker table's counter row in the caller's transaction (its row lock holds the others
+  // back until commit). Numbers someone stored by other means are skipped. Empty, with
+  // sqlca's error, on failure.
+  std::string next_id();
+
+  // The number for a new person of the unit: "9" and a six-digit sequence one above the
+  // highest code of the unit in the worker table (last six characters of the trimmed code).
+  // With `reserve`, the worker table's counter row is locked first, so that two sessions
+  // numbering persons of one table at once take turns until the first commits: call it in
+  // the transaction that stores the person. Empty at the limit (six digits used up); a
+  // refusal when the database cannot be read.
+  Result<std::string> next_person_code(const std::string& company_num, bool reserve);
+
+ private:
+  void fill_audit(DataStore& store, bool is_new, const Author& author);
+  std::optional<Refusal> fail(const DataStore* store);
+
+  Transaction* sqlca_;
+  const CategoryDescriptor* category_;
+};
+
+// The sequence number that follows the highest person number of a declaration table: the
+// number formed by the last six characters of the trimmed code, plus 1; 1 for no code (null
+// or blank). Above 999999 the six digits are used up.
+long next_person_sequence(const Value& highest_code);
+
+}  // namespace shenbao

@@ -1,0 +1,578 @@
+#include "framework/declaration/sb1.h"
+
+#include <algorithm>
+#include <map>
+
+#include "framework/declaration/declaration.h"
+#include "framework/host/host_functions.h"
+#include "framework/host/host_session.h"
+#include "framework/host/messages.h"
+
+namespace shenbao {
+namespace {
+
+constexpr int kButtonWidth = 96;
+constexpr int kButtonHeight = 28;
+constexpr int kGap = 8;
+constexpr int kListWidth = 300;
+
+std::string trim(std::string_view text) {
+  const size_t first = text.find_first_not_of(" \t");
+  if (first == std::string_view::npos) return {};
+  return std::string(text.substr(first, text.find_last_not_of(" \t") - first + 1));
+}
+
+}  // namespace
+
+sb1::sb1(Session& session, const CategoryDescriptor& category)
+    : Window(session, category.class_name),
+      is_index(std::string(category.worker_table).substr(3)),
+      category_(&category),
+      record_(session.sqlca(), category) {
+  title = category.caption;
+  width = 1280;
+  height = 760;
+  build_controls();
+  define_hook_functions();
+}
+
+void sb1::define_hook_functions() {
+  // The hooks by name, as the host and the tests call them; a category offers those its
+  // descriptor lists.
+  using Args = const std::vector<std::string>&;
+  const std::map<std::string_view, Function> hooks = {
+      {"wf_rystate", [this](Args) -> Result<Value> { return Value(wf_rystate()); }},
+      {"wf_retrieve", [this](Args) -> Result<Value> { return Value(wf_retrieve()); }},
+      {"wf_getcompanyinfo",
+       [this](Args) -> Result<Value> {
+         wf_getcompanyinfo();
+         return Value(0);
+       }},
+      {"uf_getworkercode", [this](Args) -> Result<Value> { return Value(uf_getworkercode()); }},
+      {"uf_getworkerinfo",
+       [this](Args args) -> Result<Value> {
+         if (args.size() != 1) return Refusal::technical(RefusalCode::BadRequest, "uf_getworkerinfo takes a worker code");
+         return Value(uf_getworkerinfo(args[0]));
+       }},
+      {"uf_all",
+       [this](Args args) -> Result<Value> {
+         uf_all(args.empty() ? std::string() : args[0]);
+         return Value(0);
+       }},
+      {"pfc_save", [this](Args) -> Result<Value> { return Value(pfc_save()); }},
+      {"uf_approve",
+       [this](Args args) -> Result<Value> {
+         int state = 1;
+         if (!args.empty()) {
+           Result<Value> parsed = parse_entry(ColumnType{TypeKind::Long}, args[0]);
+           if (!parsed || parsed->is_null())
+             return Refusal::technical(RefusalCode::BadRequest, "uf_approve takes a whole number");
+           state = static_cast<int>(parsed->as_long());
+         }
+         return Value(uf_approve(state));
+       }},
+  };
+  for (const char* name : category_->functions) {
+    const auto hook = hooks.find(name);
+    if (hook != hooks.end()) define_function(name, hook->second);
+  }
+}
+
+void sb1::build_controls() {
+  add_control(ControlKind::Selector, "uo_1", "", kGap, kGap, 200, 24);
+  add_control(ControlKind::StaticText, "st_1", "申报时间从：", 216, kGap + 4, 90, 20);
+  add_control(ControlKind::EditMask, "em_1", "", 306, kGap, 100, 24).mask = "yyyy-mm-dd";
+  add_control(ControlKind::StaticText, "st_2", "到", 410, kGap + 4, 20, 20);
+  add_control(ControlKind::EditMask, "em_2", "", 432, kGap, 100, 24).mask = "yyyy-mm-dd";
+  add_control(ControlKind::Button, "pb_3", "查询(&F)", 540, kGap - 2, 80, kButtonHeight);
+
+  FormControl& list = add_form("dw_1", kGap, 44, kListWidth, 250);
+  FormControl& workers = add_form("dw_2", kGap, 302, kListWidth, 0);
+  FormControl& unit = add_form("dw_3", kListWidth + 2 * kGap, 44, 0, 400);
+  FormControl& worker = add_form("dw_4", kListWidth + 2 * kGap, 452, 0, 0);
+
+  static const struct {
+    const char* name;
+    const char* caption;
+  } kButtons[] = {
+      {"pb_16", "新增申报(&N)"}, {"pb_5", "保存申报(&D)"}, {"pb_d", "删除申报(&D)"},
+      {"pb_2", "保存人员(&S)"},   {"pb_del", "删除人员(&D)"}, {"pb_1", "下一步(&C)"},
+      {"pb_4", "申报函件(&R)"},   {"pb_approve", "数据入库(&E)"},
+  };
+  for (const auto& b : kButtons) add_control(ControlKind::Button, b.name, b.caption, 0, 0, kButtonWidth, kButtonHeight);
+  if (category_->print) {
+    add_control(ControlKind::Button, category_->print->name, category_->print->caption, 0, 0, kButtonWidth,
+                kButtonHeight)
+        .clicked = [this] { print_clicked(); };
+  }
+  ControlRole& accept = control("pb_approve")->role;
+  accept.right = kAcceptRight;
+  accept.refusal = host_message_text(HostMessage::AcceptRightMissing);
+  accept.audit = "approve";
+  accept.accent = true;
+  if (category_->adds_register_workers) {
+    workers.role.gesture = "add";
+    workers.role.gesture_column = "worker_code";
+  }
+
+  control("pb_3")->clicked = [this] { pb_3_clicked(); };
+  control("pb_16")->clicked = [this] { pb_16_clicked(); };
+  control("pb_5")->clicked = [this] { pb_5_clicked(); };
+  control("pb_d")->clicked = [this] { pb_d_clicked(); };
+  control("pb_2")->clicked = [this] { pb_2_clicked(); };
+  control("pb_del")->clicked = [this] { pb_del_clicked(); };
+  control("pb_1")->clicked = [this] { pb_1_clicked(); };
+  control("pb_4")->clicked = [this] { pb_4_clicked(); };
+  control("pb_approve")->clicked = [this] { pb_approve_clicked(); };
+
+  list.rowfocuschanged = [this](long row) {
+    const std::string id = dw_1().store().getitemstring(row, "pkid");
+    if (id != pkid) load_declaration(id);
+  };
+  workers.rowfocuschanged = [this](long row) { load_worker(dw_2().store().getitemstring(row, "worker_code")); };
+  unit.constructor = [this] { dw_3_constructor(); };
+  unit.itemchanged = [this](long row, const std::string& column, const std::string& data, const Value& value) {
+    return dw_3_itemchanged(row, column, data, value);
+  };
+  worker.constructor = [this] { dw_4_constructor(); };
+  worker.editchanged = [this](long row, const std::string& column, const std::string& data) {
+    dw_4_editchanged(row, column, data);
+  };
+  worker.itemchanged = [this](long row, const std::string& column, const std::string& data, const Value& value) {
+    return dw_4_itemchanged(row, column, data, value);
+  };
+}
+
+void sb1::open() {
+  const SessionUser& user = session().user();
+  company_num = user.company_num;
+  Control& unit_selector = *control("uo_1");
+  unit_selector.text = company_num;
+  // A clerk files for his own unit; the authority chooses the unit in uo_1.
+  unit_selector.enabled = company_num.empty();
+
+  const DateTime today = session().today();
+  control("em_1")->text = DateTime::from_civil(today.year() - 1, 1, 1).format("yyyy-mm-dd");
+  control("em_2")->text = today.format("yyyy-mm-dd");
+
+  dw_1().set_dataobject("d_sb_list");
+  dw_1().store().setsqlselect([&] {
+    std::string sql = dw_1().store().def().retrieve_sql;
+    const std::string placeholder = "{unit_table}";
+    if (const size_t at = sql.find(placeholder); at != std::string::npos)
+      sql.replace(at, placeholder.size(), category_->unit_table);
+    return sql;
+  }());
+  dw_2().set_dataobject(category_->worker_list);
+  dw_3().set_dataobject(category_->unit_form);
+  dw_4().set_dataobject(category_->worker_form);
+  list_declarations();
+  list_workers();
+  resize(width, height);
+}
+
+void sb1::resize(int new_width, int new_height) {
+  width = new_width;
+  height = new_height;
+  const int bottom = new_height - kButtonHeight - kGap;
+  const int right = new_width - kGap;
+  // Declaration buttons under the lists; worker and acceptance buttons at the bottom right.
+  int x = kGap;
+  for (const char* name : {"pb_16", "pb_5", "pb_d"}) {
+    Control& b = *control(name);
+    b.x = x;
+    b.y = bottom;
+    x += b.width + 4;
+  }
+  x = right;
+  for (const char* name : {"pb_approve", "pb_4", "pb_1", "pb_del", "pb_2"}) {
+    Control& b = *control(name);
+    x -= b.width;
+    b.x = x;
+    b.y = bottom;
+    x -= kGap;
+  }
+  dw_2().height = std::max(60, bottom - kGap - dw_2().y);
+  const int form_width = std::max(200, right - dw_3().x);
+  dw_3().width = form_width;
+  dw_4().width = form_width;
+  dw_4().height = std::max(60, bottom - kGap - dw_4().y);
+  // The print button stands 20 units to the left of "保存人员(&S)".
+  if (category_->print) {
+    Control& print = *control(category_->print->name);
+    const Control& save_worker = *control("pb_2");
+    print.y = save_worker.y;
+    print.x = save_worker.x - print.width - 20;
+  }
+}
+
+bool sb1::close_query() { return offer_to_save(); }
+
+std::optional<Value> sb1::variable(std::string_view name) const {
+  if (name == "pkid") return Value(pkid);
+  if (name == "company_num") return Value(company_num);
+  if (name == "is_index") return Value(is_index);
+  return std::nullopt;
+}
+
+std::optional<Refusal> sb1::gesture(std::string_view name, const std::vector<std::string>& args) {
+  if (name == "add" && args.size() == 1 && category_->adds_register_workers) {
+    add_worker(args[0]);
+    return std::nullopt;
+  }
+  return Window::gesture(name, args);
+}
+
+Author sb1::author() const { return {session().user().username, session().now()}; }
+
+void sb1::list_declarations() {
+  if (company_num.empty()) {
+    dw_1().store().reset();
+    return;
+  }
+  const auto from = DateTime::parse(control("em_1")->text);
+  const auto to = DateTime::parse(control("em_2")->text);
+  if (!from || !to) {
+    say(session(), HostMessage::DateRangeInvalid);
+    return;
+  }
+  // The range takes in the whole of its last day.
+  const DateTime end_of_last_day = DateTime::from_civil(to->year(), to->month(), to->day(), 23, 59, 59);
+  DataStore& list = dw_1().store();
+  list.retrieve({Value(company_num), Value(from->date()), Value(end_of_last_day)});
+  if (!pkid.empty()) {
+    if (const long row = list.find_value("pkid", Value(pkid)); row > 0) list.setrow(row);
+  }
+}
+
+void sb1::list_workers() {
+  if (company_num.empty()) {
+    dw_2().store().reset();
+    return;
+  }
+  dw_2().store().retrieve({Value(company_num)});
+  wf_rystate();
+}
+
+int sb1::wf_rystate() {
+  DataStore& workers = dw_2().store();
+  if (!workers.has_definition() || workers.def().column_index("status") < 0) return 0;
+  std::vector<std::string> declared;
+  if (!pkid.empty()) {
+    session().sqlca().query("select worker_code from " + worker_table() + " where pkid = :id and company_num = :com",
+                            {Value(pkid), Value(company_num)}, [&](const ResultRow& row) {
+                              declared.push_back(row.get(0).to_string());
+                              return true;
+                            });
+  }
+  int marked = 0;
+  for (long r = 1; r <= workers.rowcount(); ++r) {
+    const std::string code = workers.getitemstring(r, "worker_code");
+    const bool in_declaration = std::find(declared.begin(), declared.end(), code) != declared.end();
+    workers.setitem(r, "status", in_declaration ? Value("申报") : Value());
+    marked += in_declaration;
+  }
+  workers.reset_update_flags();
+  return marked;
+}
+
+std::string sb1::uf_getworkercode() {
+  Result<std::string> code = record_.next_person_code(company_num, false);
+  if (!code) {
+    say(session(), HostMessage::SaveFailed, code.refusal().text);
+    return {};
+  }
+  if (code->empty()) say(session(), HostMessage::NumberLimit);
+  return *code;
+}
+
+bool sb1::lacks_declaration() {
+  if (!trim(pkid).empty()) return false;
+  say(session(), HostMessage::DeclarationMissing);
+  return true;
+}
+
+bool sb1::offer_to_save() {
+  const bool changed = dw_3().store().modifiedcount() > 0 || dw_4().store().modifiedcount() > 0;
+  if (!changed) return true;
+  if (say(session(), HostMessage::UnsavedChanges) != 1) {
+    discard_changes();
+    return true;
+  }
+  if (dw_3().store().modifiedcount() > 0 && save_declaration() < 0) return false;
+  if (dw_4().store().modifiedcount() > 0 && save_worker() < 0) return false;
+  return true;
+}
+
+void sb1::discard_changes() {
+  // The forms go back to what is stored, so that what the user sees is what a later save,
+  // print or acceptance works on; a declaration or worker never saved is gone.
+  DataStore& unit = dw_3().store();
+  if (unit.modifiedcount() > 0) {
+    if (trim(pkid).empty()) {
+      unit.reset();
+    } else {
+      unit.retrieve({Value(pkid), Value(company_num)});
+    }
+  }
+  DataStore& worker = dw_4().store();
+  if (worker.modifiedcount() > 0) {
+    const Value worker_code = worker.getitem(1, "worker_code");
+    worker.retrieve({Value(pkid), Value(company_num), worker_code});
+  }
+}
+
+void sb1::load_declaration(const std::string& id) {
+  if (!offer_to_save()) return;
+  pkid = id;
+  dw_3().store().retrieve({Value(pkid), Value(company_num)});
+  dw_4().store().reset();
+  wf_rystate();
+}
+
+void sb1::load_worker(const std::string& worker_code) {
+  if (pkid.empty() || worker_code.empty()) return;
+  if (!offer_to_save()) return;
+  dw_4().store().retrieve({Value(pkid), Value(company_num), Value(worker_code)});
+  uf_all("");
+}
+
+void sb1::pb_3_clicked() {
+  if (!offer_to_save()) return;
+  const Control& unit_selector = *control("uo_1");
+  company_num = unit_selector.enabled ? trim(unit_selector.text) : session().user().company_num;
+  pkid.clear();
+  dw_3().store().reset();
+  dw_4().store().reset();
+  list_declarations();
+  list_workers();
+}
+
+void sb1::pb_16_clicked() {
+  if (company_num.empty()) {
+    say(session(), HostMessage::UnitMissing);
+    return;
+  }
+  if (!offer_to_save()) return;
+  pkid.clear();
+  DataStore& unit = dw_3().store();
+  unit.reset();
+  dw_4().store().reset();
+  const long row = unit.insertrow(0);
+  unit.setitem(row, "company_num", Value(company_num));
+  unit.setitem(row, "state", Value(0));
+  unit.setitem(row, "sb_date", Value(session().today()));
+  std::vector<Value> name;
+  if (session().sqlca().select_into("select company_name from rs_info_company where company_num = :com",
+                                    {Value(company_num)}, name) == 0 &&
+      !name[0].is_null()) {
+    Value company_name = name[0];
+    unit.setitem(row, "company_name", company_name);
+  }
+  wf_getcompanyinfo();
+  wf_rystate();
+  dw_3().setfocus();
+}
+
+void sb1::wf_getcompanyinfo() { unit_master_data_found_ = copy_company_info(*this, category_->company_copies); }
+
+int sb1::uf_getworkerinfo(const std::string& worker_code) {
+  if (category_->worker_copies.empty()) return 0;
+  return copy_worker_info(*this, worker_code, category_->worker_copies, category_->department_name_to);
+}
+
+void sb1::dw_4_constructor() {
+  drop_downs_.clear();
+  for (const DropDownColumn& column : category_->drop_downs)
+    drop_downs_.emplace_back(&column, bind_drop_down(dw_4(), column.column));
+}
+
+DataStore* sb1::drop_down_list(std::string_view column) const {
+  for (const auto& [drop_down, list] : drop_downs_) {
+    if (drop_down->column == column) return list;
+  }
+  return nullptr;
+}
+
+void sb1::dw_4_editchanged(long row, const std::string& column, const std::string& data) {
+  for (const auto& [drop_down, list] : drop_downs_) {
+    if (drop_down->column == column) of_filter_dddw(list, data, drop_down->filter_code, drop_down->filter_name);
+  }
+}
+
+int sb1::dw_4_itemchanged(long row, const std::string& column, const std::string& data, const Value& value) {
+  for (const auto& [drop_down, list] : drop_downs_) {
+    if (drop_down->column == column && of_check_in_dddw(list, data, drop_down->check_code) == -1) return 1;
+  }
+  return 0;
+}
+
+void sb1::uf_all(const std::string& data) {
+  for (const auto& [drop_down, list] : drop_downs_)
+    of_filter_dddw(list, data, drop_down->filter_code, drop_down->filter_name);
+}
+
+int sb1::pfc_save() { return check_required(*this, category_->required, category_->required_title); }
+
+void sb1::print_clicked() {
+  if (category_->print) open_print_window(*this, category_->print->window);
+}
+
+int sb1::save_declaration() {
+  if (dw_3().store().rowcount() == 0) return 0;
+  if (auto refused = record_.save_unit(dw_3().store(), pkid, author())) {
+    say(session(), HostMessage::SaveFailed, refused->text);
+    return -1;
+  }
+  session().set_status(kSavedStatus);
+  list_declarations();
+  return 1;
+}
+
+void sb1::pb_5_clicked() { save_declaration(); }
+
+void sb1::pb_d_clicked() {
+  if (lacks_declaration()) return;
+  if (say(session(), HostMessage::ConfirmDeleteDeclaration) != 1) return;
+  if (auto refused = record_.remove(pkid, company_num)) {
+    say(session(), HostMessage::DeleteFailed, refused->text);
+    return;
+  }
+  session().audit("delete-declaration", std::string(category_->unit_table) + " pkid=" + pkid + " unit=" + company_num);
+  pkid.clear();
+  dw_3().store().reset();
+  dw_4().store().reset();
+  session().set_status(kDeletedStatus);
+  list_declarations();
+  wf_rystate();
+}
+
+bool sb1::add_worker(const std::string& worker_code) {
+  if (lacks_declaration()) return false;
+  DataStore& workers = dw_2().store();
+  const long listed = workers.find_value("worker_code", Value(worker_code));
+  if (listed <= 0) {
+    say(session(), HostMessage::WorkerNotInUnit, worker_code);
+    return false;
+  }
+  // Pending entries are saved (or dropped) first, so that a worker still being entered counts
+  // as taken when the same worker is added again.
+  if (!offer_to_save()) return false;
+  std::vector<Value> found;
+  if (session().sqlca().select_into("select worker_code from " + worker_table() +
+                                        " where pkid = :id and company_num = :com and worker_code = :w",
+                                    {Value(pkid), Value(company_num), Value(worker_code)}, found) == 0) {
+    say(session(), HostMessage::WorkerAlreadyDeclared);
+    return false;
+  }
+  workers.setrow(listed);
+  DataStore& worker = dw_4().store();
+  worker.reset();
+  const long row = worker.insertrow(0);
+  worker.setitem(row, "pkid", Value(pkid));
+  worker.setitem(row, "company_num", Value(company_num));
+  worker.setitem(row, "worker_code", Value(worker_code));
+  worker.setitem(row, "state", Value(0));
+  worker.setitem(row, "worker_name", workers.getitem(listed, "worker_name"));
+  uf_getworkerinfo(worker_code);
+  uf_all("");
+  dw_4().setfocus();
+  return true;
+}
+
+int sb1::save_worker() {
+  if (lacks_declaration()) return -1;
+  DataStore& worker = dw_4().store();
+  if (worker.rowcount() == 0) return 0;
+  if (pfc_save() < 0) return -1;
+  if (auto refused = record_.save_worker(worker, author())) {
+    say(session(), HostMessage::SaveFailed, refused->text);
+    return -1;
+  }
+  session().set_status(kSavedStatus);
+  wf_rystate();
+  return 1;
+}
+
+void sb1::pb_2_clicked() { save_worker(); }
+
+void sb1::pb_del_clicked() {
+  if (lacks_declaration()) return;
+  DataStore& worker = dw_4().store();
+  if (worker.rowcount() == 0) return;
+  if (say(session(), HostMessage::ConfirmDeleteWorker) != 1) return;
+  const std::string worker_code = worker.getitemstring(1, "worker_code");
+  if (auto refused = record_.remove_worker(worker)) {
+    say(session(), HostMessage::DeleteFailed, refused->text);
+    return;
+  }
+  session().audit("delete-worker", std::string(category_->worker_table) + " pkid=" + pkid + " unit=" + company_num +
+                                       " worker=" + worker_code);
+  session().set_status(kDeletedStatus);
+  wf_rystate();
+}
+
+void sb1::pb_1_clicked() {
+  if (dw_3().store().rowcount() == 0) {
+    lacks_declaration();
+    return;
+  }
+  if (dw_3().store().modifiedcount() > 0 && save_declaration() < 0) return;
+  if (lacks_declaration()) return;
+  dw_2().setfocus();
+}
+
+void sb1::pb_4_clicked() {
+  if (lacks_declaration()) return;
+  DataStore letter;
+  if (letter.set_dataobject("d_sb_letter") < 0) {
+    say(session(), HostMessage::LetterMissing, letter.last_error());
+    return;
+  }
+  letter.settransobject(&session().sqlca());
+  letter.setsqlselect([&] {
+    std::string sql = letter.def().retrieve_sql;
+    for (const auto& [placeholder, table] :
+         {std::pair<std::string, std::string>{"{unit_table}", category_->unit_table}, {"{worker_table}", worker_table()}}) {
+      for (size_t at = sql.find(placeholder); at != std::string::npos; at = sql.find(placeholder))
+        sql.replace(at, placeholder.size(), table);
+    }
+    return sql;
+  }());
+  if (letter.retrieve({Value(pkid), Value(company_num)}) <= 0) {
+    say(session(), HostMessage::DeclarationMissing);
+    return;
+  }
+  if (session().print_jobs().print_alone(letter, title + "申报函") < 0)
+    say(session(), HostMessage::PrintFailed, session().print_jobs().last_error());
+}
+
+void sb1::pb_approve_clicked() {
+  if (lacks_declaration()) return;
+  if (record_.is_accepted(pkid, company_num)) {
+    say(session(), HostMessage::AlreadyAccepted);
+    return;
+  }
+  // What is accepted is what is stored: entries still pending are saved (or dropped) first.
+  if (!offer_to_save()) return;
+  if (say(session(), HostMessage::ConfirmAccept) != 1) return;
+  session().set_pointer_hourglass(true);
+  const auto outcome = record_.accept(pkid, company_num, author(), [this] { return uf_approve(1); });
+  session().set_pointer_hourglass(false);
+  const std::string declaration = std::string(category_->unit_table) + " pkid=" + pkid + " unit=" + company_num;
+  switch (outcome.result) {
+    case DeclarationRecord::Acceptance::Accepted:
+      session().audit("approve", declaration + ": accepted");
+      say(session(), HostMessage::Accepted);
+      return;
+    case DeclarationRecord::Acceptance::AlreadyAccepted:
+      say(session(), HostMessage::AlreadyAccepted);
+      return;
+    case DeclarationRecord::Acceptance::Failed:
+      session().audit("approve", declaration + ": failed: " + outcome.reason);
+      say(session(), HostMessage::AcceptFailed, outcome.reason);
+      return;
+  }
+}
+
+}  // namespace shenbao

@@ -1,0 +1,134 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "framework/declaration/category.h"
+#include "framework/declaration/declaration_record.h"
+#include "framework/runtime/windows/session.h"
+#include "framework/runtime/windows/window.h"
+
+namespace shenbao {
+
+// The declaration ancestor: the sheet every category window descends from, built from the
+// category's descriptor.
+//
+// It lists the unit's declarations (dw_1, d_sb_list) for the date range em_1..em_2, the
+// unit's workers (dw_2), and shows the open declaration's unit form (dw_3, one row) and one
+// worker's form (dw_4, one row). Its buttons create, save and delete declarations and
+// workers, open the declaration letter, move on to the workers, print (the category's print
+// button) and accept a declaration into the register (pb_approve, which needs the accept
+// right). From the descriptor it fills new unit and worker forms, binds, narrows and checks
+// the worker form's drop-downs, and checks the required columns before a worker is saved.
+// At fixed moments it calls the hooks below, which a category overrides; every override calls
+// the ancestor's first. The records themselves (ids, saves, deletes, acceptance) are the
+// DeclarationRecord's, which commits or rolls back each of them whole.
+class sb1 : public Window {
+ public:
+  sb1(Session& session, const CategoryDescriptor& category);
+
+  // Window variables.
+  std::string pkid;         // the open declaration; empty when none is saved yet
+  std::string company_num;  // the unit
+  std::string is_index;     // "rs_" + is_index is the category's worker table
+
+  const CategoryDescriptor& category() const { return *category_; }
+  std::string worker_table() const { return category_->worker_table; }
+  DeclarationRecord& record() { return record_; }
+
+  FormControl& dw_1() const { return *form("dw_1"); }
+  FormControl& dw_2() const { return *form("dw_2"); }
+  FormControl& dw_3() const { return *form("dw_3"); }
+  FormControl& dw_4() const { return *form("dw_4"); }
+
+  // Hooks. The ancestor's versions do what the descriptor says, or nothing.
+  // Fills row 1 of dw_3 of a new declaration: the descriptor's columns of the unit's master
+  // data (see unit_master_data_found()).
+  virtual void wf_getcompanyinfo();
+  // Fills row 1 of dw_4 for a worker just added with the descriptor's copies: 0 when found and
+  // copied, -1 when not found.
+  virtual int uf_getworkerinfo(const std::string& worker_code);
+  // Re-filters the drop-downs of dw_4 with `data`.
+  virtual void uf_all(const std::string& data);
+  // Checks before the worker form is saved: the descriptor's required columns in order; 0, or
+  // -1 after a message with the focus on the first empty one.
+  virtual int pfc_save();
+  // Writes the accepted declaration into the register without committing: 0, or -1 when a
+  // statement failed.
+  virtual int uf_approve(int ai_state) { return 0; }
+  // Marks the workers of dw_2 that are in the open declaration with the status "申报";
+  // answers how many.
+  virtual int wf_rystate();
+  // Lists the declaration's people (categories that need it).
+  virtual int wf_retrieve() { return 0; }
+  // The next number for a person not yet in the register: "9" and a six-digit sequence after
+  // the unit's highest code in the worker table; empty, after the limit message, when the six
+  // digits are used up.
+  virtual std::string uf_getworkercode();
+
+  // Window events.
+  void open() override;
+  bool close_query() override;
+  void resize(int new_width, int new_height) override;
+  std::optional<Value> variable(std::string_view name) const override;
+  std::optional<Refusal> gesture(std::string_view name, const std::vector<std::string>& args) override;
+
+  // Button scripts, overridable like every event.
+  virtual void pb_3_clicked();       // 查询: list the declarations of the date range
+  virtual void pb_16_clicked();      // 新增申报
+  virtual void pb_5_clicked();       // 保存申报
+  virtual void pb_d_clicked();       // 删除申报
+  virtual void pb_2_clicked();       // 保存人员
+  virtual void pb_del_clicked();     // 删除人员
+  virtual void pb_1_clicked();       // 下一步: save the unit form, then on to the workers
+  virtual void pb_4_clicked();       // 申报函件: the declaration letter
+  virtual void pb_approve_clicked(); // 数据入库
+  virtual void print_clicked();      // the category's print button: its print window
+
+  // Form events of dw_3 and dw_4, after the column's type has accepted the entry (`value`
+  // is the typed text read as the column's type). itemchanged answers 1 to refuse it.
+  virtual void dw_3_constructor() {}
+  virtual int dw_3_itemchanged(long row, const std::string& column, const std::string& data, const Value& value) {
+    return 0;
+  }
+  virtual void dw_4_constructor();
+  virtual void dw_4_editchanged(long row, const std::string& column, const std::string& data);
+  virtual int dw_4_itemchanged(long row, const std::string& column, const std::string& data, const Value& value);
+
+  // Takes a worker of the unit into the open declaration: a new dw_4 row with key and name,
+  // then uf_getworkerinfo. False, after a message, when it cannot.
+  bool add_worker(const std::string& worker_code);
+  // True when there is no saved declaration; then it has said "请先维护单位申报信息！".
+  bool lacks_declaration();
+  // Saves dw_3 (and gives a new declaration its pkid); answers 1 or -1 after a message.
+  int save_declaration();
+  // Saves dw_4 after pfc_save; answers 1, 0 when there is nothing to save, or -1.
+  int save_worker();
+  // The code list of a drop-down column of dw_4, once dw_4 is built; nullptr for another.
+  DataStore* drop_down_list(std::string_view column) const;
+
+ protected:
+  // Whether the last wf_getcompanyinfo found the unit's master data.
+  bool unit_master_data_found() const { return unit_master_data_found_; }
+  // Asks "申报数据已修改，是否保存？" when dw_3 or dw_4 hold unsaved changes, saving on Yes
+  // and discarding them on No. False when saving failed: the caller stays where it is.
+  bool offer_to_save();
+  // Puts the changed forms back to what the database holds.
+  void discard_changes();
+  void list_declarations();
+  void list_workers();
+  void load_declaration(const std::string& id);
+  void load_worker(const std::string& worker_code);
+  Author author() const;
+
+ private:
+  void build_controls();
+  void define_hook_functions();
+
+  const CategoryDescriptor* category_;
+  DeclarationRecord record_;
+  std::vector<std::pair<const DropDownColumn*, DataStore*>> drop_downs_;
+  bool unit_master_data_found_ = false;
+};
+
+}  // namespace shenbao

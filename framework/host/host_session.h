@@ -1,0 +1,25 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "framework/runtime/windows/session.h"
+
+namespace shenbao {
+
+// What the host gives every session: its frame, its rights and the parameter of windows that
+// are opened with a declaration.
+
+// A unit's clerk files his unit's declarations; the personnel authority accepts them.
+inline constexpr std::string_view kFileRight = "file";
+inline constexpr std::string_view kAcceptRight = "accept";
+
+enum class Role { Clerk, Authority, Both };
+// The user of a role: a clerk and "both" act for `company_num`, the authority for every unit.
+SessionUser host_user(std::string username, std::string company_num, Role role);
+
+// The frame w_rslz_frame with its title, and `open CLASS PKID COMPANY_NUM` handing the window
+// an s_com of that declaration, as a print button does.
+void apply_host(Session::Options& options);
+
+}  // namespace shenbao

@@ -1,0 +1,479 @@
+#include "framework/runtime/windows/session.h"
+
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <ctime>
+#include <stdexcept>
+
+
+namespace shenbao {
+
+void WindowRegistry::add(std::string class_name, WindowFactory factory, std::string menu_caption) {
+  entries_.push_back({std::move(class_name), std::move(factory), std::move(menu_caption)});
+}
+
+std::unique_ptr<Window> WindowRegistry::create(std::string_view class_name, Session& session) const {
+  for (const auto& entry : entries_) {
+    if (entry.class_name == class_name) return entry.factory(session);
+  }
+  return nullptr;
+}
+
+bool WindowRegistry::has(std::string_view class_name) const {
+  return std::any_of(entries_.begin(), entries_.end(), [&](const Entry& e) { return e.class_name == class_name; });
+}
+
+std::vector<std::pair<std::string, std::string>> WindowRegistry::menu() const {
+  std::vector<std::pair<std::string, std::string>> out;
+  for (const auto& entry : entries_) {
+    if (!entry.caption.empty()) out.emplace_back(entry.class_name, entry.caption);
+  }
+  return out;
+}
+
+namespace {
+
+// Thrown out of a nested loop when the session stops, to unwind the script that waits.
+struct SessionStopping {};
+
+std::optional<int> button_number(Buttons buttons, std::string_view answer) {
+  static const struct {
+    Buttons buttons;
+    const char* names[3];
+  } kButtons[] = {
+      {Buttons::Ok, {"ok", nullptr, nullptr}},
+      {Buttons::OkCancel, {"ok", "cancel", nullptr}},
+      {Buttons::YesNo, {"yes", "no", nullptr}},
+      {Buttons::YesNoCancel, {"yes", "no", "cancel"}},
+      {Buttons::RetryCancel, {"retry", "cancel", nullptr}},
+  };
+  for (const auto& b : kButtons) {
+    if (b.buttons != buttons) continue;
+    for (int i = 0; i < 3; ++i) {
+      if (b.names[i] && answer == b.names[i]) return i + 1;
+    }
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
+std::unique_ptr<Session> Session::start(Options options, std::string& error) {
+  std::unique_ptr<Session> session(new Session(std::move(options)));
+  session->sqlca_ = Transaction::open(session->options_.database_url, error);
+  if (!session->sqlca_) return nullptr;
+  session->print_jobs_ = std::make_unique<PrintJobs>(session->options_.print_folder);
+  session->thread_ = std::thread([s = session.get()] { s->run(); });
+  // Wait for the first quiet moment so that state() is never empty.
+  std::unique_lock lock(session->mutex_);
+  session->quiet_.wait(lock, [&] { return session->state_text_ != nullptr; });
+  return session;
+}
+
+Session::Session(Options options) : options_(std::move(options)) {}
+
+Session::~Session() {
+  {
+    std::lock_guard lock(mutex_);
+    stopping_ = true;
+  }
+  wake_.notify_all();
+  if (thread_.joinable()) thread_.join();
+  modals_.clear();
+  sheets_.clear();
+  if (sqlca_ && sqlca_->in_transaction()) sqlca_->rollback();
+}
+
+bool SessionUser::has_right(std::string_view right) const {
+  return std::find(rights.begin(), rights.end(), right) != rights.end();
+}
+
+void Session::audit(const std::string& action, const std::string& detail) const {
+  if (options_.audit) options_.audit(action, detail);
+}
+
+DateTime Session::today() const {
+  if (options_.today) return *options_.today;
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  return DateTime::from_civil(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday);
+}
+
+DateTime Session::now() const {
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  const DateTime day = today();
+  return DateTime::from_civil(day.year(), day.month(), day.day(), local.tm_hour, local.tm_min, local.tm_sec);
+}
+
+EventResult Session::post(Event event) {
+  std::lock_guard one_poster(post_mutex_);
+  std::unique_lock lock(mutex_);
+  if (stopping_) return EventResult::refused(Refusal::technical(RefusalCode::NotNow, "the session has ended"));
+  const uint64_t id = ++posted_;
+  queue_.push_back({id, std::move(event), {}});
+  wake_.notify_all();
+  quiet_.wait(lock, [&] { return stopping_ || (queue_.empty() && !busy_); });
+  // The event is done, or waits inside a message box or modal window for the user.
+  EventResult result;
+  if (auto found = results_.find(id); found != results_.end()) {
+    result = std::move(found->second);
+    results_.erase(found);
+  } else {
+    result.pending = true;
+  }
+  result.id = id;
+  // Results of earlier events that were pending when their posts returned.
+  for (auto it = results_.begin(); it != results_.end() && it->first < id; it = results_.erase(it)) {
+    it->second.id = it->first;
+    result.resumed.push_back(std::move(it->second));
+  }
+  return result;
+}
+
+std::optional<Value> Session::last_call_result() const {
+  std::lock_guard lock(mutex_);
+  return last_call_result_;
+}
+
+nlohmann::json Session::state() const { return nlohmann::json::parse(state_text()); }
+
+std::string Session::state_text() const {
+  std::lock_guard lock(mutex_);
+  return state_text_ ? *state_text_ : "{}";
+}
+
+Session::Queued Session::next_event() {
+  snapshot();
+  std::unique_lock lock(mutex_);
+  for (;;) {
+    busy_ = false;
+    if (queue_.empty()) quiet_.notify_all();
+    wake_.wait(lock, [&] { return stopping_ || !queue_.empty(); });
+    if (stopping_) throw SessionStopping{};
+    Queued next = std::move(queue_.front());
+    queue_.pop_front();
+    busy_ = true;
+    if (!next.read) return next;
+    // A read changes nothing: it runs here, and the session stays quiet around it.
+    lock.unlock();
+    try {
+      next.read();
+    } catch (...) {
+    }
+    lock.lock();
+    results_[next.id] = {};
+  }
+}
+
+void Session::change_user(SessionUser user) {
+  read_quietly([&] { options_.user = std::move(user); });
+  // The state says who is logged in: it is taken again with the new user.
+  read_quietly([this] { snapshot(); });
+}
+
+bool Session::read_quietly(const std::function<void()>& read) {
+  std::lock_guard one_poster(post_mutex_);
+  std::unique_lock lock(mutex_);
+  if (stopping_) return false;
+  const uint64_t id = ++posted_;
+  Queued queued;
+  queued.id = id;
+  queued.read = read;
+  queue_.push_back(std::move(queued));
+  wake_.notify_all();
+  quiet_.wait(lock, [&] { return stopping_ || (queue_.empty() && !busy_); });
+  auto found = results_.find(id);
+  if (found == results_.end()) return false;
+  results_.erase(found);
+  return true;
+}
+
+void Session::finish_event(uint64_t id, EventResult result) {
+  std::lock_guard lock(mutex_);
+  results_[id] = std::move(result);
+  // Results nobody collects (a poster that gave up) must not pile up.
+  while (results_.size() > 64) results_.erase(results_.begin());
+}
+
+void Session::snapshot() {
+  auto text = std::make_shared<const std::string>(build_state());
+  std::lock_guard lock(mutex_);
+  state_text_ = std::move(text);
+  quiet_.notify_all();
+}
+
+void Session::run() {
+  try {
+    for (;;) {
+      Queued next = next_event();
+      EventResult result;
+      dispatch(next.event, result);
+      reap_closed();
+      // Every script commits or rolls back its own work. One that failed half-way must not
+      // keep the database locked for every other session while this one waits for the user.
+      if (sqlca_->in_transaction()) {
+        sqlca_->rollback();
+        if (result.ok()) {
+          result = EventResult::refused(Refusal::technical(
+              RefusalCode::Failed, "the action left its changes neither saved nor undone; they were undone"));
+        }
+      }
+      finish_event(next.id, std::move(result));
+    }
+  } catch (const SessionStopping&) {
+  }
+  std::lock_guard lock(mutex_);
+  busy_ = false;
+  quiet_.notify_all();
+}
+
+Window* Session::active_window() const {
+  if (!modals_.empty()) return modals_.back().get();
+  if (active_sheet_ < sheets_.size()) return sheets_[active_sheet_].get();
+  return nullptr;
+}
+
+bool Session::is_open(std::string_view class_name) const {
+  for (const auto* windows : {&sheets_, &modals_}) {
+    for (const auto& w : *windows) {
+      if (w->class_name() == class_name) return true;
+    }
+  }
+  return false;
+}
+
+void Session::request_close(Window& window) {
+  if (std::find(closing_.begin(), closing_.end(), &window) == closing_.end()) closing_.push_back(&window);
+}
+
+void Session::reap_closed() {
+  for (Window* closing : closing_) {
+    for (auto* windows : {&sheets_, &modals_}) {
+      auto it = std::find_if(windows->begin(), windows->end(), [&](const auto& w) { return w.get() == closing; });
+      if (it == windows->end()) continue;
+      if (windows == &sheets_) {
+        const size_t index = static_cast<size_t>(it - windows->begin());
+        if (index < active_sheet_ || active_sheet_ + 1 == sheets_.size()) active_sheet_ = active_sheet_ ? active_sheet_ - 1 : 0;
+      }
+      windows->erase(it);
+    }
+  }
+  closing_.clear();
+}
+
+void Session::forbid_pending_writes(std::string_view asking) const {
+  if (!sqlca_->in_transaction()) return;
+  sqlca_->rollback();
+  throw std::logic_error("a script " + std::string(asking) +
+                         " while holding uncommitted writes; they were rolled back (ask first, then write)");
+}
+
+int Session::message_box(std::string title, std::string text, Icon icon, Buttons buttons, int default_button) {
+  forbid_pending_writes("showed the message \"" + text + "\"");
+  box_ = MessageBoxState{std::move(title), std::move(text), icon, buttons};
+  std::optional<int> answer;
+  while (!answer) {
+    Queued next = next_event();
+    EventResult result;
+    if (next.event.kind == "answer") {
+      answer = button_number(buttons, next.event.target);
+      if (!answer) result = EventResult::refused(Refusal::technical(RefusalCode::BadRequest, "the message box has no button " + next.event.target));
+    } else if (!inspect(next.event, result)) {
+      result = EventResult::refused(
+          Refusal::technical(RefusalCode::NotNow, "a message box waits for an answer: \"" + box_->text + "\""));
+    }
+    finish_event(next.id, std::move(result));
+  }
+  box_.reset();
+  return *answer;
+}
+
+std::string Session::open_modal(std::string_view class_name) {
+  forbid_pending_writes("opened the dialog " + std::string(class_name));
+  auto window = options_.registry->create(class_name, *this);
+  if (!window) throw std::runtime_error("no window class " + std::string(class_name));
+  Window* opened = window.get();
+  modals_.push_back(std::move(window));
+  opened->open();
+  message.stringparm.clear();
+  auto still_open = [&] {
+    return std::any_of(modals_.begin(), modals_.end(), [&](const auto& w) { return w.get() == opened; });
+  };
+  reap_closed();
+  while (still_open()) {
+    Queued next = next_event();
+    EventResult result;
+    dispatch(next.event, result);
+    reap_closed();
+    finish_event(next.id, std::move(result));
+  }
+  return message.stringparm;
+}
+
+Window* Session::open_sheet(std::string_view class_name) {
+  auto window = options_.registry->create(class_name, *this);
+  if (!window) return nullptr;
+  if (window->is_response()) {
+    throw std::runtime_error(std::string(class_name) + " is a dialog; it opens from the window that asks for it");
+  }
+  if (sheets_.size() >= kMaxSheets) {
+    throw std::runtime_error("打开的窗口已有" + std::to_string(kMaxSheets) + "个，请先关闭一些窗口");
+  }
+  Window* opened = window.get();
+  sheets_.push_back(std::move(window));
+  active_sheet_ = sheets_.size() - 1;
+  opened->open();
+  return opened;
+}
+
+bool Session::inspect(const Event& event, EventResult& result) {
+  Window* window = active_window();
+  auto need_form = [&]() -> FormControl* {
+    FormControl* form = window ? window->form(event.target) : nullptr;
+    if (!form) result = EventResult::refused(Refusal::technical(RefusalCode::BadRequest, "no form control " + event.target));
+    return form;
+  };
+  if (event.kind == "value") {
+    if (FormControl* form = need_form()) {
+      if (!form->store().has_definition() || form->store().def().resolve_slot(event.column) < 0) {
+        result = EventResult::refused(Refusal::technical(RefusalCode::BadRequest, "no column " + event.column + " in " + event.target));
+      } else if (event.row < 1 || event.row > form->store().rowcount()) {
+        result = EventResult::refused(Refusal::technical(RefusalCode::BadRequest, "no row " + std::to_string(event.row) + " in " + event.target));
+      } else {
+        result.result = form->store().getitem_any(event.row, event.column);
+      }
+    }
+    return true;
+  }
+  if (event.kind == "property") {
+    Control* control = window ? window->control(event.target) : nullptr;
+    if (!control) {
+      result = EventResult::refused(Refusal::technical(RefusalCode::BadRequest, "no control " + event.target));
+    } else if (auto value = control->property(event.text)) {
+      result.result = Value(*value);
+    } else if (control->kind() == ControlKind::Form) {
+      result.result = Value(static_cast<FormControl*>(control)->store().describe(event.text));
+    } else {
+      result = EventResult::refused(Refusal::technical(RefusalCode::BadRequest, "control " + event.target + " has no property " + event.text));
+    }
+    return true;
+  }
+  if (event.kind == "var") {
+    auto value = window ? window->variable(event.target) : std::nullopt;
+    if (!value) result = EventResult::refused(Refusal::technical(RefusalCode::BadRequest, "no window variable " + event.target));
+    else result.result = *value;
+    return true;
+  }
+  return false;
+}
+
+void Session::dispatch(const Event& event, EventResult& result) {
+  auto refuse = [&](std::string why, RefusalCode code = RefusalCode::BadRequest) {
+    result = EventResult::refused(Refusal::technical(code, std::move(why)));
+  };
+  try {
+    if (inspect(event, result)) return;
+    if (event.kind == "open") {
+      if (!options_.registry->has(event.target)) return refuse("no window class " + event.target);
+      message.powerobjectparm.reset();
+      if (!event.args.empty() && options_.open_parameter) message.powerobjectparm = options_.open_parameter(event.args);
+      open_sheet(event.target);
+      return;
+    }
+    if (event.kind == "activate") {
+      for (size_t i = 0; i < sheets_.size(); ++i) {
+        if (sheets_[i]->class_name() == event.target || std::to_string(i) == event.target) {
+          if (!modals_.empty()) return refuse("a dialog is open", RefusalCode::NotNow);
+          active_sheet_ = i;
+          return;
+        }
+      }
+      return refuse("no open window " + event.target);
+    }
+    if (event.kind == "answer") return refuse("no message box is open");
+    Window* window = active_window();
+    if (!window) return refuse("no window is open");
+    if (event.kind == "click") {
+      Control* control = window->control(event.target);
+      if (!control) return refuse("no control " + event.target + " in " + window->class_name());
+      if (!control->visible || !control->enabled)
+        return refuse("control " + event.target + " cannot be clicked now", RefusalCode::NotNow);
+      // The one place where a right is enforced: the control says which it needs.
+      if (!control->role.right.empty() && !options_.user.has_right(control->role.right)) {
+        result = EventResult::refused(Refusal::for_user(RefusalCode::Forbidden, control->role.refusal,
+                                                        "needs the right " + control->role.right));
+        return;
+      }
+      if (control->clicked) control->clicked();
+      return;
+    }
+    if (event.kind == "text") {
+      Control* control = window->control(event.target);
+      if (!control || (control->kind() != ControlKind::EditMask && control->kind() != ControlKind::SingleLineEdit &&
+                       control->kind() != ControlKind::Selector))
+        return refuse("no edit control " + event.target + " in " + window->class_name());
+      if (!control->visible || !control->enabled)
+        return refuse("control " + event.target + " cannot be edited now", RefusalCode::NotNow);
+      control->text = event.text;
+      return;
+    }
+    if (event.kind == "type" || event.kind == "filter" || event.kind == "select") {
+      FormControl* form = window->form(event.target);
+      if (!form) return refuse("no form control " + event.target + " in " + window->class_name());
+      if (event.kind == "select") {
+        if (!form->select_row(event.row)) refuse("no row " + std::to_string(event.row) + " in " + event.target);
+        return;
+      }
+      if (!form->store().has_definition() || form->store().def().column_index(event.column) < 0)
+        return refuse("no column " + event.column + " in " + event.target);
+      if (event.row < 1 || event.row > form->store().rowcount())
+        return refuse("no row " + std::to_string(event.row) + " in " + event.target);
+      if (std::string why; !form->editable(event.row, event.column, why)) return refuse(why, RefusalCode::NotNow);
+      if (event.kind == "filter") {
+        form->filter_in(event.row, event.column, event.text);
+        return;
+      }
+      result.refusal = form->type_into(event.row, event.column, event.text);
+      result.accepted = !result.refusal;
+      return;
+    }
+    if (event.kind == "gesture") {
+      result.refusal = window->gesture(event.target, event.args);
+      result.accepted = !result.refusal;
+      return;
+    }
+    if (event.kind == "call") {
+      Result<Value> value = window->call(event.target, event.args);
+      if (!value) {
+        result = EventResult::refused(value.refusal());
+        return;
+      }
+      result.result = *value;
+      std::lock_guard lock(mutex_);
+      last_call_result_ = *value;
+      return;
+    }
+    if (event.kind == "close") {
+      window->close_window();
+      return;
+    }
+    if (event.kind == "resize") {
+      if (event.args.size() != 2) return refuse("resize takes a width and a height");
+      window->width = std::stoi(event.args[0]);
+      window->height = std::stoi(event.args[1]);
+      window->resize(window->width, window->height);
+      return;
+    }
+    refuse("unknown event " + event.kind);
+  } catch (const SessionStopping&) {
+    throw;
+  } catch (const std::exception& e) {
+    refuse(std::string("script error: ") + e.what(), RefusalCode::Failed);
+  }
+}
+
+}  // namespace shenbao

@@ -1,0 +1,236 @@
+#pragma once
+
+#include <any>
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <nlohmann/json_fwd.hpp>
+
+#include "framework/runtime/reports/print_job.h"
+#include "framework/runtime/sql/transaction.h"
+#include "framework/runtime/windows/window.h"
+
+namespace shenbao {
+
+enum class Icon { None, Information, Question, Exclamation, StopSign };
+enum class Buttons { Ok, OkCancel, YesNo, YesNoCancel, RetryCancel };
+
+// What a message box shows while it waits for an answer.
+struct MessageBoxState {
+  std::string title;
+  std::string text;
+  Icon icon = Icon::None;
+  Buttons buttons = Buttons::Ok;
+};
+
+// The message object: the parameter handed to a window being opened, and the result a modal
+// window hands back (CloseWithReturn).
+struct Message {
+  std::string stringparm;
+  std::optional<Value> doubleparm;
+  std::any powerobjectparm;  // a structure of the application's, read back by its type
+};
+
+// Who is logged in, and the rights the application gave him. The runtime gives the rights no
+// meaning of its own: a control whose role names a right is refused to a user without it.
+struct SessionUser {
+  std::string username;
+  std::string company_num;  // the user's unit; empty for a user of every unit
+  std::vector<std::string> rights;
+  bool has_right(std::string_view right) const;
+};
+
+// One event from the browser or a scenario file. `kind` is one of open, click, text, type,
+// filter, select, gesture, answer, call, close, resize, activate, and the inspections
+// describe, value, var, list (answered without changing anything).
+struct Event {
+  std::string kind;
+  std::string target;  // control, window class, function, gesture or button
+  long row = 0;
+  std::string column;
+  std::string text;
+  std::vector<std::string> args;
+};
+
+struct EventResult {
+  std::optional<Refusal> refusal;  // why the event was refused, or its typed value not kept
+  std::optional<Value> result;     // a call's result, an inspection's answer
+  bool accepted = true;            // for type: the value was kept
+  uint64_t id = 0;               // the event's number in its session, from 1
+  // The event's script waits for the user (a message box or a modal window); its own
+  // outcome comes later, in `resumed` of the event during which it finishes.
+  bool pending = false;
+  // Earlier pending events that finished during this one, oldest first.
+  std::vector<EventResult> resumed = {};
+
+  // The event was done (a typed value may still have been refused: see accepted).
+  bool ok() const { return !refusal || (!accepted && refusal->code == RefusalCode::InvalidEntry); }
+  // Why it was refused, for logs and test failures; empty when it was done.
+  std::string error() const { return refusal ? refusal->describe() : std::string(); }
+  static EventResult refused(Refusal why) {
+    EventResult r;
+    r.refusal = std::move(why);
+    r.accepted = false;
+    return r;
+  }
+};
+
+using WindowFactory = std::function<std::unique_ptr<Window>(Session&)>;
+
+// The windows a session can open, by class name. Filled once at start-up (app/), then read.
+class WindowRegistry {
+ public:
+  void add(std::string class_name, WindowFactory factory, std::string menu_caption = {});
+  std::unique_ptr<Window> create(std::string_view class_name, Session& session) const;
+  bool has(std::string_view class_name) const;
+  // Category windows in menu order: class name and caption.
+  std::vector<std::pair<std::string, std::string>> menu() const;
+
+ private:
+  struct Entry {
+    std::string class_name;
+    WindowFactory factory;
+    std::string caption;
+  };
+  std::vector<Entry> entries_;
+};
+
+// One login's application: its connection, its frame with sheets, modal windows and message
+// boxes, and its print jobs.
+//
+// The loop contract. A session owns one UI thread; every window script runs on it and
+// nowhere else. post() queues an event and blocks the caller until the session is quiet:
+// the event is done, or a script waits for the user inside message_box() or open_modal().
+// Those two run a nested loop on the UI thread that takes further events (the answer, the
+// modal window's events) until the box is answered or the window closes, then return to the
+// script, which therefore reads as straight-line code. While a message box waits, every
+// event but its answer and the inspections is refused. When the session is quiet its state
+// (state()) is a consistent JSON document: frame, sheets, modal stack, message box, every
+// control and form, print jobs. Scripts must not block except through these two calls.
+//
+// No transaction is held across a question: a script that asks the user (message_box,
+// open_modal) while its connection holds uncommitted writes would make every other session
+// wait on the SQLite database for as long as the user reads. That is a programming error: the
+// writes are rolled back and the script is stopped with a std::logic_error, which fails the
+// event (and the test that posted it). Ask first, then write and commit.
+class Session {
+ public:
+  struct Options {
+    std::string database_url;
+    SessionUser user;
+    const WindowRegistry* registry = nullptr;
+    std::string print_folder;            // where print jobs' PDFs go
+    std::optional<DateTime> today;       // the session's date; the real date when not set
+    std::string frame_class;             // the frame every sheet opens in, and its title
+    std::string frame_title;
+    // The parameter an `open CLASS ARG...` event hands the window it opens (the application's
+    // structure); without it such an event opens the window without a parameter.
+    std::function<std::any(const std::vector<std::string>& args)> open_parameter;
+    // Where window scripts write the audit log's entries (who and which unit it adds itself).
+    std::function<void(const std::string& action, const std::string& detail)> audit;
+  };
+  // Opens the connection and starts the UI thread. `error` says why it could not connect.
+  static std::unique_ptr<Session> start(Options options, std::string& error);
+  ~Session();
+
+  // From other threads.
+  EventResult post(Event event);
+  // The result of the last `call` event that has finished, also one that finished only after
+  // the message box it raised was answered.
+  std::optional<Value> last_call_result() const;
+  // Runs `read` on the UI thread at its next quiet moment, after the events queued before it,
+  // and returns once it has run. `read` may look at windows, forms and print jobs (to lay out
+  // a print preview, to find a finished job's file) but must not change them. False when the
+  // session has ended.
+  bool read_quietly(const std::function<void()>& read);
+  // Gives the session's user other rights (or another unit) from the next event on.
+  void change_user(SessionUser user);
+  // The state at the last quiet moment.
+  nlohmann::json state() const;
+  std::string state_text() const;
+
+  // From window scripts (the UI thread).
+  Transaction& sqlca() { return *sqlca_; }
+  const SessionUser& user() const { return options_.user; }
+  // Writes an entry of the audit log, when the session has one.
+  void audit(const std::string& action, const std::string& detail) const;
+  Message message;
+  int message_box(std::string title, std::string text, Icon icon = Icon::Information, Buttons buttons = Buttons::Ok,
+                  int default_button = 1);
+  // Opens a window modally and returns when it closes; answers message.stringparm as the
+  // window left it (empty when it was closed without a result).
+  std::string open_modal(std::string_view class_name);
+  // Opens a sheet in the frame with the parameter in `message`; it becomes active. A frame
+  // holds at most kMaxSheets sheets, so that no user can grow a session without end.
+  Window* open_sheet(std::string_view class_name);
+  static constexpr size_t kMaxSheets = 20;
+  void set_pointer_hourglass(bool busy) { hourglass_ = busy; }
+  DateTime today() const;
+  // The local date and time; on a session whose date is set, that date with the real time.
+  DateTime now() const;
+  void set_today(DateTime today) { options_.today = today; }
+  PrintJobs& print_jobs() { return *print_jobs_; }
+  // A status line shown at the bottom of the frame ("保存成功").
+  void set_status(std::string text) { status_ = std::move(text); }
+  // The top modal window, else the active sheet; nullptr when none.
+  Window* active_window() const;
+  const std::vector<std::unique_ptr<Window>>& sheets() const { return sheets_; }
+  bool is_open(std::string_view class_name) const;
+  void request_close(Window& window);
+
+ private:
+  explicit Session(Options options);
+  void run();
+  void dispatch(const Event& event, EventResult& result);
+  bool inspect(const Event& event, EventResult& result);
+  // Refuses to wait for the user while writes are pending (see the class comment).
+  void forbid_pending_writes(std::string_view asking) const;
+  struct Queued {
+    uint64_t id = 0;
+    Event event;
+    std::function<void()> read;  // set for read_quietly: runs in place of an event
+  };
+  // Takes the next event off the queue; while it waits the session is quiet and its state
+  // is snapshot.
+  Queued next_event();
+  void finish_event(uint64_t id, EventResult result);
+  void reap_closed();
+  void snapshot();
+  // The state document (session_state.cpp).
+  std::string build_state() const;
+
+  Options options_;
+  std::unique_ptr<Transaction> sqlca_;
+  std::unique_ptr<PrintJobs> print_jobs_;
+  std::vector<std::unique_ptr<Window>> sheets_;
+  std::vector<std::unique_ptr<Window>> modals_;
+  std::vector<Window*> closing_;
+  size_t active_sheet_ = 0;
+  std::optional<MessageBoxState> box_;
+  std::optional<int> box_answer_;
+  bool hourglass_ = false;
+  std::string status_;
+
+  mutable std::mutex mutex_;
+  std::condition_variable wake_;
+  std::condition_variable quiet_;
+  std::mutex post_mutex_;  // one poster at a time
+  std::deque<Queued> queue_;
+  bool busy_ = false;
+  bool stopping_ = false;
+  uint64_t posted_ = 0;
+  std::map<uint64_t, EventResult> results_;
+  std::optional<Value> last_call_result_;
+  std::shared_ptr<const std::string> state_text_;
+  std::thread thread_;
+};
+
+}  // namespace shenbao

@@ -1,0 +1,235 @@
+// The session's state as one JSON document: what the browser draws and what tests read.
+//
+// {
+//   "user": {"username", "company_num", "rights": [RIGHT...]},
+//   "frame": {"class", "title", "menu": [{"class", "caption"}]},
+//   "status": "保存成功", "hourglass": false,
+//   "sheets": [WINDOW...], "active_sheet": 0, "modals": [WINDOW...],
+//   "message": null | {"title", "text", "icon", "buttons": ["yes", "no"]},
+//   "print_jobs": [{"id", "name", "forms", "pages"}]
+// }
+// WINDOW:  {"class", "title", "x", "y", "width", "height", "focus", "controls": [CONTROL...]}
+// CONTROL: {"name", "kind", "x", "y", "width", "height", "visible", "enabled", "text", "mask",
+//           "role": {"right", "refusal", "audit", "gesture", "gesture_column", "accent"}
+//                   (only the parts the control has), "form": FORM (form controls only)}
+// FORM:    {"dataobject", "style", "preview", "bands": {"header": h, ...},
+//           "columns": [{"name", "type", "edit", "list"}],
+//           "objects": [{"kind", "name", "band", "column", "x", "y", ... every property}],
+//           "computed": {NAME: text} (header, summary and footer computed fields),
+//           "rows": [{"values": [display text...], "codes": [stored value...],
+//                     "attributes": {"object.property": value, "compute.value": text}}],
+//           "current_row", "current_column", "modified" (changes not yet saved),
+//           "lists": {"column": [[code, name]...]}}
+#include <nlohmann/json.hpp>
+
+#include "framework/runtime/forms/expression.h"
+#include "framework/runtime/windows/session.h"
+
+namespace shenbao {
+namespace {
+
+using nlohmann::json;
+
+json value_json(const Value& v) {
+  switch (v.kind()) {
+    case ValueKind::Null: return nullptr;
+    case ValueKind::Long: return v.as_long();
+    case ValueKind::Number: return v.as_number();
+    default: return v.to_string();
+  }
+}
+
+std::string_view icon_name(Icon icon) {
+  switch (icon) {
+    case Icon::Information: return "information";
+    case Icon::Question: return "question";
+    case Icon::Exclamation: return "exclamation";
+    case Icon::StopSign: return "stop";
+    case Icon::None: break;
+  }
+  return "none";
+}
+
+json button_names(Buttons buttons) {
+  switch (buttons) {
+    case Buttons::Ok: return {"ok"};
+    case Buttons::OkCancel: return {"ok", "cancel"};
+    case Buttons::YesNo: return {"yes", "no"};
+    case Buttons::YesNoCancel: return {"yes", "no", "cancel"};
+    case Buttons::RetryCancel: return {"retry", "cancel"};
+  }
+  return json::array();
+}
+
+// The column object (display properties) of a column, or nullptr when it is not shown.
+const FormObject* shown_column(const FormDef& def, int column) {
+  for (const auto& object : def.objects) {
+    if (object.kind == ObjectKind::Column && object.column == column) return &object;
+  }
+  return nullptr;
+}
+
+// A computed field of a row as the form shows it: its value in the field's format.
+std::string computed_text(const DataStore& store, const FormObject& field, long row) {
+  return format_value(store.getitem_any(row, field.name), field.get("format"));
+}
+
+json form_json(FormControl& control) {
+  DataStore& store = control.store();
+  json form = json::object();
+  if (!store.has_definition()) return form;
+  const FormDef& def = store.def();
+  form["dataobject"] = store.dataobject();
+  form["style"] = to_string(def.style);
+  form["preview"] = def.form_property("print.preview") == "yes";
+  form["bands"] = {{"header", def.band_height[0]},
+                   {"detail", def.band_height[1]},
+                   {"summary", def.band_height[2]},
+                   {"footer", def.band_height[3]}};
+  json columns = json::array();
+  json lists = json::object();
+  for (size_t c = 0; c < def.columns.size(); ++c) {
+    const ColumnDef& column = def.columns[c];
+    json entry = {{"name", column.name}, {"type", column.type.to_string()}};
+    if (const FormObject* shown = shown_column(def, static_cast<int>(c))) {
+      entry["edit"] = shown->get("edit", shown->find("dddw.name") ? "dropdown" : "edit");
+      if (shown->find("dddw.name")) {
+        if (DataStore* list = store.getchild(column.name); list && list->has_definition()) {
+          const int data = list->def().column_index(shown->get("dddw.data"));
+          const int display = list->def().column_index(shown->get("dddw.display"));
+          json items = json::array();
+          for (long r = 1; data >= 0 && display >= 0 && r <= list->rowcount(); ++r)
+            items.push_back({list->getitem(r, data + 1).to_string(), list->getitem(r, display + 1).to_string()});
+          lists[column.name] = std::move(items);
+        }
+      }
+    }
+    columns.push_back(std::move(entry));
+  }
+  form["columns"] = std::move(columns);
+  form["lists"] = std::move(lists);
+
+  json objects = json::array();
+  std::vector<std::pair<const FormObject*, const ObjectProperty*>> per_row;
+  std::vector<const FormObject*> row_computes;
+  json band_computes = json::object();
+  for (const auto& object : def.objects) {
+    if (object.kind == ObjectKind::Compute) {
+      if (object.band == Band::Detail) {
+        row_computes.push_back(&object);
+      } else if (store.rowcount() > 0) {
+        // Header, summary and footer fields are read at the first row, as their totals and
+        // counts over all rows come out the same at any row.
+        band_computes[object.name] = computed_text(store, object, 1);
+      }
+    }
+    json o = {{"kind", to_string(object.kind)}, {"name", object.name}, {"band", to_string(object.band)}};
+    if (object.column >= 0) o["column"] = def.columns[static_cast<size_t>(object.column)].name;
+    for (const auto& p : object.properties) {
+      if (p.expression) {
+        per_row.emplace_back(&object, &p);
+      } else {
+        o[p.name] = p.text;
+      }
+    }
+    objects.push_back(std::move(o));
+  }
+  form["objects"] = std::move(objects);
+  form["computed"] = std::move(band_computes);
+
+  json rows = json::array();
+  for (long r = 1; r <= store.rowcount(); ++r) {
+    json values = json::array();
+    json codes = json::array();
+    for (size_t c = 0; c < def.columns.size(); ++c) {
+      const int column = static_cast<int>(c) + 1;
+      const Value v = store.getitem(r, column);
+      codes.push_back(value_json(v));
+      values.push_back(store.display_value(r, column));
+    }
+    json row = {{"values", std::move(values)}, {"codes", std::move(codes)}};
+    if (!per_row.empty() || !row_computes.empty()) {
+      json attributes = json::object();
+      for (const auto& [object, property] : per_row)
+        attributes[object->name + "." + property->name] = value_json(store.property_value(*object, property->name, r));
+      for (const FormObject* object : row_computes) attributes[object->name + ".value"] = computed_text(store, *object, r);
+      row["attributes"] = std::move(attributes);
+    }
+    rows.push_back(std::move(row));
+  }
+  form["rows"] = std::move(rows);
+  form["current_row"] = store.getrow();
+  form["modified"] = store.modifiedcount() > 0 || store.deletedcount() > 0;
+  form["current_column"] = store.getcolumnname();
+  return form;
+}
+
+json role_json(const ControlRole& role) {
+  json out = json::object();
+  for (const auto& [name, text] : {std::pair<const char*, const std::string*>{"right", &role.right},
+                                   {"refusal", &role.refusal},
+                                   {"audit", &role.audit},
+                                   {"gesture", &role.gesture},
+                                   {"gesture_column", &role.gesture_column}}) {
+    if (!text->empty()) out[name] = *text;
+  }
+  if (role.accent) out["accent"] = true;
+  return out;
+}
+
+json window_json(const Window& window) {
+  json controls = json::array();
+  for (const auto& control : window.controls()) {
+    json c = {{"name", control->name()},     {"kind", to_string(control->kind())},
+              {"x", control->x},             {"y", control->y},
+              {"width", control->width},     {"height", control->height},
+              {"visible", control->visible}, {"enabled", control->enabled},
+              {"text", control->text}};
+    if (!control->mask.empty()) c["mask"] = control->mask;
+    if (json role = role_json(control->role); !role.empty()) c["role"] = std::move(role);
+    if (control->kind() == ControlKind::Form) c["form"] = form_json(*static_cast<FormControl*>(control.get()));
+    controls.push_back(std::move(c));
+  }
+  return {{"class", window.class_name()},
+          {"title", window.title},
+          {"x", window.x},
+          {"y", window.y},
+          {"width", window.width},
+          {"height", window.height},
+          {"focus", window.focus() ? json(window.focus()->name()) : json(nullptr)},
+          {"controls", std::move(controls)}};
+}
+
+}  // namespace
+
+std::string Session::build_state() const {
+  json state = json::object();
+  state["user"] = {{"username", options_.user.username},
+                   {"company_num", options_.user.company_num},
+                   {"rights", options_.user.rights}};
+  json menu = json::array();
+  for (const auto& [class_name, caption] : options_.registry->menu())
+    menu.push_back({{"class", class_name}, {"caption", caption}});
+  state["frame"] = {{"class", options_.frame_class}, {"title", options_.frame_title}, {"menu", std::move(menu)}};
+  state["status"] = status_;
+  state["hourglass"] = hourglass_;
+  json sheets = json::array();
+  for (const auto& w : sheets_) sheets.push_back(window_json(*w));
+  state["sheets"] = std::move(sheets);
+  state["active_sheet"] = sheets_.empty() ? json(nullptr) : json(active_sheet_);
+  json modals = json::array();
+  for (const auto& w : modals_) modals.push_back(window_json(*w));
+  state["modals"] = std::move(modals);
+  state["message"] = box_ ? json{{"title", box_->title},
+                                 {"text", box_->text},
+                                 {"icon", icon_name(box_->icon)},
+                                 {"buttons", button_names(box_->buttons)}}
+                          : json(nullptr);
+  json jobs = json::array();
+  for (const auto& job : print_jobs_->finished())
+    jobs.push_back({{"id", job.id}, {"name", job.name}, {"forms", job.forms}, {"pages", job.pages}});
+  state["print_jobs"] = std::move(jobs);
+  return state.dump(-1, ' ', false, json::error_handler_t::replace);
+}
+
+}  // namespace shenbao
