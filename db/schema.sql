@@ -1198,6 +1198,8 @@ create index rs_w00092_unit_worker on rs_w00092 (company_num, worker_code);
 
 -- Declaration pkid numbers start at 1, one sequence per worker table: the three reward kinds
 -- (rs_w00041_com, rs_w00042_com, rs_w00033_com) share rs_w00033 and so share one sequence.
+-- Every worker table has its row from the start, the candidate tables too, so that two first
+-- saves never race to create it; numbering new persons locks the same row.
 insert into sb_key_counter (table_name, next_value) values ('rs_w00031', 1);
 insert into sb_key_counter (table_name, next_value) values ('rs_w00034', 1);
 insert into sb_key_counter (table_name, next_value) values ('rs_w00028', 1);
@@ -1205,3 +1207,5 @@ insert into sb_key_counter (table_name, next_value) values ('rs_w00033', 1);
 insert into sb_key_counter (table_name, next_value) values ('rs_w00043', 1);
 insert into sb_key_counter (table_name, next_value) values ('rs_w00044', 1);
 insert into sb_key_counter (table_name, next_value) values ('rs_w00029', 1);
+insert into sb_key_counter (table_name, next_value) values ('rs_w00046', 1);
+insert into sb_key_counter (table_name, next_value) values ('rs_w00047', 1);
