@@ -13,25 +13,38 @@ WindowFactory factory() {
   return [](Session& session) { return std::make_unique<W>(session); };
 }
 
-// A category window: its class and menu caption come from its descriptor.
-template <typename W>
-void add_category(WindowRegistry& registry) {
-  registry.add(W::descriptor().class_name, factory<W>(), W::descriptor().caption);
+template <typename... W>
+struct WindowList {};
+
+// The category windows, in menu order; each states its class and caption in its descriptor.
+using Categories = WindowList<w_vorant_zw>;
+// The print windows that show one report; each states its class in its sheet.
+using PrintSheets = WindowList<w_zwzs_print>;
+
+template <typename... W>
+void add_categories(WindowRegistry& registry, WindowList<W...>) {
+  (registry.add(W::descriptor().class_name, factory<W>(), W::descriptor().caption), ...);
 }
 
-// A print window: its class comes from its sheet.
-template <typename W>
-void add_print_sheet(WindowRegistry& registry) {
-  registry.add(W::kSheet.class_name, factory<W>());
+template <typename... W>
+void add_print_sheets(WindowRegistry& registry, WindowList<W...>) {
+  (registry.add(W::kSheet.class_name, factory<W>()), ...);
+}
+
+template <typename... W>
+std::vector<const CategoryDescriptor*> descriptors(WindowList<W...>) {
+  return {&W::descriptor()...};
 }
 
 }  // namespace
 
 void register_windows(WindowRegistry& registry) {
-  add_category<w_vorant_zw>(registry);
-  add_print_sheet<w_zwzs_print>(registry);
+  add_categories(registry, Categories{});
+  add_print_sheets(registry, PrintSheets{});
   registry.add("w_account_set", factory<w_account_set>());
 }
+
+std::vector<const CategoryDescriptor*> category_descriptors() { return descriptors(Categories{}); }
 
 }  // namespace shenbao
 

@@ -1,5 +1,8 @@
 #pragma once
 
+#include <vector>
+
+#include "framework/declaration/category.h"
 #include "framework/runtime/windows/session.h"
 #include "server/session_table.h"
 
@@ -8,6 +11,9 @@ namespace shenbao {
 // Every window the application can open, by class name; the category windows also appear in
 // the frame's menu. The only place that lists them all.
 void register_windows(WindowRegistry& registry);
+
+// The descriptors of every category window, in menu order.
+std::vector<const CategoryDescriptor*> category_descriptors();
 
 // The host's part of a web login's session: its frame, and the rights of the user's role
 // (a clerk files for his unit, the authority accepts).

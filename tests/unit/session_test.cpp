@@ -189,6 +189,21 @@ TEST_F(SessionTest, WorkLeftUncommittedIsUndoneAfterTheEvent) {
   other->rollback();
 }
 
+// Asking the user while holding writes would lock every other session out for as long as he
+// reads: the runtime refuses it as a programming error, before the box is shown.
+TEST_F(SessionTest, AQuestionIsNeverAskedWhileWritesArePending) {
+  const EventResult result = post("click", "pb_write_then_ask");
+  EXPECT_FALSE(result.ok());
+  EXPECT_NE(result.error().find("uncommitted writes"), std::string::npos) << result.error();
+  EXPECT_TRUE(state()["message"].is_null()) << "no box is left waiting";
+  std::string error;
+  auto other = Transaction::open("sqlite:" + file_, error);
+  ASSERT_TRUE(other) << error;
+  std::vector<Value> count;
+  ASSERT_EQ(other->select_into("select count(*) from note", {}, count), 0) << other->sqlerrtext;
+  EXPECT_EQ(count, std::vector<Value>{0}) << "the pending write was rolled back";
+}
+
 TEST_F(SessionTest, ModalWindowAnswersItsReturnOrNothingWhenClosed) {
   static const struct {
     const char* kind;
