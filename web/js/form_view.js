@@ -221,8 +221,8 @@ function renderLine(object, row, top) {
   });
 }
 
-function editable(object, row, ctx) {
-  if (!row || !ctx.interactive) return false;
+function editable(control, object, row, ctx) {
+  if (!row || !ctx.interactive || control.read_only) return false;
   if (truthy(prop(object, row, 'protect'))) return false;
   const edit = prop(object, row, 'edit');
   return edit !== 'none';
@@ -235,7 +235,7 @@ function renderCell(control, form, cols, object, row, rowNumber, top, ctx) {
   const code = row ? row.codes[i] : null;
   const shown = row ? row.values[i] : '';
   const edit = prop(object, row, 'edit') || def.edit || 'edit';
-  const canEdit = editable(object, row, ctx);
+  const canEdit = editable(control, object, row, ctx);
   const key = cellKey(ctx, control.name, rowNumber, column);
   const style = {...box(object, row, top), ...fontStyle(object, row), ...background(object, row)};
   const classes = `ff-cell ${alignClass(object, row)} ${borderClass(object, row)} ${canEdit ? '' : 'readonly'}`;

@@ -9,8 +9,15 @@
 
 namespace shenbao {
 
-void WindowRegistry::add(std::string class_name, WindowFactory factory, std::string menu_caption) {
-  entries_.push_back({std::move(class_name), std::move(factory), std::move(menu_caption)});
+void WindowRegistry::add(std::string class_name, WindowFactory factory, std::string menu_caption, std::string right) {
+  entries_.push_back({std::move(class_name), std::move(factory), std::move(menu_caption), std::move(right)});
+}
+
+std::string WindowRegistry::right(std::string_view class_name) const {
+  for (const auto& entry : entries_) {
+    if (entry.class_name == class_name) return entry.right;
+  }
+  return {};
 }
 
 std::unique_ptr<Window> WindowRegistry::create(std::string_view class_name, Session& session) const {
@@ -24,10 +31,11 @@ bool WindowRegistry::has(std::string_view class_name) const {
   return std::any_of(entries_.begin(), entries_.end(), [&](const Entry& e) { return e.class_name == class_name; });
 }
 
-std::vector<std::pair<std::string, std::string>> WindowRegistry::menu() const {
+std::vector<std::pair<std::string, std::string>> WindowRegistry::menu(const SessionUser& user) const {
   std::vector<std::pair<std::string, std::string>> out;
   for (const auto& entry : entries_) {
-    if (!entry.caption.empty()) out.emplace_back(entry.class_name, entry.caption);
+    if (!entry.caption.empty() && (entry.right.empty() || user.has_right(entry.right)))
+      out.emplace_back(entry.class_name, entry.caption);
   }
   return out;
 }
@@ -66,8 +74,11 @@ std::unique_ptr<Session> Session::start(Options options, std::string& error) {
   session->print_jobs_ = std::make_unique<PrintJobs>(session->options_.print_folder);
   session->thread_ = std::thread([s = session.get()] { s->run(); });
   // Wait for the first quiet moment so that state() is never empty.
-  std::unique_lock lock(session->mutex_);
-  session->quiet_.wait(lock, [&] { return session->state_text_ != nullptr; });
+  {
+    std::unique_lock lock(session->mutex_);
+    session->quiet_.wait(lock, [&] { return session->state_text_ != nullptr; });
+  }
+  for (const std::string& window : session->options_.open_at_start) session->post({"open", window});
   return session;
 }
 
@@ -379,6 +390,9 @@ void Session::dispatch(const Event& event, EventResult& result) {
     if (inspect(event, result)) return;
     if (event.kind == "open") {
       if (!options_.registry->has(event.target)) return refuse("no window class " + event.target);
+      if (const std::string right = options_.registry->right(event.target);
+          !right.empty() && !options_.user.has_right(right))
+        return refuse("window " + event.target + " needs the right " + right, RefusalCode::Forbidden);
       message.powerobjectparm.reset();
       if (!event.args.empty() && options_.open_parameter) message.powerobjectparm = options_.open_parameter(event.args);
       open_sheet(event.target);
@@ -402,12 +416,6 @@ void Session::dispatch(const Event& event, EventResult& result) {
       if (!control) return refuse("no control " + event.target + " in " + window->class_name());
       if (!control->visible || !control->enabled)
         return refuse("control " + event.target + " cannot be clicked now", RefusalCode::NotNow);
-      // The one place where a right is enforced: the control says which it needs.
-      if (!control->role.right.empty() && !options_.user.has_right(control->role.right)) {
-        result = EventResult::refused(Refusal::for_user(RefusalCode::Forbidden, control->role.refusal,
-                                                        "needs the right " + control->role.right));
-        return;
-      }
       if (control->clicked) control->clicked();
       return;
     }
@@ -432,7 +440,10 @@ void Session::dispatch(const Event& event, EventResult& result) {
         return refuse("no column " + event.column + " in " + event.target);
       if (event.row < 1 || event.row > form->store().rowcount())
         return refuse("no row " + std::to_string(event.row) + " in " + event.target);
-      if (std::string why; !form->editable(event.row, event.column, why)) return refuse(why, RefusalCode::NotNow);
+      if (auto refused = form->editable(event.row, event.column)) {
+        result = EventResult::refused(*refused);
+        return;
+      }
       if (event.kind == "filter") {
         form->filter_in(event.row, event.column, event.text);
         return;

@@ -88,17 +88,22 @@ using WindowFactory = std::function<std::unique_ptr<Window>(Session&)>;
 // The windows a session can open, by class name. Filled once at start-up (app/), then read.
 class WindowRegistry {
  public:
-  void add(std::string class_name, WindowFactory factory, std::string menu_caption = {});
+  // A window class; with a caption it is in the frame's menu. A window that names a right
+  // opens only for a user who holds it (and is in his menu only).
+  void add(std::string class_name, WindowFactory factory, std::string menu_caption = {}, std::string right = {});
   std::unique_ptr<Window> create(std::string_view class_name, Session& session) const;
   bool has(std::string_view class_name) const;
-  // Category windows in menu order: class name and caption.
-  std::vector<std::pair<std::string, std::string>> menu() const;
+  // The right the window needs; empty when none.
+  std::string right(std::string_view class_name) const;
+  // The menu's windows in order: class name and caption.
+  std::vector<std::pair<std::string, std::string>> menu(const SessionUser& user) const;
 
  private:
   struct Entry {
     std::string class_name;
     WindowFactory factory;
     std::string caption;
+    std::string right;
   };
   std::vector<Entry> entries_;
 };
@@ -134,6 +139,8 @@ class Session {
     // The parameter an `open CLASS ARG...` event hands the window it opens (the application's
     // structure); without it such an event opens the window without a parameter.
     std::function<std::any(const std::vector<std::string>& args)> open_parameter;
+    // Windows opened as sheets when the session starts (the authority's inbox).
+    std::vector<std::string> open_at_start;
     // Where window scripts write the audit log's entries (who and which unit it adds itself).
     std::function<void(const std::string& action, const std::string& detail)> audit;
   };

@@ -11,7 +11,8 @@
 // WINDOW:  {"class", "title", "x", "y", "width", "height", "focus", "controls": [CONTROL...]}
 // CONTROL: {"name", "kind", "x", "y", "width", "height", "visible", "enabled", "text", "mask",
 //           "role": {"right", "refusal", "audit", "gesture", "gesture_column", "accent"}
-//                   (only the parts the control has), "form": FORM (form controls only)}
+//                   (only the parts the control has), "read_only": true (a form that takes no
+//           entry), "form": FORM (form controls only)}
 // FORM:    {"dataobject", "style", "preview", "bands": {"header": h, ...},
 //           "columns": [{"name", "type", "edit", "list"}],
 //           "objects": [{"kind", "name", "band", "column", "x", "y", ... every property}],
@@ -187,7 +188,11 @@ json window_json(const Window& window) {
               {"text", control->text}};
     if (!control->mask.empty()) c["mask"] = control->mask;
     if (json role = role_json(control->role); !role.empty()) c["role"] = std::move(role);
-    if (control->kind() == ControlKind::Form) c["form"] = form_json(*static_cast<FormControl*>(control.get()));
+    if (control->kind() == ControlKind::Form) {
+      auto& form = *static_cast<FormControl*>(control.get());
+      if (form.read_only) c["read_only"] = true;
+      c["form"] = form_json(form);
+    }
     controls.push_back(std::move(c));
   }
   return {{"class", window.class_name()},
@@ -208,7 +213,7 @@ std::string Session::build_state() const {
                    {"company_num", options_.user.company_num},
                    {"rights", options_.user.rights}};
   json menu = json::array();
-  for (const auto& [class_name, caption] : options_.registry->menu())
+  for (const auto& [class_name, caption] : options_.registry->menu(options_.user))
     menu.push_back({{"class", class_name}, {"caption", caption}});
   state["frame"] = {{"class", options_.frame_class}, {"title", options_.frame_title}, {"menu", std::move(menu)}};
   state["status"] = status_;

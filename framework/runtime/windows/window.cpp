@@ -1,6 +1,7 @@
 #include "framework/runtime/windows/window.h"
 
 #include <algorithm>
+#include <cstdlib>
 
 #include "framework/runtime/windows/session.h"
 
@@ -68,35 +69,45 @@ std::optional<Refusal> FormControl::type_into(long row, const std::string& colum
   // The column's type speaks first: a script never sees a value the column cannot hold.
   Result<Value> value = parse_entry(store_.def().columns[static_cast<size_t>(index)].type, text);
   if (!value) return value.refusal();
+  if (auto below = below_minimum(index, *value)) return below;
+  entry_refusal_.clear();
   if (itemchanged && itemchanged(row, column, text, *value) == 1)
-    return Refusal::technical(RefusalCode::InvalidEntry, "refused by the form");
+    return Refusal{RefusalCode::InvalidEntry, std::move(entry_refusal_), "refused by the form"};
   if (store_.setitem(row, index + 1, std::move(*value)) < 0)
     return Refusal::technical(RefusalCode::InvalidEntry, store_.last_error());
   return std::nullopt;
 }
 
-bool FormControl::editable(long row, const std::string& column, std::string& why) const {
-  if (!store_.has_definition()) {
-    why = name() + " shows no form";
-    return false;
-  }
-  const FormDef& def = store_.def();
-  const int index = def.column_index(column);
-  const FormObject* shown = nullptr;
-  for (const auto& object : def.objects) {
-    if (object.kind == ObjectKind::Column && object.column == index) shown = &object;
-  }
-  if (!shown) {
-    why = "column " + column + " is not shown in " + name();
-    return false;
-  }
+std::optional<Refusal> FormControl::editable(long row, const std::string& column) const {
+  auto refuse = [&](std::string why) { return Refusal::technical(RefusalCode::NotNow, std::move(why)); };
+  if (!store_.has_definition()) return refuse(name() + " shows no form");
+  if (read_only) return refuse(name() + " is read-only");
+  const FormObject* shown = shown_column(store_.def().column_index(column));
+  if (!shown) return refuse("column " + column + " is not shown in " + name());
   const bool is_protected = Expression::truthy(store_.property_value(*shown, "protect", row));
   const bool hidden = shown->find("visible") && !Expression::truthy(store_.property_value(*shown, "visible", row));
-  if (is_protected || hidden || shown->get("edit") == "none") {
-    why = "column " + column + " of " + name() + " is protected";
-    return false;
+  if (is_protected || hidden || shown->get("edit") == "none")
+    return refuse("column " + column + " of " + name() + " is protected");
+  return std::nullopt;
+}
+
+const FormObject* FormControl::shown_column(int index) const {
+  const FormObject* shown = nullptr;
+  for (const auto& object : store_.def().objects) {
+    if (object.kind == ObjectKind::Column && object.column == index) shown = &object;
   }
-  return true;
+  return shown;
+}
+
+std::optional<Refusal> FormControl::below_minimum(int index, const Value& value) const {
+  // A column shown with `min` (counts of people: min=0) takes no number below it.
+  const FormObject* shown = shown_column(index);
+  if (!shown || !shown->find("min") || !value.is_numeric()) return std::nullopt;
+  const std::string minimum = shown->get("min");
+  const double floor = std::strtod(minimum.c_str(), nullptr);
+  if (value.as_number() >= floor) return std::nullopt;
+  return Refusal::for_user(RefusalCode::InvalidEntry, minimum == "0" ? "不能为负数" : "不能小于" + minimum,
+                           "below the column's minimum " + minimum);
 }
 
 void FormControl::filter_in(long row, const std::string& column, const std::string& text) {

@@ -24,7 +24,7 @@ std::string_view to_string(ControlKind kind);
 // What a control means beyond its look, so that the server and the browser act on a control
 // without knowing its name. The window that builds the control sets it.
 struct ControlRole {
-  std::string right;    // the right its action needs; empty: none
+  std::string right;    // the right its action needs; empty: none (the window's script refuses)
   std::string refusal;  // what a user without that right is told
   std::string audit;    // the audit log's name for its action; empty: not logged
   std::string gesture;  // forms: the window gesture a double-click on a row makes ("add")
@@ -85,9 +85,14 @@ class FormControl : public Control {
   // it), itemchanged, and the value is stored unless refused. Nothing when the value was
   // kept; else why not.
   std::optional<Refusal> type_into(long row, const std::string& column, const std::string& text);
-  // Whether the user can type into the cell: the column is shown, not protected for the row
-  // and not a display-only column. The reason when not.
-  bool editable(long row, const std::string& column, std::string& why) const;
+  // Whether the user can type into the cell: the form is not read-only, the column is shown,
+  // not protected for the row and not a display-only column. Nothing when he can; else why not.
+  std::optional<Refusal> editable(long row, const std::string& column) const;
+  // A read-only form shows its rows and lets the user move between them, but takes no entry.
+  bool read_only = false;
+  // An itemchanged script that refuses a value says why here, in the user's words; the
+  // refusal of the entry carries it to the field.
+  void refuse_entry(std::string why) { entry_refusal_ = std::move(why); }
   // The user types without leaving the cell: editchanged only.
   void filter_in(long row, const std::string& column, const std::string& text);
   // The user clicks a row: it becomes current, and rowfocuschanged tells the window (also
@@ -101,7 +106,11 @@ class FormControl : public Control {
   bool has_focus() const;
 
  private:
+  const FormObject* shown_column(int index) const;
+  std::optional<Refusal> below_minimum(int index, const Value& value) const;
+
   DataStore store_;
+  std::string entry_refusal_;
 };
 
 // A window: its class name, title, controls and events. Category windows derive from the
