@@ -2,6 +2,7 @@
 
 #include "declarations/zw/w_vorant_zw.h"
 #include "declarations/zw/w_zwzs_print.h"
+#include "framework/declaration/w_sb_inbox.h"
 #include "framework/host/host_session.h"
 #include "settings/w_account_set.h"
 
@@ -41,6 +42,10 @@ std::vector<const CategoryDescriptor*> descriptors(WindowList<W...>) {
 void register_windows(WindowRegistry& registry) {
   add_categories(registry, Categories{});
   add_print_sheets(registry, PrintSheets{});
+  registry.add(
+      w_sb_inbox::kClassName,
+      [](Session& session) { return std::make_unique<w_sb_inbox>(session, category_descriptors()); },
+      w_sb_inbox::kCaption, std::string(kAcceptRight));
   registry.add("w_account_set", factory<w_account_set>());
 }
 
@@ -53,6 +58,8 @@ namespace shenbao {
 void prepare_web_session(Session::Options& options, const WebUser& user) {
   apply_host(options);
   options.user = host_user(user.username, user.company_num, user.is_clerk() ? Role::Clerk : Role::Authority);
+  // The authority starts at the declarations waiting for him.
+  if (!user.is_clerk()) options.open_at_start.push_back(w_sb_inbox::kClassName);
 }
 
 }  // namespace shenbao

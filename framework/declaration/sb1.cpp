@@ -7,6 +7,7 @@
 #include "framework/host/host_functions.h"
 #include "framework/host/host_session.h"
 #include "framework/host/messages.h"
+#include "framework/host/structures.h"
 
 namespace shenbao {
 namespace {
@@ -146,29 +147,62 @@ void sb1::build_controls() {
 void sb1::open() {
   const SessionUser& user = session().user();
   company_num = user.company_num;
+  // Opened on one declaration (from the authority's inbox): its unit, then the declaration.
+  const s_com* declaration = parameter<s_com>();
+  if (declaration) company_num = declaration->company;
   Control& unit_selector = *control("uo_1");
   unit_selector.text = company_num;
   // A clerk files for his own unit; the authority chooses the unit in uo_1.
-  unit_selector.enabled = company_num.empty();
+  unit_selector.enabled = user.company_num.empty();
 
   const DateTime today = session().today();
   control("em_1")->text = DateTime::from_civil(today.year() - 1, 1, 1).format("yyyy-mm-dd");
   control("em_2")->text = today.format("yyyy-mm-dd");
 
   dw_1().set_dataobject("d_sb_list");
-  dw_1().store().setsqlselect([&] {
-    std::string sql = dw_1().store().def().retrieve_sql;
-    const std::string placeholder = "{unit_table}";
-    if (const size_t at = sql.find(placeholder); at != std::string::npos)
-      sql.replace(at, placeholder.size(), category_->unit_table);
-    return sql;
-  }());
+  dw_1().store().setsqlselect(with_tables(dw_1().store().def().retrieve_sql));
   dw_2().set_dataobject(category_->worker_list);
   dw_3().set_dataobject(category_->unit_form);
   dw_4().set_dataobject(category_->worker_form);
+  if (declaration) load_declaration(declaration->worker_code);
   list_declarations();
   list_workers();
+  lock_forms();
   resize(width, height);
+}
+
+std::string sb1::with_tables(std::string sql) const {
+  for (const auto& [placeholder, table] : {std::pair<std::string_view, std::string_view>{"{unit_table}", category_->unit_table},
+                                           {"{worker_table}", category_->worker_table}}) {
+    for (size_t at = sql.find(placeholder); at != std::string::npos; at = sql.find(placeholder, at + table.size()))
+      sql.replace(at, placeholder.size(), table);
+  }
+  return sql;
+}
+
+bool sb1::is_accepted() { return !trim(pkid).empty() && record_.is_accepted(pkid, company_num); }
+
+void sb1::lock_forms() {
+  // The authority reviews and never files; an accepted declaration is locked for everyone.
+  const bool locked = !session().user().has_right(kFileRight) || is_accepted();
+  dw_3().read_only = locked;
+  dw_4().read_only = locked;
+}
+
+bool sb1::refuses_change(Change change) {
+  if (!session().user().has_right(kFileRight)) {
+    say(session(), HostMessage::AuthorityCannotChange);
+    return true;
+  }
+  if (!is_accepted()) return false;
+  session().audit("refused-change-accepted", std::string(change == Change::Edit ? "edit " : "delete ") +
+                                                 declaration_text());
+  say(session(), change == Change::Edit ? HostMessage::AcceptedNoChange : HostMessage::AcceptedNoDelete);
+  return true;
+}
+
+std::string sb1::declaration_text() const {
+  return std::string(category_->unit_table) + " pkid=" + pkid + " unit=" + company_num;
 }
 
 void sb1::resize(int new_width, int new_height) {
@@ -327,6 +361,7 @@ void sb1::load_declaration(const std::string& id) {
   pkid = id;
   dw_3().store().retrieve({Value(pkid), Value(company_num)});
   dw_4().store().reset();
+  lock_forms();
   wf_rystate();
 }
 
@@ -349,6 +384,10 @@ void sb1::pb_3_clicked() {
 }
 
 void sb1::pb_16_clicked() {
+  if (!session().user().has_right(kFileRight)) {
+    say(session(), HostMessage::AuthorityCannotChange);
+    return;
+  }
   if (company_num.empty()) {
     say(session(), HostMessage::UnitMissing);
     return;
@@ -370,6 +409,7 @@ void sb1::pb_16_clicked() {
     unit.setitem(row, "company_name", company_name);
   }
   wf_getcompanyinfo();
+  lock_forms();
   wf_rystate();
   dw_3().setfocus();
 }
@@ -420,6 +460,7 @@ void sb1::print_clicked() {
 
 int sb1::save_declaration() {
   if (dw_3().store().rowcount() == 0) return 0;
+  if (refuses_change(Change::Edit)) return -1;
   if (auto refused = record_.save_unit(dw_3().store(), pkid, author())) {
     say(session(), HostMessage::SaveFailed, refused->text);
     return -1;
@@ -432,13 +473,13 @@ int sb1::save_declaration() {
 void sb1::pb_5_clicked() { save_declaration(); }
 
 void sb1::pb_d_clicked() {
-  if (lacks_declaration()) return;
+  if (lacks_declaration() || refuses_change(Change::Delete)) return;
   if (say(session(), HostMessage::ConfirmDeleteDeclaration) != 1) return;
   if (auto refused = record_.remove(pkid, company_num)) {
     say(session(), HostMessage::DeleteFailed, refused->text);
     return;
   }
-  session().audit("delete-declaration", std::string(category_->unit_table) + " pkid=" + pkid + " unit=" + company_num);
+  session().audit("delete-declaration", declaration_text());
   pkid.clear();
   dw_3().store().reset();
   dw_4().store().reset();
@@ -448,7 +489,7 @@ void sb1::pb_d_clicked() {
 }
 
 bool sb1::add_worker(const std::string& worker_code) {
-  if (lacks_declaration()) return false;
+  if (lacks_declaration() || refuses_change(Change::Edit)) return false;
   DataStore& workers = dw_2().store();
   const long listed = workers.find_value("worker_code", Value(worker_code));
   if (listed <= 0) {
@@ -484,7 +525,7 @@ int sb1::save_worker() {
   if (lacks_declaration()) return -1;
   DataStore& worker = dw_4().store();
   if (worker.rowcount() == 0) return 0;
-  if (pfc_save() < 0) return -1;
+  if (refuses_change(Change::Edit) || pfc_save() < 0) return -1;
   if (auto refused = record_.save_worker(worker, author())) {
     say(session(), HostMessage::SaveFailed, refused->text);
     return -1;
@@ -499,7 +540,7 @@ void sb1::pb_2_clicked() { save_worker(); }
 void sb1::pb_del_clicked() {
   if (lacks_declaration()) return;
   DataStore& worker = dw_4().store();
-  if (worker.rowcount() == 0) return;
+  if (worker.rowcount() == 0 || refuses_change(Change::Delete)) return;
   if (say(session(), HostMessage::ConfirmDeleteWorker) != 1) return;
   const std::string worker_code = worker.getitemstring(1, "worker_code");
   if (auto refused = record_.remove_worker(worker)) {
@@ -530,15 +571,7 @@ void sb1::pb_4_clicked() {
     return;
   }
   letter.settransobject(&session().sqlca());
-  letter.setsqlselect([&] {
-    std::string sql = letter.def().retrieve_sql;
-    for (const auto& [placeholder, table] :
-         {std::pair<std::string, std::string>{"{unit_table}", category_->unit_table}, {"{worker_table}", worker_table()}}) {
-      for (size_t at = sql.find(placeholder); at != std::string::npos; at = sql.find(placeholder))
-        sql.replace(at, placeholder.size(), table);
-    }
-    return sql;
-  }());
+  letter.setsqlselect(with_tables(letter.def().retrieve_sql));
   if (letter.retrieve({Value(pkid), Value(company_num)}) <= 0) {
     say(session(), HostMessage::DeclarationMissing);
     return;
@@ -549,6 +582,10 @@ void sb1::pb_4_clicked() {
 
 void sb1::pb_approve_clicked() {
   if (lacks_declaration()) return;
+  if (!session().user().has_right(kAcceptRight)) {
+    say(session(), HostMessage::AcceptRightMissing);
+    return;
+  }
   if (record_.is_accepted(pkid, company_num)) {
     say(session(), HostMessage::AlreadyAccepted);
     return;
@@ -559,10 +596,12 @@ void sb1::pb_approve_clicked() {
   session().set_pointer_hourglass(true);
   const auto outcome = record_.accept(pkid, company_num, author(), [this] { return uf_approve(1); });
   session().set_pointer_hourglass(false);
-  const std::string declaration = std::string(category_->unit_table) + " pkid=" + pkid + " unit=" + company_num;
+  const std::string declaration = declaration_text();
   switch (outcome.result) {
     case DeclarationRecord::Acceptance::Accepted:
       session().audit("approve", declaration + ": accepted");
+      lock_forms();
+      list_declarations();
       say(session(), HostMessage::Accepted);
       return;
     case DeclarationRecord::Acceptance::AlreadyAccepted:

@@ -120,6 +120,21 @@ class sb1 : public Window {
   void load_declaration(const std::string& id);
   void load_worker(const std::string& worker_code);
   Author author() const;
+  // The SQL of a host definition with {unit_table} and {worker_table} put in.
+  std::string with_tables(std::string sql) const;
+  // Whether the open declaration has been accepted (asked of the database each time, so that
+  // an acceptance in another session counts at once).
+  bool is_accepted();
+  // Makes dw_3 and dw_4 read-only for a user who does not file (the authority) and for an
+  // accepted declaration.
+  void lock_forms();
+  enum class Change { Edit, Delete };
+  // True, after its message and before any question, when this user may not make the change
+  // to the open declaration: the authority never files, and an accepted declaration is
+  // locked for everyone (the refused attempt goes to the audit log).
+  bool refuses_change(Change change);
+  // "rs_w00031_com pkid=… unit=…", as the audit log names the open declaration.
+  std::string declaration_text() const;
 
  private:
   void build_controls();

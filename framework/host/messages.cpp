@@ -33,6 +33,9 @@ constexpr MessageText kMessages[] = {
     {HostMessage::NumberLimit, "系统提示", "人员编号已超出系统的极限，请与系统管理员联系", Icon::Exclamation, Buttons::Ok},
     {HostMessage::LetterMissing, "提示", "申报函件格式缺失：", Icon::StopSign, Buttons::Ok},
     {HostMessage::PrintFailed, "提示", "打印失败！", Icon::StopSign, Buttons::Ok},
+    {HostMessage::AuthorityCannotChange, "提示", "人事主管部门不能修改单位申报！", Icon::StopSign, Buttons::Ok},
+    {HostMessage::AcceptedNoChange, "提示", "该申报已入库，不能修改！", Icon::StopSign, Buttons::Ok},
+    {HostMessage::AcceptedNoDelete, "提示", "该申报已入库，不能删除！", Icon::StopSign, Buttons::Ok},
 };
 
 // The table lists the messages in the order of the enumeration, each once.
@@ -40,7 +43,7 @@ constexpr bool in_order() {
   for (size_t i = 0; i < std::size(kMessages); ++i) {
     if (static_cast<size_t>(kMessages[i].message) != i) return false;
   }
-  return std::size(kMessages) == static_cast<size_t>(HostMessage::PrintFailed) + 1;
+  return std::size(kMessages) == static_cast<size_t>(HostMessage::AcceptedNoDelete) + 1;
 }
 static_assert(in_order(), "kMessages holds every HostMessage once, in order");
 

@@ -29,6 +29,9 @@ enum class HostMessage {
   NumberLimit,               // 人员编号已超出系统的极限，请与系统管理员联系 (系统提示)
   LetterMissing,             // 申报函件格式缺失： + reason
   PrintFailed,               // 打印失败！ + reason
+  AuthorityCannotChange,     // 人事主管部门不能修改单位申报！
+  AcceptedNoChange,          // 该申报已入库，不能修改！
+  AcceptedNoDelete,          // 该申报已入库，不能删除！
 };
 
 // The text of a message: `detail` takes the place of "{}" in it, or follows it on a new line

@@ -49,8 +49,6 @@ describe('rights', () => {
      status: 403, logged: /refused open w_zwzs_print/},
     {name: 'choosing another unit', event: {kind: 'text', target: 'uo_1', text: '002'},
      status: 403, logged: /refused text uo_1/},
-    {name: 'acceptance by a clerk', event: {kind: 'click', target: 'pb_approve'},
-     status: 403, logged: /refused click pb_approve/},
     {name: 'a window function', event: {kind: 'call', target: 'uf_approve', args: ['1']},
      status: 400, logged: /bad-request/},
     {name: 'no CSRF token', event: {kind: 'click', target: 'pb_16'}, csrf: false,
@@ -73,6 +71,13 @@ describe('rights', () => {
     assert.ok(await button.isDisabled());
     assert.equal(await button.getAttribute('title'), '只有人事主管部门可以数据入库！');
     await shot(clerk, '11-clerk-cannot-accept');
+    // A hand-made click is answered by the window, before any question, and accepts nothing.
+    const forced = await postEvent(clerk, {kind: 'click', target: 'pb_approve'});
+    assert.equal(forced.status, 200);
+    assert.equal(forced.body.state.message.text, '只有人事主管部门可以数据入库！');
+    await postEvent(clerk, {kind: 'answer', target: 'ok'});
+    await clerk.reload();
+    await settle(clerk);
   });
 
   it('lets the authority choose the unit and accept the declaration', async () => {

@@ -243,14 +243,25 @@ TEST_P(DeclarationAncestorTest, AcceptsOnceAndRollsBackAFailedAcceptance) {
   EXPECT_EQ(audit.back(), "approve rs_w00031_com pkid=0000000001 unit=001: accepted");
 }
 
-TEST_P(DeclarationAncestorTest, AcceptanceNeedsTheAuthoritysRight) {
-  auto s = start(Role::Clerk);
-  new_declaration(*s);
-  const EventResult refused = post(*s, "click", "pb_approve");
-  ASSERT_TRUE(refused.refusal);
-  EXPECT_EQ(refused.refusal->code, RefusalCode::Forbidden);
-  EXPECT_EQ(refused.refusal->text, "只有人事主管部门可以数据入库！");
-  EXPECT_EQ(message(*s), "") << "refused before any question";
+TEST_P(DeclarationAncestorTest, AcceptanceIsTheAuthoritysAndFilingTheClerks) {
+  auto clerk = start(Role::Clerk);
+  new_declaration(*clerk);
+  ASSERT_TRUE(post(*clerk, "click", "pb_approve").ok());
+  EXPECT_EQ(message(*clerk), "提示|只有人事主管部门可以数据入库！") << "before any question";
+  ASSERT_TRUE(post(*clerk, "answer", "ok").ok());
+  EXPECT_EQ(query("select count(*) from rs_sb_approval"), "0");
+
+  auto authority = start(Role::Authority, "authority");
+  ASSERT_TRUE(post(*authority, "select", "dw_1", 1).ok());
+  for (const char* button : {"pb_16", "pb_5", "pb_d"}) {
+    SCOPED_TRACE(button);
+    ASSERT_TRUE(post(*authority, "click", button).ok());
+    EXPECT_EQ(message(*authority), "提示|人事主管部门不能修改单位申报！");
+    ASSERT_TRUE(post(*authority, "answer", "ok").ok());
+  }
+  const EventResult typed = post(*authority, "type", "dw_3", 1, "sbr", "x");
+  ASSERT_TRUE(typed.refusal) << "the authority's forms are read-only";
+  EXPECT_EQ(query("select count(*) from rs_w00031_com"), "1");
 }
 
 TEST_P(DeclarationAncestorTest, AQuestionBeingReadHoldsNoOtherSessionBack) {
