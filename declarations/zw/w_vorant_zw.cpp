@@ -50,12 +50,17 @@ w_vorant_zw::w_vorant_zw(Session& session) : sb1(session, descriptor()) {}
 
 void w_vorant_zw::wf_getcompanyinfo() {
   sb1::wf_getcompanyinfo();
+  // The increase and decrease start at 0, so that each adjusted count shows at once.
+  DataStore& unit = dw_3().store();
+  for (const PostClass& post_class : kPostClasses) {
+    unit.setitem(1, post_class.increase, Value(0));
+    unit.setitem(1, post_class.decrease, Value(0));
+  }
   if (!unit_master_data_found()) return;
   DataStore lds_jb;
   lds_jb.set_dataobject("d_ry_jb_list");
   lds_jb.settransobject(&session().sqlca());
   lds_jb.retrieve({Value(company_num)});
-  DataStore& unit = dw_3().store();
   for (long r = 1; r <= lds_jb.rowcount(); ++r) {
     const std::string rank = lds_jb.getitemstring(r, "jb");
     for (const PostClass& post_class : kPostClasses) {
@@ -70,19 +75,23 @@ int w_vorant_zw::dw_3_itemchanged(long row, const std::string& column, const std
   const int ancestor = sb1::dw_3_itemchanged(row, column, data, value);
   DataStore& unit = dw_3().store();
   for (const PostClass& post_class : kPostClasses) {
-    const bool increase = column == post_class.increase;
-    if (!increase && column != post_class.decrease) continue;
-    const Value add = increase ? value : unit.getitem(row, post_class.increase);
-    const Value dec = increase ? unit.getitem(row, post_class.decrease) : value;
-    const Value cur = unit.getitem(row, post_class.current);
+    // The adjusted count follows its class's increase, decrease and current count; the new
+    // value stands in for the column being changed.
+    auto operand = [&](const char* name) { return column == name ? value : unit.getitem(row, name); };
+    if (column != post_class.increase && column != post_class.decrease && column != post_class.current) continue;
+    const Value add = operand(post_class.increase);
+    const Value dec = operand(post_class.decrease);
+    const Value cur = operand(post_class.current);
     if (add.is_null() || dec.is_null() || cur.is_null()) {
       unit.setitem(row, post_class.adjusted, Value());
       return 0;
     }
     long long result = 0;
     if (__builtin_add_overflow(cur.as_long(), add.as_long(), &result) ||
-        __builtin_sub_overflow(result, dec.as_long(), &result) || result < 0)
-      return 1;  // below zero, or beyond any count
+        __builtin_sub_overflow(result, dec.as_long(), &result) || result < 0) {
+      dw_3().refuse_entry("调整后实有数不能小于0");  // below zero, or beyond any count
+      return 1;
+    }
     unit.setitem(row, post_class.adjusted, Value(result));
     return 0;
   }
