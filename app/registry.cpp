@@ -1,5 +1,7 @@
 #include "app/registry.h"
 
+#include "declarations/departure/w_vorant_ct.h"
+#include "declarations/departure/w_vorant_cz.h"
 #include "declarations/zw/w_vorant_zw.h"
 #include "declarations/zw/w_zwzs_print.h"
 #include "framework/host/host_session.h"
@@ -30,6 +32,8 @@ void add_print_sheet(WindowRegistry& registry) {
 void register_windows(WindowRegistry& registry) {
   add_category<w_vorant_zw>(registry);
   add_print_sheet<w_zwzs_print>(registry);
+  add_category<w_vorant_cz>(registry);
+  add_category<w_vorant_ct>(registry);
   registry.add("w_account_set", factory<w_account_set>());
 }
 
