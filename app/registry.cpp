@@ -1,5 +1,6 @@
 #include "app/registry.h"
 
+#include "declarations/cj/w_vorant_cj.h"
 #include "declarations/departure/w_vorant_ct.h"
 #include "declarations/departure/w_vorant_cz.h"
 #include "declarations/zw/w_vorant_zw.h"
@@ -34,6 +35,7 @@ void register_windows(WindowRegistry& registry) {
   add_print_sheet<w_zwzs_print>(registry);
   add_category<w_vorant_cz>(registry);
   add_category<w_vorant_ct>(registry);
+  add_category<w_vorant_cj>(registry);
   registry.add("w_account_set", factory<w_account_set>());
 }
 
