@@ -1,5 +1,8 @@
 #include "app/registry.h"
 
+#include "declarations/cj/w_vorant_cj.h"
+#include "declarations/departure/w_vorant_ct.h"
+#include "declarations/departure/w_vorant_cz.h"
 #include "declarations/zw/w_vorant_zw.h"
 #include "declarations/zw/w_zwzs_print.h"
 #include "framework/declaration/w_sb_inbox.h"
@@ -18,7 +21,7 @@ template <typename... W>
 struct WindowList {};
 
 // The category windows, in menu order; each states its class and caption in its descriptor.
-using Categories = WindowList<w_vorant_zw>;
+using Categories = WindowList<w_vorant_zw, w_vorant_cz, w_vorant_ct, w_vorant_cj>;
 // The print windows that show one report; each states its class in its sheet.
 using PrintSheets = WindowList<w_zwzs_print>;
 

@@ -128,4 +128,17 @@ long run_extraction(sb1& window, const Extraction& extraction) {
   return written;
 }
 
+std::string sql_register_date(const Transaction& sqlca, std::string_view column) {
+  const std::string c(column);
+  // SQLite holds a date-time as the text "yyyy-mm-dd hh:mm:ss".
+  if (sqlca.dialect() == Dialect::SQLite) return "(substr(" + c + ", 1, 4) || substr(" + c + ", 6, 2) || substr(" + c + ", 9, 2))";
+  return "to_char(" + c + ", 'YYYYMMDD')";
+}
+
+std::string sql_day(const Transaction& sqlca, std::string_view column) {
+  const std::string c(column);
+  if (sqlca.dialect() == Dialect::SQLite) return "(substr(" + c + ", 1, 10) || ' 00:00:00')";
+  return "date_trunc('day', " + c + ")";
+}
+
 }  // namespace shenbao

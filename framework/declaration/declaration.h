@@ -60,4 +60,10 @@ struct Extraction {
 // Answers the rows written, 0 when the user gave up, -1 on failure.
 long run_extraction(sb1& window, const Extraction& extraction);
 
+// SQL expressions over a date-time column, for set-based statements that write the register
+// in one pass on either database: the register's date text "yyyymmdd" of the column, and
+// the column's day (its date at 00:00:00). Both are null where the column is null.
+std::string sql_register_date(const Transaction& sqlca, std::string_view column);
+std::string sql_day(const Transaction& sqlca, std::string_view column);
+
 }  // namespace shenbao
