@@ -1,5 +1,8 @@
 #include "app/registry.h"
 
+#include "declarations/rsjh/w_vorant_rsjh.h"
+#include "declarations/rsjh/w_zrjh_edit.h"
+#include "declarations/rsjh/w_zrjh_print.h"
 #include "declarations/zw/w_vorant_zw.h"
 #include "declarations/zw/w_zwzs_print.h"
 #include "framework/host/host_session.h"
@@ -30,6 +33,9 @@ void add_print_sheet(WindowRegistry& registry) {
 void register_windows(WindowRegistry& registry) {
   add_category<w_vorant_zw>(registry);
   add_print_sheet<w_zwzs_print>(registry);
+  add_category<w_vorant_rsjh>(registry);
+  add_print_sheet<w_zrjh_print>(registry);
+  registry.add("w_zrjh_edit", factory<w_zrjh_edit>());
   registry.add("w_account_set", factory<w_account_set>());
 }
 
