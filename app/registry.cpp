@@ -3,6 +3,9 @@
 #include "declarations/cj/w_vorant_cj.h"
 #include "declarations/departure/w_vorant_ct.h"
 #include "declarations/departure/w_vorant_cz.h"
+#include "declarations/rsjh/w_vorant_rsjh.h"
+#include "declarations/rsjh/w_zrjh_edit.h"
+#include "declarations/rsjh/w_zrjh_print.h"
 #include "declarations/zw/w_vorant_zw.h"
 #include "declarations/zw/w_zwzs_print.h"
 #include "framework/declaration/w_sb_inbox.h"
@@ -21,9 +24,9 @@ template <typename... W>
 struct WindowList {};
 
 // The category windows, in menu order; each states its class and caption in its descriptor.
-using Categories = WindowList<w_vorant_zw, w_vorant_cz, w_vorant_ct, w_vorant_cj>;
+using Categories = WindowList<w_vorant_zw, w_vorant_rsjh, w_vorant_cz, w_vorant_ct, w_vorant_cj>;
 // The print windows that show one report; each states its class in its sheet.
-using PrintSheets = WindowList<w_zwzs_print>;
+using PrintSheets = WindowList<w_zwzs_print, w_zrjh_print>;
 
 template <typename... W>
 void add_categories(WindowRegistry& registry, WindowList<W...>) {
@@ -49,6 +52,7 @@ void register_windows(WindowRegistry& registry) {
       w_sb_inbox::kClassName,
       [](Session& session) { return std::make_unique<w_sb_inbox>(session, category_descriptors()); },
       w_sb_inbox::kCaption, std::string(kAcceptRight));
+  registry.add("w_zrjh_edit", factory<w_zrjh_edit>());
   registry.add("w_account_set", factory<w_account_set>());
 }
 

@@ -7,6 +7,7 @@ namespace shenbao {
 
 // A drop-down column of the worker form with its code list: narrowed by (filter_code,
 // filter_name) while the user types, checked against check_code when a value is accepted.
+// A list without filter columns (nullptr) is never narrowed, only checked.
 struct DropDownColumn {
   const char* column;
   const char* filter_code;
@@ -63,6 +64,11 @@ struct CategoryDescriptor {
   // Whether the worker list offers the register's workers to add by a double-click (the
   // host's `add` gesture); categories of persons not yet in the register do not.
   bool adds_register_workers = true;
+  // Whether the worker table holds persons not yet in the register, numbered "9" and six
+  // digits per unit: a new worker row then takes its number when it is first saved, in the
+  // saving transaction, so that two sessions adding persons of one unit at once never give
+  // the same number twice (the number shown before the save is provisional).
+  bool numbers_new_persons = false;
   // The window functions the host may call by name, from sb1's hooks (wf_rystate,
   // uf_approve, ...); a category adds functions of its own with define_function.
   std::vector<const char*> functions = {};

@@ -3,6 +3,7 @@
 #include <string_view>
 
 #include "framework/host/host_functions.h"
+#include "framework/host/messages.h"
 
 namespace shenbao {
 namespace {
@@ -56,8 +57,28 @@ std::optional<Refusal> DeclarationRecord::save_unit(DataStore& unit, std::string
 
 std::optional<Refusal> DeclarationRecord::save_worker(DataStore& worker, const Author& author) {
   if (worker.rowcount() == 0) return std::nullopt;
-  fill_audit(worker, is_new_row(worker), author);
-  if (worker.update() != 1 || sqlca_->commit() != 0) return fail(&worker);
+  const bool is_new = is_new_row(worker);
+  const Value shown_code = worker.getitem(1, "worker_code");
+  if (is_new && category_->numbers_new_persons) {
+    // The number shown since the person was added may have been taken meanwhile by another
+    // session: the person is numbered again here, with the counter row locked until commit.
+    Result<std::string> code = next_person_code(worker.getitemstring(1, "company_num"), true);
+    if (!code) {
+      sqlca_->rollback();
+      return code.refusal();
+    }
+    if (code->empty()) {
+      sqlca_->rollback();
+      const std::string limit = host_message_text(HostMessage::NumberLimit);
+      return Refusal::for_user(RefusalCode::Failed, limit, limit);
+    }
+    worker.setitem(1, "worker_code", Value(*code));
+  }
+  fill_audit(worker, is_new, author);
+  if (worker.update() != 1 || sqlca_->commit() != 0) {
+    if (is_new) worker.setitem(1, "worker_code", shown_code);
+    return fail(&worker);
+  }
   return std::nullopt;
 }
 

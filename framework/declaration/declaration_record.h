@@ -32,7 +32,9 @@ class DeclarationRecord {
   // pkid and into `pkid`). The audit columns are filled. Nothing on success; the refusal, with
   // the database's reason, when nothing was written.
   std::optional<Refusal> save_unit(DataStore& unit, std::string& pkid, const Author& author);
-  // Saves the worker form's row 1 with its audit columns.
+  // Saves the worker form's row 1 with its audit columns. A new person of a category that
+  // numbers its persons (numbers_new_persons) is numbered here, in the saving transaction:
+  // the refusal says so when the unit's numbers are used up.
   std::optional<Refusal> save_worker(DataStore& worker, const Author& author);
   // Deletes the declaration's unit row and all its worker rows in one transaction.
   std::optional<Refusal> remove(const std::string& pkid, const std::string& company_num);

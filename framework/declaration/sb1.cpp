@@ -436,7 +436,8 @@ DataStore* sb1::drop_down_list(std::string_view column) const {
 
 void sb1::dw_4_editchanged(long row, const std::string& column, const std::string& data) {
   for (const auto& [drop_down, list] : drop_downs_) {
-    if (drop_down->column == column) of_filter_dddw(list, data, drop_down->filter_code, drop_down->filter_name);
+    if (drop_down->column == column && drop_down->filter_code)
+      of_filter_dddw(list, data, drop_down->filter_code, drop_down->filter_name);
   }
 }
 
@@ -448,8 +449,9 @@ int sb1::dw_4_itemchanged(long row, const std::string& column, const std::string
 }
 
 void sb1::uf_all(const std::string& data) {
-  for (const auto& [drop_down, list] : drop_downs_)
-    of_filter_dddw(list, data, drop_down->filter_code, drop_down->filter_name);
+  for (const auto& [drop_down, list] : drop_downs_) {
+    if (drop_down->filter_code) of_filter_dddw(list, data, drop_down->filter_code, drop_down->filter_name);
+  }
 }
 
 int sb1::pfc_save() { return check_required(*this, category_->required, category_->required_title); }

@@ -1,0 +1,219 @@
+#include "declarations/rsjh/w_vorant_rsjh.h"
+
+#include "framework/declaration/declaration.h"
+#include "framework/host/host_functions.h"
+#include "framework/host/messages.h"
+#include "framework/host/structures.h"
+
+namespace shenbao {
+namespace {
+
+// Each planned count of the unit form and its issued twin, which follows the entry.
+struct PlannedCount {
+  const char* planned;
+  const char* issued;
+};
+
+constexpr PlannedCount kPlannedCounts[] = {
+    {"az_jzgb", "az_xd_jzgb"},   {"az_tysb", "az_xd_tysb"}, {"az_ydy", "az_xd_ydy"},   {"az_cjr", "az_xd_cjr"},
+    {"zl_gwy", "zl_xd_gwy"},     {"zl_xzfs", "zl_xd_xzfs"}, {"zl_sygb", "zl_xd_sygb"}, {"zl_sygr", "zl_xd_sygr"},
+    {"tp_tr_zr", "tp_xd_tr_zr"}, {"tp_sygb", "tp_xd_sygb"}, {"tp_sygr", "tp_xd_sygr"},
+};
+
+constexpr const char* kStaffingQuestion = "单位申报信息已改变，您是否要保存？";
+
+}  // namespace
+
+const CategoryDescriptor& w_vorant_rsjh::descriptor() {
+  static const CategoryDescriptor kDescriptor{
+      .class_name = "w_vorant_rsjh",
+      .caption = "增人计划",
+      .unit_table = "rs_w00034_com",
+      .worker_table = "rs_w00034",
+      .unit_form = "d_rsjh_company_form",
+      .worker_form = "d_rsjh_worker_form",
+      .company_copies = {"company_property", "now_mans", "bz_mans", "xzbz_mans", "fsbz_mans"},
+      // Typing narrows the title and education lists; every list checks what is accepted.
+      .drop_downs = {{"sex", nullptr, nullptr, "sex_code"},
+                     {"nj_dwxz", nullptr, nullptr, "dwxz"},
+                     {"nj_rysf", nullptr, nullptr, "grsf"},
+                     {"first_degree", "wenhua_code", "wenhua_name", "wenhua_code"},
+                     {"title", "title_code", "title_name", "title_code"},
+                     {"xuewei", nullptr, nullptr, "xuewei"},
+                     {"zbxz", nullptr, nullptr, "code"}},
+      .required = {{"worker_name", "姓名不能为空！"}, {"sex", "性别必须指定！"}, {"birthday", "出生年月必须指定！"}},
+      .required_title = "系统提示",
+      .print = PrintButton{"pb_7", "打印预览(&P)", "w_zrjh_print"},
+      .adds_register_workers = false,
+      .numbers_new_persons = true,
+      .functions = {"wf_getcompanyinfo", "wf_retrieve", "uf_all", "pfc_save", "uf_approve", "wf_rystate",
+                    "uf_getworkercode"},
+  };
+  return kDescriptor;
+}
+
+w_vorant_rsjh::w_vorant_rsjh(Session& session) : sb1(session, descriptor()) {
+  add_control(ControlKind::Button, "pb_6", "增加人员(&A)", 0, 0, 96, 28).clicked = [this] { pb_6_clicked(); };
+  // Beside the date range, above the unit form it belongs to.
+  add_control(ControlKind::Button, "pb_8", "编制情况申报(&B)", 640, 6, 120, 28).clicked = [this] { pb_8_clicked(); };
+  // As the host calls it: 0 when the unit's figures were copied, -1 when the unit is unknown.
+  define_function("wf_getcompanyinfo", [this](const std::vector<std::string>&) -> Result<Value> {
+    wf_getcompanyinfo();
+    return Value(unit_master_data_found() ? 0 : -1);
+  });
+}
+
+void w_vorant_rsjh::resize(int new_width, int new_height) {
+  sb1::resize(new_width, new_height);
+  const Control& save_worker = *control("pb_2");
+  Control& add = *control("pb_6");
+  Control& print = *control("pb_7");
+  add.y = save_worker.y;
+  add.x = save_worker.x - add.width - 20;
+  print.y = save_worker.y;
+  print.x = add.x - print.width - 20;
+}
+
+int w_vorant_rsjh::dw_3_itemchanged(long row, const std::string& column, const std::string& data,
+                                    const Value& value) {
+  const int ancestor = sb1::dw_3_itemchanged(row, column, data, value);
+  for (const PlannedCount& count : kPlannedCounts) {
+    if (column != count.planned) continue;
+    dw_3().store().setitem(row, count.issued, value);
+    return ancestor;
+  }
+  return ancestor;
+}
+
+void w_vorant_rsjh::dw_4_constructor() {
+  sb1::dw_4_constructor();
+  idwc_sex = drop_down_list("sex");
+  idwc_dwxz = drop_down_list("nj_dwxz");
+  idwc_grsf = drop_down_list("nj_rysf");
+  idwc_xueli = drop_down_list("first_degree");
+  idwc_title = drop_down_list("title");
+  idwc_xuewei = drop_down_list("xuewei");
+  idwc_zbxz = drop_down_list("zbxz");
+}
+
+int w_vorant_rsjh::wf_rystate() {
+  const int marked = sb1::wf_rystate();
+  // The person-status list is read again for the unit's nature; the list takes no argument,
+  // so it holds every status.
+  std::vector<Value> nature;
+  session().sqlca().select_into("select company_property from rs_info_company where company_num = :com",
+                                {Value(company_num)}, nature);
+  if (idwc_grsf) idwc_grsf->retrieve();
+  // The worker list of this category is the declaration's own people.
+  wf_retrieve();
+  return marked;
+}
+
+int w_vorant_rsjh::wf_retrieve() {
+  sb1::wf_retrieve();
+  Transaction& sqlca = session().sqlca();
+  const std::string sql = "select worker_code, worker_name, '申报' as status from rs_" + is_index +
+                          " where pkid = :id and company_num = :com order by worker_code";
+  std::string error;
+  std::string syntax = syntax_from_sql(sqlca, sql, "style(type=grid)", error);
+  DataStore people;
+  if (error.empty()) {
+    // The statement's host variables are the grid's retrieval arguments.
+    const size_t table_end = syntax.find('\n', syntax.find("table("));
+    syntax.insert(table_end + 1, "argument(name=id type=char(10))\nargument(name=com type=char(20))\n");
+    error = people.create(syntax);
+  }
+  if (error.empty()) {
+    people.settransobject(&sqlca);
+    if (people.retrieve({Value(pkid), Value(company_num)}) < 0) error = people.last_error();
+  }
+  if (!error.empty()) {
+    session().message_box("提示", "取人员申报信息失败！", Icon::StopSign);
+    return -1;
+  }
+  DataStore& list = dw_2().store();
+  list.reset();
+  if (people.rowcount() > 0) people.rowscopy(1, people.rowcount(), Buffer::Primary, list, 1, Buffer::Primary);
+  list.reset_update_flags();
+  if (list.rowcount() > 0) dw_2().select_row(1);
+  return 0;
+}
+
+void w_vorant_rsjh::pb_6_clicked() {
+  if (lacks_declaration()) return;
+  DataStore& worker = dw_4().store();
+  worker.accepttext();
+  if (worker.modifiedcount() > 0 &&
+      session().message_box("提示", "该人员人事计划信息已修改！", Icon::Question, Buttons::YesNo) == 1) {
+    if (save_worker() < 0) return;
+  }
+  worker.reset();
+  const long row = worker.insertrow(0);
+  // The number shown is provisional: the person is numbered for good when first saved.
+  const std::string code = uf_getworkercode();
+  if (code.empty()) return;
+  worker.setitem(row, "pkid", Value(pkid));
+  worker.setitem(row, "company_num", Value(company_num));
+  worker.setitem(row, "worker_code", Value(code));
+  worker.setitem(row, "state", Value(0));
+  uf_all("");
+  dw_4().setfocus();
+  dw_4().setcolumn("worker_name");
+}
+
+void w_vorant_rsjh::pb_8_clicked() {
+  // A save the user asked for that fails keeps him here, with his entries on screen.
+  if (!leave_unit_form(*this, kStaffingQuestion)) return;
+  session().message.powerobjectparm = s_com{company_num, pkid};
+  session().open_modal("w_zrjh_edit");
+  // The figures maintained there show in the unit form.
+  dw_3().store().retrieve({Value(pkid), Value(company_num)});
+}
+
+int w_vorant_rsjh::uf_approve(int ai_state) {
+  if (sb1::uf_approve(ai_state) < 0) return -1;
+  Transaction& sqlca = session().sqlca();
+  // Two acceptances for one unit take turns from here to their commit: the unit's register
+  // row is locked before its highest register number is read.
+  if (sqlca.execute("update rs_info_company set company_num = company_num where company_num = :com",
+                    {Value(company_num)}) < 0)
+    return -1;
+  DataStore planned;
+  planned.set_dataobject("d_w00034_list");
+  planned.settransobject(&sqlca);
+  DataStore register_rows;
+  register_rows.set_dataobject("d_info_worker_edit");
+  register_rows.settransobject(&sqlca);
+  if (planned.retrieve({Value(pkid), Value(company_num)}) < 0) return -1;
+  const std::string first = shenbao::uf_getworkercode(sqlca, company_num);
+  if (first.size() < 6) {
+    if (sqlca.sqlerrtext.empty()) sqlca.sqlerrtext = host_message_text(HostMessage::NumberLimit);
+    return -1;
+  }
+  long n = std::stol(first.substr(first.size() - 6));
+  for (long i = 1; i <= planned.rowcount(); ++i, ++n) {
+    const std::string code = provisional_worker_code(n);
+    if (code.empty()) {
+      sqlca.sqlerrtext = host_message_text(HostMessage::NumberLimit);
+      return -1;
+    }
+    const long r = register_rows.insertrow(0);
+    register_rows.setitem(r, "company_num", Value(company_num));
+    register_rows.setitem(r, "book_code", Value(company_num));
+    register_rows.setitem(r, "worker_code", Value(code));
+    register_rows.setitem(r, "worker_name", planned.getitem(i, "worker_name"));
+    register_rows.setitem(r, "card_no", planned.getitem(i, "card_no"));
+    register_rows.setitem(r, "sex", planned.getitem(i, "sex"));
+    register_rows.setitem(r, "first_degree", planned.getitem(i, "first_degree"));
+    const Value birthday = planned.getitem(i, "birthday");
+    register_rows.setitem(r, "birthday", birthday.is_null() ? Value() : Value(birthday.as_datetime().format("yyyymmdd")));
+    register_rows.setitem(r, "csny", birthday);
+  }
+  if (register_rows.update() < 0) {
+    if (sqlca.sqlerrtext.empty()) sqlca.sqlerrtext = register_rows.last_error();
+    return -1;
+  }
+  return 0;
+}
+
+}  // namespace shenbao
