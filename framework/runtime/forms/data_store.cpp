@@ -368,7 +368,9 @@ bool DataStore::write_row(const Row& row, bool insert) {
     std::string names, values;
     for (size_t c = 0; c < def_->columns.size(); ++c) {
       const ColumnDef& column = def_->columns[c];
-      if (!column.updatable && !column.key) continue;
+      // A key the form does not write and the row leaves empty is the table's own to give
+      // (a generated pk_id).
+      if (!column.updatable && (!column.key || row.values[c].is_null())) continue;
       names += (names.empty() ? "" : ", ") + column.dbname;
       values += (values.empty() ? ":v" : ", :v") + std::to_string(c);
       params.push_back(row.values[c]);
