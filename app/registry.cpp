@@ -1,5 +1,9 @@
 #include "app/registry.h"
 
+#include "declarations/jl/w_jl_print.h"
+#include "declarations/jl/w_vorant_jl.h"
+#include "declarations/jl/w_vorant_jl_gwy.h"
+#include "declarations/jl/w_vorant_jl_szf.h"
 #include "declarations/zw/w_vorant_zw.h"
 #include "declarations/zw/w_zwzs_print.h"
 #include "framework/host/host_session.h"
@@ -30,6 +34,11 @@ void add_print_sheet(WindowRegistry& registry) {
 void register_windows(WindowRegistry& registry) {
   add_category<w_vorant_zw>(registry);
   add_print_sheet<w_zwzs_print>(registry);
+  add_category<w_vorant_jl>(registry);
+  add_category<w_vorant_jl_szf>(registry);
+  add_category<w_vorant_jl_gwy>(registry);
+  add_print_sheet<w_jl_sjxt_print>(registry);
+  add_print_sheet<w_jl_szf_print>(registry);
   registry.add("w_account_set", factory<w_account_set>());
 }
 
