@@ -1,6 +1,8 @@
 #include "app/registry.h"
 
 #include "declarations/jl/w_jl_print.h"
+#include "declarations/jl/w_sb_jlry.h"
+#include "declarations/jl/w_sb_sjjt.h"
 #include "declarations/jl/w_vorant_jl.h"
 #include "declarations/jl/w_vorant_jl_gwy.h"
 #include "declarations/jl/w_vorant_jl_szf.h"
@@ -39,6 +41,8 @@ void register_windows(WindowRegistry& registry) {
   add_category<w_vorant_jl_gwy>(registry);
   add_print_sheet<w_jl_sjxt_print>(registry);
   add_print_sheet<w_jl_szf_print>(registry);
+  add_category<w_sb_jlry>(registry);
+  add_category<w_sb_sjjt>(registry);
   registry.add("w_account_set", factory<w_account_set>());
 }
 
