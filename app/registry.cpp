@@ -6,6 +6,12 @@
 #include "declarations/rsjh/w_vorant_rsjh.h"
 #include "declarations/rsjh/w_zrjh_edit.h"
 #include "declarations/rsjh/w_zrjh_print.h"
+#include "declarations/jl/w_jl_print.h"
+#include "declarations/jl/w_sb_jlry.h"
+#include "declarations/jl/w_sb_sjjt.h"
+#include "declarations/jl/w_vorant_jl.h"
+#include "declarations/jl/w_vorant_jl_gwy.h"
+#include "declarations/jl/w_vorant_jl_szf.h"
 #include "declarations/zw/w_vorant_zw.h"
 #include "declarations/zw/w_zwzs_print.h"
 #include "framework/declaration/w_sb_inbox.h"
@@ -24,9 +30,10 @@ template <typename... W>
 struct WindowList {};
 
 // The category windows, in menu order; each states its class and caption in its descriptor.
-using Categories = WindowList<w_vorant_zw, w_vorant_rsjh, w_vorant_cz, w_vorant_ct, w_vorant_cj>;
+using Categories = WindowList<w_vorant_zw, w_vorant_rsjh, w_vorant_jl, w_vorant_jl_szf, w_vorant_jl_gwy, w_sb_jlry,
+                              w_sb_sjjt, w_vorant_cz, w_vorant_ct, w_vorant_cj>;
 // The print windows that show one report; each states its class in its sheet.
-using PrintSheets = WindowList<w_zwzs_print, w_zrjh_print>;
+using PrintSheets = WindowList<w_zwzs_print, w_zrjh_print, w_jl_sjxt_print, w_jl_szf_print>;
 
 template <typename... W>
 void add_categories(WindowRegistry& registry, WindowList<W...>) {

@@ -102,8 +102,10 @@ class sb1 : public Window {
   bool lacks_declaration();
   // Saves dw_3 (and gives a new declaration its pkid); answers 1 or -1 after a message.
   int save_declaration();
-  // Saves dw_4 after pfc_save; answers 1, 0 when there is nothing to save, or -1.
-  int save_worker();
+  // Saves dw_4 after pfc_save; answers 1, 0 when there is nothing to save, or -1. Every save
+  // of the worker form comes here ("保存人员(&S)", the question on leaving), so a category
+  // whose persons are numbered when stored overrides it.
+  virtual int save_worker();
   // The code list of a drop-down column of dw_4, once dw_4 is built; nullptr for another.
   DataStore* drop_down_list(std::string_view column) const;
 

@@ -104,6 +104,48 @@ TEST_P(DeclarationKeysTest, KindsSharingAWorkerTableNeverShareAnId) {
   db.sqlca().commit();
 }
 
+// Candidates are numbered again when stored, inside the storing transaction with the
+// table's counter row locked: two clerks of one unit adding candidate units at the same
+// moment, each shown the same next number, never store two candidates under one number.
+TEST_P(DeclarationKeysTest, SessionsAddingCandidatesAtOnceNeverShareANumber) {
+  constexpr int kSessions = 2;
+  constexpr int kCandidatesEach = 10;
+  std::vector<std::unique_ptr<Session>> sessions;
+  for (int s = 0; s < kSessions; ++s) {
+    sessions.push_back(start_session("clerk" + std::to_string(s)));
+    ASSERT_TRUE(sessions.back()->post({"open", "w_sb_sjjt"}).ok());
+    sessions.back()->post({"click", "pb_16"});
+    sessions.back()->post({"click", "pb_5"});
+  }
+  std::vector<std::thread> clerks;
+  std::vector<int> stored(kSessions, 0);
+  for (int s = 0; s < kSessions; ++s) {
+    clerks.emplace_back([&, s] {
+      Session& session = *sessions[s];
+      for (int c = 0; c < kCandidatesEach; ++c) {
+        session.post({"click", "pb_n"});
+        session.post(Event{.kind = "type", .target = "dw_4", .row = 1, .column = "hx_company",
+                           .text = "单位" + std::to_string(s) + "-" + std::to_string(c)});
+        session.post({"click", "pb_22"});
+        const EventResult answered = session.post({"answer", "ok"});
+        stored[s] += answered.ok();
+      }
+    });
+  }
+  for (auto& clerk : clerks) clerk.join();
+
+  for (int s = 0; s < kSessions; ++s)
+    EXPECT_EQ(stored[s], kCandidatesEach) << "session " << s << ": " << sessions[s]->state_text();
+  std::vector<Value> count;
+  ASSERT_EQ(db.sqlca().select_into(
+                "select count(*), count(distinct worker_code), min(worker_code), max(worker_code) from rs_w00047 "
+                "where company_num = '001'",
+                {}, count),
+            0);
+  EXPECT_EQ(count, (std::vector<Value>{kSessions * kCandidatesEach, kSessions * kCandidatesEach, Value("9000001"),
+                                       Value("9000020")}));
+}
+
 INSTANTIATE_TEST_SUITE_P(Databases, DeclarationKeysTest, ::testing::Values(Backend::SQLite, Backend::PostgreSQL),
                          backend_name);
 

@@ -268,6 +268,19 @@ TEST_F(ReportTest, GoldenReports) {
   }
 }
 
+// Rows a window puts into a composite's nested report through getchild are the ones shown
+// and printed: the same pages as the golden composite, whose rows the test supplies.
+TEST_F(ReportTest, CompositeHoldsTheRowsOfItsNestedReport) {
+  auto composite = retrieved("d_golden_composite", {"2009001", "C01"});
+  EXPECT_EQ(composite->getchild("no_such_report"), nullptr);
+  DataStore* opinions = composite->getchild("dw_2");
+  ASSERT_NE(opinions, nullptr);
+  EXPECT_EQ(composite->getchild("dw_2"), opinions);
+  EXPECT_EQ(dump(lay_out(*composite)).find("sh_gb"), std::string::npos) << "no row, no boxes";
+  opinions->insertrow(0);
+  EXPECT_EQ(dump(lay_out(*composite)), read_file(kGolden + "/composite.txt"));
+}
+
 // A long list breaks between rows: each page repeats the header captions, no row runs into
 // the footer, every row is printed once, and the summary follows the last row.
 TEST_F(ReportTest, RowsBreakBetweenPagesUnderRepeatedHeader) {

@@ -131,6 +131,7 @@ void DataStore::take_definition(std::shared_ptr<FormDef> def, std::string name) 
   deleted_.clear();
   filtered_.clear();
   children_.clear();
+  nested_.clear();
   filter_text_.clear();
   current_row_ = 0;
   current_column_ = def_->columns.empty() ? 0 : 1;
@@ -367,7 +368,9 @@ bool DataStore::write_row(const Row& row, bool insert) {
     std::string names, values;
     for (size_t c = 0; c < def_->columns.size(); ++c) {
       const ColumnDef& column = def_->columns[c];
-      if (!column.updatable && !column.key) continue;
+      // A key the form does not write and the row leaves empty is the table's own to give
+      // (a generated pk_id).
+      if (!column.updatable && (!column.key || row.values[c].is_null())) continue;
       names += (names.empty() ? "" : ", ") + column.dbname;
       values += (values.empty() ? ":v" : ", :v") + std::to_string(c);
       params.push_back(row.values[c]);
@@ -554,7 +557,20 @@ std::string DataStore::getcolumnname() const {
 DataStore* DataStore::getchild(std::string_view column) {
   if (!def_) return nullptr;
   const int index = def_->column_index(column);
-  if (index < 0) return nullptr;
+  if (index < 0) {
+    if (auto found = nested_.find(column); found != nested_.end()) return found->second.get();
+    for (const auto& object : def_->objects) {
+      if (object.kind != ObjectKind::Report || object.name != column) continue;
+      auto nested = std::make_unique<DataStore>(*library_);
+      if (nested->set_dataobject(object.get("form")) < 0) {
+        fail(nested->last_error());
+        return nullptr;
+      }
+      nested->settransobject(sqlca_);
+      return nested_.emplace(std::string(column), std::move(nested)).first->second.get();
+    }
+    return nullptr;
+  }
   if (auto found = children_.find(index); found != children_.end()) return found->second.get();
   const FormObject* shown = nullptr;
   for (const auto& object : def_->objects) {
@@ -570,6 +586,11 @@ DataStore* DataStore::getchild(std::string_view column) {
   }
   child->settransobject(sqlca_);
   return children_.emplace(index, std::move(child)).first->second.get();
+}
+
+const DataStore* DataStore::nested_report(std::string_view name) const {
+  const auto found = nested_.find(name);
+  return found == nested_.end() ? nullptr : found->second.get();
 }
 
 bool same_code(const Value& a, const Value& b) {

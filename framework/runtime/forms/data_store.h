@@ -125,8 +125,12 @@ class DataStore {
   std::string getcolumnname() const;
 
   // The code list of a drop-down column, created (without rows) on first use; nullptr when
-  // the column has no code list.
+  // the column has no code list. For a composite, also the rows of a nested report object
+  // by its name (created without rows from its definition): rows put there are what the
+  // report shows and prints in place of retrieving the nested definition.
   DataStore* getchild(std::string_view column);
+  // The nested report's rows that getchild created, or nullptr.
+  const DataStore* nested_report(std::string_view name) const;
   // The name shown for a drop-down column's value; the value's text when the list lacks it.
   std::string display_value(long row, int column) const;
 
@@ -178,6 +182,7 @@ class DataStore {
   int current_column_ = 0;
   uint32_t next_order_ = 0;
   std::map<int, std::unique_ptr<DataStore>> children_;
+  std::map<std::string, std::unique_ptr<DataStore>, std::less<>> nested_;
   DateTime today_;
   mutable std::string last_error_;
 };

@@ -443,6 +443,7 @@ class Layouter {
     if (options_.nested_rows) {
       if (const DataStore* supplied = options_.nested_rows(report.name)) return supplied;
     }
+    if (const DataStore* own = parent.nested_report(report.name)) return own;
     const FormDef& def = parent.def();
     const std::string form = report.get("form");
     const FormLibrary& library = options_.library ? *options_.library : default_form_library();

@@ -146,7 +146,13 @@ json form_json(FormControl& control) {
       const int column = static_cast<int>(c) + 1;
       const Value v = store.getitem(r, column);
       codes.push_back(value_json(v));
-      values.push_back(store.display_value(r, column));
+      // A number is shown in its column's display format ("0.00%" shows 0.125 as 12.50%),
+      // as the user then edits it.
+      const FormObject* shown = v.is_numeric() ? shown_column(def, static_cast<int>(c)) : nullptr;
+      if (shown && !shown->find("dddw.name") && !shown->get("format").empty())
+        values.push_back(format_value(v, shown->get("format")));
+      else
+        values.push_back(store.display_value(r, column));
     }
     json row = {{"values", std::move(values)}, {"codes", std::move(codes)}};
     if (!per_row.empty() || !row_computes.empty()) {

@@ -66,8 +66,21 @@ std::optional<Refusal> FormControl::type_into(long row, const std::string& colum
   store_.setcolumn(column);
   setfocus();
   if (editchanged) editchanged(row, column, text);
-  // The column's type speaks first: a script never sees a value the column cannot hold.
-  Result<Value> value = parse_entry(store_.def().columns[static_cast<size_t>(index)].type, text);
+  // The column's type speaks first: a script never sees a value the column cannot hold. A
+  // number entered through a percent mask ("###,###.00%") is read as percent: "12.50%" and
+  // "12.5" both hold 0.125, as the format "0.00%" then shows it.
+  const ColumnType& type = store_.def().columns[static_cast<size_t>(index)].type;
+  std::string entry = text;
+  bool percent = false;
+  if (type.is_numeric() && type.kind != TypeKind::Long) {
+    for (const auto& object : store_.def().objects) {
+      if (object.kind == ObjectKind::Column && object.column == index)
+        percent = (object.get("mask") + object.get("format")).find('%') != std::string::npos;
+    }
+    if (percent) std::erase_if(entry, [](char c) { return c == '%' || c == ','; });
+  }
+  Result<Value> value = parse_entry(type, entry);
+  if (value && percent && !value->is_null()) value = Value(value->as_number() / 100.0);
   if (!value) return value.refusal();
   if (auto below = below_minimum(index, *value)) return below;
   entry_refusal_.clear();

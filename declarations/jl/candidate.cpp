@@ -1,0 +1,107 @@
+#include "declarations/jl/candidate.h"
+
+#include "framework/host/messages.h"
+
+namespace shenbao {
+namespace {
+
+bool is_blank(std::string_view text) { return text.find_first_not_of(" \t") == std::string_view::npos; }
+
+}  // namespace
+
+w_sb_candidate::w_sb_candidate(Session& session, const CategoryDescriptor& category, const CandidateKind& kind)
+    : sb1(session, category), kind_(&kind) {
+  add_control(ControlKind::Button, "pb_n", kind.new_button, 0, 0, 120, 28).clicked = [this] { pb_n_clicked(); };
+}
+
+void w_sb_candidate::resize(int new_width, int new_height) {
+  sb1::resize(new_width, new_height);
+  Control& add = *control("pb_n");
+  const Control& save_worker = *control("pb_2");
+  add.y = save_worker.y;
+  add.x = save_worker.x - add.width - 20;
+}
+
+int w_sb_candidate::wf_rystate() {
+  DataStore& list = dw_2().store();
+  struct Candidate {
+    Value code, name;
+  };
+  std::vector<Candidate> candidates;
+  if (!pkid.empty() &&
+      session().sqlca().query("select worker_code, " + std::string(kind_->name_column) + " from " + worker_table() +
+                                  " where pkid = :id and company_num = :com order by worker_code",
+                              {Value(pkid), Value(company_num)}, [&](const ResultRow& row) {
+                                candidates.push_back({row.get(0), row.get(1)});
+                                return true;
+                              }) < 0) {
+    session().message_box("提示", kind_->list_failed);
+    return -1;
+  }
+  list.reset();
+  for (const Candidate& c : candidates) {
+    const long r = list.insertrow(0);
+    list.setitem(r, "worker_code", c.code);
+    list.setitem(r, kind_->name_column, c.name);
+    list.setitem(r, "status", Value("申报"));
+  }
+  list.reset_update_flags();
+  if (list.rowcount() > 0) dw_2().select_row(1);
+  return 0;
+}
+
+std::optional<w_sb_candidate::StoreFailure> w_sb_candidate::store_candidate() {
+  DataStore& candidate = dw_4().store();
+  const RowStatus status = candidate.getitemstatus(1);
+  candidate.setitem(1, "pkid", Value(pkid));
+  if (status == RowStatus::New || status == RowStatus::NewModified) {
+    Result<std::string> code = record().next_person_code(company_num, true);
+    if (!code || code->empty()) {
+      session().sqlca().rollback();
+      return code ? StoreFailure{true, {}} : StoreFailure{false, code.refusal().text};
+    }
+    candidate.setitem(1, "company_num", Value(company_num));
+    candidate.setitem(1, "worker_code", Value(*code));
+    candidate.setitem(1, "state", Value(0));
+  }
+  if (auto refused = record().save_worker(candidate, author())) return StoreFailure{false, refused->text};
+  return std::nullopt;
+}
+
+int w_sb_candidate::save_worker() {
+  if (lacks_declaration()) return -1;
+  DataStore& candidate = dw_4().store();
+  if (candidate.rowcount() == 0) return 0;
+  if (pfc_save() < 0) return -1;
+  if (auto failed = store_candidate()) {
+    if (failed->at_limit)
+      say(session(), HostMessage::NumberLimit);
+    else
+      say(session(), HostMessage::SaveFailed, failed->reason);
+    return -1;
+  }
+  session().set_status(kSavedStatus);
+  wf_rystate();
+  return 1;
+}
+
+void w_sb_candidate::pb_n_clicked() {
+  if (lacks_declaration()) return;
+  DataStore& candidate = dw_4().store();
+  candidate.accepttext();
+  if (kind_->resets_code_lists) uf_all("");
+  if (candidate.modifiedcount() > 0 &&
+      session().message_box("提示", kind_->changed_question, Icon::Question, Buttons::YesNo) == 1 &&
+      save_worker() < 0)
+    return;
+  candidate.reset();
+  const long row = candidate.insertrow(0);
+  const std::string code = uf_getworkercode();
+  if (is_blank(code)) return;
+  candidate.setitem(row, "company_num", Value(company_num));
+  candidate.setitem(row, "worker_code", Value(code));
+  candidate.setitem(row, "pkid", Value(pkid));
+  dw_4().setfocus();
+}
+
+}  // namespace shenbao
