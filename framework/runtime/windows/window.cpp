@@ -1,5 +1,6 @@
 #include "framework/runtime/windows/window.h"
 
+#include <cctype>
 #include <algorithm>
 
 #include "framework/runtime/windows/session.h"
@@ -81,6 +82,13 @@ bool FormControl::editable(long row, const std::string& column, std::string& why
     return false;
   }
   const FormDef& def = store_.def();
+  // datawindow.readonly=yes: nothing of the form can be typed into.
+  std::string readonly = def.form_property("readonly");
+  for (char& c : readonly) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  if (readonly == "yes" || readonly == "'yes'" || readonly == "1") {
+    why = name() + " is read-only";
+    return false;
+  }
   const int index = def.column_index(column);
   const FormObject* shown = nullptr;
   for (const auto& object : def.objects) {
