@@ -1,5 +1,8 @@
 #include "app/registry.h"
 
+#include "declarations/px/w_px_print.h"
+#include "declarations/px/w_px_type.h"
+#include "declarations/px/w_vorant_px.h"
 #include "declarations/zw/w_vorant_zw.h"
 #include "declarations/zw/w_zwzs_print.h"
 #include "framework/host/host_session.h"
@@ -30,6 +33,9 @@ void add_print_sheet(WindowRegistry& registry) {
 void register_windows(WindowRegistry& registry) {
   add_category<w_vorant_zw>(registry);
   add_print_sheet<w_zwzs_print>(registry);
+  add_category<w_vorant_px>(registry);
+  registry.add("w_px_print", factory<w_px_print>());
+  registry.add("w_px_type", factory<w_px_type>());
   registry.add("w_account_set", factory<w_account_set>());
 }
 
