@@ -3,15 +3,18 @@
 #include "declarations/cj/w_vorant_cj.h"
 #include "declarations/departure/w_vorant_ct.h"
 #include "declarations/departure/w_vorant_cz.h"
-#include "declarations/rsjh/w_vorant_rsjh.h"
-#include "declarations/rsjh/w_zrjh_edit.h"
-#include "declarations/rsjh/w_zrjh_print.h"
 #include "declarations/jl/w_jl_print.h"
 #include "declarations/jl/w_sb_jlry.h"
 #include "declarations/jl/w_sb_sjjt.h"
 #include "declarations/jl/w_vorant_jl.h"
 #include "declarations/jl/w_vorant_jl_gwy.h"
 #include "declarations/jl/w_vorant_jl_szf.h"
+#include "declarations/px/w_px_print.h"
+#include "declarations/px/w_px_type.h"
+#include "declarations/px/w_vorant_px.h"
+#include "declarations/rsjh/w_vorant_rsjh.h"
+#include "declarations/rsjh/w_zrjh_edit.h"
+#include "declarations/rsjh/w_zrjh_print.h"
 #include "declarations/zw/w_vorant_zw.h"
 #include "declarations/zw/w_zwzs_print.h"
 #include "framework/declaration/w_sb_inbox.h"
@@ -30,7 +33,7 @@ template <typename... W>
 struct WindowList {};
 
 // The category windows, in menu order; each states its class and caption in its descriptor.
-using Categories = WindowList<w_vorant_zw, w_vorant_rsjh, w_vorant_jl, w_vorant_jl_szf, w_vorant_jl_gwy, w_sb_jlry,
+using Categories = WindowList<w_vorant_zw, w_vorant_rsjh, w_vorant_px, w_vorant_jl, w_vorant_jl_szf, w_vorant_jl_gwy, w_sb_jlry,
                               w_sb_sjjt, w_vorant_cz, w_vorant_ct, w_vorant_cj>;
 // The print windows that show one report; each states its class in its sheet.
 using PrintSheets = WindowList<w_zwzs_print, w_zrjh_print, w_jl_sjxt_print, w_jl_szf_print>;
@@ -60,6 +63,8 @@ void register_windows(WindowRegistry& registry) {
       [](Session& session) { return std::make_unique<w_sb_inbox>(session, category_descriptors()); },
       w_sb_inbox::kCaption, std::string(kAcceptRight));
   registry.add("w_zrjh_edit", factory<w_zrjh_edit>());
+  registry.add("w_px_print", factory<w_px_print>());
+  registry.add("w_px_type", factory<w_px_type>());
   registry.add("w_account_set", factory<w_account_set>());
 }
 

@@ -38,6 +38,7 @@ describe('a clerk files a post and rank declaration', () => {
     assert.equal(await page.locator('.login-error').textContent(), '用户名或密码错误');
     await login(page, server.url, 'clerk001', 'clerk001pass');
     assert.equal(await page.locator('.who-name').textContent(), '王小红');
+    // Every category is on the menu; this test files the post and rank one.
     assert.ok((await page.locator('.menu-item').allTextContents()).includes('职位职数上报'));
     await shot(page, '02-home');
   });

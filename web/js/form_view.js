@@ -49,7 +49,7 @@ function num(value, fallback = 0) {
 
 function fontStyle(object, row) {
   const style = {};
-  const size = num(prop(object, row, 'font.height'), 0);
+  const size = Math.abs(num(prop(object, row, 'font.height'), 0));  // -11 is 11 points too
   if (size > 0) style.fontSize = `${(size * PT).toFixed(1)}px`;
   if (num(prop(object, row, 'font.weight'), 400) >= 600) style.fontWeight = '700';
   if (truthy(prop(object, row, 'font.italic'))) style.fontStyle = 'italic';

@@ -1,5 +1,6 @@
 #include "framework/runtime/forms/data_store.h"
 
+#include <cmath>
 #include <algorithm>
 #include <cctype>
 #include <charconv>
@@ -676,10 +677,16 @@ std::string syntax_from_sql(Transaction& sqlca, std::string_view sql, std::strin
     return {};
   }
   const bool tabular = style.find("tabular") != std::string_view::npos;
+  // "units=fine" in the style asks for the definition in the finer units (see unit_scale).
+  const bool fine = style.find("units=fine") != std::string_view::npos;
+  const double sx = fine ? 32.0 / 7.0 : 1, sy = fine ? 4 : 1;
+  auto across = [&](int px) { return std::to_string(static_cast<int>(std::lround(px * sx))); };
+  auto down = [&](int px) { return std::to_string(static_cast<int>(std::lround(px * sy))); };
   std::vector<Statement> out;
   out.push_back({"form", {{"style", tabular ? "tabular" : "grid", false}}});
-  out.push_back({"header", {{"height", "24", false}}});
-  out.push_back({"detail", {{"height", "24", false}}});
+  if (fine) out.back().properties.push_back({"units", "fine", false});
+  out.push_back({"header", {{"height", down(24), false}}});
+  out.push_back({"detail", {{"height", down(24), false}}});
   out.push_back({"table", {{"retrieve", std::string(sql), true}}});
   int x = 4;
   std::vector<Statement> headers;
@@ -701,17 +708,17 @@ std::string syntax_from_sql(Transaction& sqlca, std::string_view sql, std::strin
                    {{"name", column.name, false},
                     {"type", column.type.to_string(), false},
                     {"band", "detail", false},
-                    {"x", std::to_string(x), false},
-                    {"y", "2", false},
-                    {"width", std::to_string(width), false},
-                    {"height", "20", false}}});
+                    {"x", across(x), false},
+                    {"y", down(2), false},
+                    {"width", across(width), false},
+                    {"height", down(20), false}}});
     headers.push_back({"text",
                        {{"name", column.name + "_t", false},
                         {"band", "header", false},
-                        {"x", std::to_string(x), false},
-                        {"y", "2", false},
-                        {"width", std::to_string(width), false},
-                        {"height", "20", false},
+                        {"x", across(x), false},
+                        {"y", down(2), false},
+                        {"width", across(width), false},
+                        {"height", down(20), false},
                         {"text", column.name, true}}});
     x += width + 4;
   }

@@ -685,4 +685,12 @@ void FormDef::set_form_property(std::string_view name, std::string value) {
   set_property(properties, name, std::move(value), quoted);
 }
 
+UnitScale unit_scale(const FormDef& def) {
+  std::string units = def.form_property("units");
+  if (units.size() >= 2 && units.front() == '\'' && units.back() == '\'') units = units.substr(1, units.size() - 2);
+  for (char& c : units) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  if (units == "fine") return {7.0 / 32.0, 0.25};
+  return {};
+}
+
 }  // namespace shenbao

@@ -101,4 +101,16 @@ class FormDef {
   void set_form_property(std::string_view name, std::string value);
 };
 
+// The size of a definition's unit in pixels. Definitions are in pixels unless their form
+// property `units` says `fine`: then 32 units across are 7 pixels and 4 units down are one
+// pixel, the finer grid that reports laid out by window scripts are written in (a 124-unit
+// row is 31 pixels high). Positions, sizes, band heights and pen widths are in these units;
+// font heights stay in points (a negative height is the same size).
+struct UnitScale {
+  double x = 1;
+  double y = 1;
+  bool is_pixels() const { return x == 1 && y == 1; }
+};
+UnitScale unit_scale(const FormDef& def);
+
 }  // namespace shenbao

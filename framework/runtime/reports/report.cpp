@@ -182,11 +182,15 @@ class Layouter {
     top_ = &top;
     const FormDef& def = top.def();
     const bool landscape = lower(def.form_property("print.orientation")) == "landscape";
-    out_.width = landscape ? 1123 : 794;
-    out_.height = landscape ? 794 : 1123;
-    margin_left_ = form_int(def, "print.margin.left", kDefaultMargin);
-    margin_top_ = form_int(def, "print.margin.top", kDefaultMargin);
-    margin_bottom_ = form_int(def, "print.margin.bottom", kDefaultMargin);
+    // The layout runs in the definition's units, the paper and the default margins turned
+    // into them; the items go back to pixels at the end.
+    const UnitScale scale = unit_scale(def);
+    const int paper_width = landscape ? 1123 : 794, paper_height = landscape ? 794 : 1123;
+    out_.width = static_cast<int>(std::lround(paper_width / scale.x));
+    out_.height = static_cast<int>(std::lround(paper_height / scale.y));
+    margin_left_ = form_int(def, "print.margin.left", static_cast<int>(std::lround(kDefaultMargin / scale.x)));
+    margin_top_ = form_int(def, "print.margin.top", static_cast<int>(std::lround(kDefaultMargin / scale.y)));
+    margin_bottom_ = form_int(def, "print.margin.bottom", static_cast<int>(std::lround(kDefaultMargin / scale.y)));
     out_.title = def.form_property("title");
     if (out_.title.empty()) out_.title = def.name;
     top_header_ = def.band_height[static_cast<int>(Band::Header)];
@@ -195,6 +199,21 @@ class Layouter {
     new_page();
     lay_out(top, margin_left_, true);
     finish();
+    if (!scale.is_pixels()) {
+      for (ReportPage& page : out_.pages) {
+        for (ReportItem& item : page.items) {
+          const int x2 = static_cast<int>(std::lround((item.x + item.w) * scale.x));
+          const int y2 = static_cast<int>(std::lround((item.y + item.h) * scale.y));
+          item.x = static_cast<int>(std::lround(item.x * scale.x));
+          item.y = static_cast<int>(std::lround(item.y * scale.y));
+          item.w = x2 - item.x;
+          item.h = y2 - item.y;
+          item.pen_width *= scale.x;
+        }
+      }
+      out_.width = paper_width;
+      out_.height = paper_height;
+    }
     return std::move(out_);
   }
 

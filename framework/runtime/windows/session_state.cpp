@@ -23,6 +23,9 @@
 //           "lists": {"column": [[code, name]...]}}
 #include <nlohmann/json.hpp>
 
+#include <charconv>
+#include <cmath>
+
 #include "framework/runtime/forms/expression.h"
 #include "framework/runtime/windows/session.h"
 
@@ -75,6 +78,20 @@ std::string computed_text(const DataStore& store, const FormObject& field, long 
   return format_value(store.getitem_any(row, field.name), field.get("format"));
 }
 
+// A geometry property of a definition in finer units, in pixels; other properties as they are.
+std::string to_pixels(const UnitScale& scale, std::string_view name, const std::string& text) {
+  double factor = 0;
+  if (name == "x" || name == "x1" || name == "x2" || name == "width" || name == "pen.width") factor = scale.x;
+  if (name == "y" || name == "y1" || name == "y2" || name == "height") factor = scale.y;
+  if (factor == 0) return text;
+  std::string_view digits = text;
+  if (digits.size() >= 2 && digits.front() == '\'' && digits.back() == '\'') digits = digits.substr(1, digits.size() - 2);
+  long long v = 0;
+  auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), v);
+  if (ec != std::errc() || end != digits.data() + digits.size()) return text;
+  return std::to_string(std::llround(static_cast<double>(v) * factor));
+}
+
 json form_json(FormControl& control) {
   DataStore& store = control.store();
   json form = json::object();
@@ -83,10 +100,13 @@ json form_json(FormControl& control) {
   form["dataobject"] = store.dataobject();
   form["style"] = to_string(def.style);
   form["preview"] = def.form_property("print.preview") == "yes";
-  form["bands"] = {{"header", def.band_height[0]},
-                   {"detail", def.band_height[1]},
-                   {"summary", def.band_height[2]},
-                   {"footer", def.band_height[3]}};
+  // The browser draws in pixels: a definition in finer units is turned into them here.
+  const UnitScale scale = unit_scale(def);
+  auto down = [&](int v) { return static_cast<int>(std::lround(v * scale.y)); };
+  form["bands"] = {{"header", down(def.band_height[0])},
+                   {"detail", down(def.band_height[1])},
+                   {"summary", down(def.band_height[2])},
+                   {"footer", down(def.band_height[3])}};
   json columns = json::array();
   json lists = json::object();
   for (size_t c = 0; c < def.columns.size(); ++c) {
@@ -130,7 +150,7 @@ json form_json(FormControl& control) {
       if (p.expression) {
         per_row.emplace_back(&object, &p);
       } else {
-        o[p.name] = p.text;
+        o[p.name] = scale.is_pixels() ? p.text : to_pixels(scale, p.name, p.text);
       }
     }
     objects.push_back(std::move(o));

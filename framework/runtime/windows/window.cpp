@@ -1,5 +1,6 @@
 #include "framework/runtime/windows/window.h"
 
+#include <cctype>
 #include <algorithm>
 #include <cstdlib>
 
@@ -94,7 +95,11 @@ std::optional<Refusal> FormControl::type_into(long row, const std::string& colum
 std::optional<Refusal> FormControl::editable(long row, const std::string& column) const {
   auto refuse = [&](std::string why) { return Refusal::technical(RefusalCode::NotNow, std::move(why)); };
   if (!store_.has_definition()) return refuse(name() + " shows no form");
-  if (read_only) return refuse(name() + " is read-only");
+  // A read-only control, or a form whose definition says datawindow.readonly=yes.
+  std::string readonly = store_.def().form_property("readonly");
+  for (char& c : readonly) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  if (read_only || readonly == "yes" || readonly == "'yes'" || readonly == "1")
+    return refuse(name() + " is read-only");
   const FormObject* shown = shown_column(store_.def().column_index(column));
   if (!shown) return refuse("column " + column + " is not shown in " + name());
   const bool is_protected = Expression::truthy(store_.property_value(*shown, "protect", row));
