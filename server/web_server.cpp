@@ -5,6 +5,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <condition_variable>
 #include <cstdlib>
 #include <deque>
@@ -24,6 +25,7 @@
 #include "framework/runtime/windows/window.h"
 #include "server/audit_log.h"
 #include "server/event_request.h"
+#include "server/guarded_server.h"
 #include "server/passwords.h"
 
 namespace shenbao {
@@ -166,6 +168,8 @@ std::string percent_encoded(std::string_view text) {
 
 bool starts_with(std::string_view text, std::string_view prefix) { return text.substr(0, prefix.size()) == prefix; }
 
+size_t worker_count(const WebServer::Options& options) { return static_cast<size_t>(std::max(16, options.threads)); }
+
 }  // namespace
 
 std::string default_web_root() {
@@ -177,11 +181,20 @@ std::string default_web_root() {
 #endif
 }
 
+// Connections waiting for their request may hold at most half of the workers, so that the
+// other half always serves requests that have arrived.
+static GuardedServer::Limits connection_limits(const WebServer::Options& options) {
+  GuardedServer::Limits limits = options.connections;
+  limits.max_waiting = std::max<size_t>(1, std::min<size_t>(limits.max_waiting, worker_count(options) / 2));
+  return limits;
+}
+
 struct WebServer::Impl {
-  explicit Impl(Options o) : options(std::move(o)), sessions(options.sessions), guard(options.logins) {}
+  explicit Impl(Options o)
+      : options(std::move(o)), server(connection_limits(options)), sessions(options.sessions), guard(options.logins) {}
 
   Options options;
-  httplib::Server server;
+  GuardedServer server;
   SessionTable sessions;
   LoginGuard guard;
   AuditLog log;
@@ -323,6 +336,7 @@ void WebServer::Impl::stop() {
   if (!started) return;
   started = false;
   server.stop();
+  server.close_connections();
   if (listener.joinable()) listener.join();
   {
     std::lock_guard lock(reaper_mutex);
@@ -353,7 +367,7 @@ void WebServer::Impl::reap_loop() {
 }
 
 void WebServer::Impl::routes() {
-  server.new_task_queue = [n = static_cast<size_t>(std::max(16, options.threads))] { return new BoundedPool(n, 256); };
+  server.new_task_queue = [n = worker_count(options)] { return new BoundedPool(n, 256); };
   server.set_payload_max_length(options.max_body);
   // Without it an answer written in two pieces waits for the client's delayed ACK (40 ms).
   server.set_tcp_nodelay(true);
@@ -373,6 +387,21 @@ void WebServer::Impl::routes() {
     if (req.has_header("Transfer-Encoding")) {
       reply_error(res, 411, "a request body must state its length");
       return httplib::Server::HandlerResponse::Handled;
+    }
+    // A body of no readable length, or longer than any we take, is not read at all (the
+    // connection then closes after the answer).
+    if (req.has_header("Content-Length")) {
+      const std::string length = req.get_header_value("Content-Length");
+      const bool digits = !length.empty() && length.size() <= 18 &&
+                          std::all_of(length.begin(), length.end(), [](char c) { return c >= '0' && c <= '9'; });
+      if (!digits || req.get_header_value_count("Content-Length") > 1) {
+        reply_error(res, 400, "malformed Content-Length");
+        return httplib::Server::HandlerResponse::Handled;
+      }
+      if (std::stoull(length) > options.max_body) {
+        reply_error(res, 413, "the request body is too large");
+        return httplib::Server::HandlerResponse::Handled;
+      }
     }
     if (req.path.find('\0') != std::string::npos) {
       reply_error(res, 400, "malformed path");
@@ -406,6 +435,8 @@ void WebServer::Impl::routes() {
     return httplib::Server::HandlerResponse::Unhandled;
   });
   server.set_post_routing_handler([](const httplib::Request& req, httplib::Response& res) {
+    // A request answered without reading all of it ends its connection: say so.
+    if (GuardedServer::answer_closes_connection() && !res.has_header("Connection")) res.set_header("Connection", "close");
     res.set_header("X-Content-Type-Options", "nosniff");
     res.set_header("X-Frame-Options", "DENY");
     res.set_header("Referrer-Policy", "no-referrer");
