@@ -539,6 +539,14 @@ void WebServer::Impl::login(const httplib::Request& req, httplib::Response& res)
   // Failures count per name and client address: guessing from one place slows and locks that
   // place only, so nobody can lock a clerk out of his own login from elsewhere.
   const std::string guarded = username + '\n' + req.remote_addr;
+  // A name with a control character is no name: on PostgreSQL a NUL would end it early.
+  if (std::any_of(username.begin(), username.end(),
+                  [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; })) {
+    wipe_password(password);
+    log.write("(malformed)", "-", "login-failed", "user name with a control character");
+    reply_error(res, 400, "用户名含有不允许的字符");
+    return;
+  }
   if (username.empty() || username.size() > 20 || password.empty() || password.size() > kMaxPasswordBytes) {
     wipe_password(password);
     log.write(who, "-", "login-failed", "malformed user name or password");

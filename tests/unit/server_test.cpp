@@ -247,6 +247,15 @@ TEST(ServerTest, BadRequestsAreRefusedAndChangeNothing) {
     EXPECT_TRUE(r.status == 411 || r.status == 0) << r.status << " " << r.body;
     EXPECT_EQ(s.state(clerk), before) << "the state changed";
   }
+  // Control characters are refused with a reason, in one-line edits and in entries alike.
+  for (const char* event : {R"({"kind": "text", "target": "em_1", "text": "2009-01-01\u0000"})",
+                            R"({"kind": "type", "target": "dw_3", "row": 1, "column": "sbr", "text": "王\u001b"})"}) {
+    SCOPED_TRACE(event);
+    const Reply r = s.request("POST", "/api/event", event, {{"Cookie", clerk.first}, {"X-CSRF-Token", clerk.second}});
+    EXPECT_EQ(r.data()["result"]["refusal"]["text"], "输入的内容含有不允许的控制字符");
+    EXPECT_EQ(r.body.find("\\u001b"), std::string::npos);
+    EXPECT_EQ(r.body.find("\\u0000"), std::string::npos);
+  }
   // Still serving, and the session still works.
   EXPECT_EQ(s.event(clerk, {{"kind", "click"}, {"target", "pb_5"}}).status, 200);
   EXPECT_EQ(s.event(clerk, {{"kind", "type"}, {"target", "dw_3"}, {"row", 1}, {"column", "sbr"}, {"text", "王小红"}})
@@ -418,6 +427,8 @@ TEST(ServerTest, LoginsAreCheckedSlowedAndLocked) {
       {"no password", R"({"username": "clerk001"})", 400},
       {"password not a text", R"({"username": "clerk001", "password": 12345678})", 400},
       {"unknown user", R"({"username": "nobody", "password": "whatever1"})", 401},
+      {"NUL in the name", R"({"username": "clerk002\u0000x", "password": "clerk002pass"})", 400},
+      {"line break in the name", R"({"username": "clerk002\n", "password": "clerk002pass"})", 400},
       {"empty password", R"({"username": "clerk002", "password": ""})", 401},
   };
   for (const Case& c : malformed) {

@@ -76,6 +76,14 @@ Result<Value> parse_entry(const ColumnType& type, std::string_view text) {
   if (type.kind != TypeKind::Char && is_blank(text)) return Value();
   if (type.kind == TypeKind::Char) {
     if (text.empty()) return Value();
+    // Control characters have no place in an entry; a long text (remarks and the like) may
+    // hold tabs and line breaks.
+    for (unsigned char c : text) {
+      const bool line = c == '\t' || c == '\n' || c == '\r';
+      if ((c < 0x20 || c == 0x7F) && !(line && type.size >= kLongText))
+        return refuse(line ? "此处只能输入一行文字" : "输入的内容含有不允许的控制字符",
+                      "control character " + std::to_string(c) + " in an entry");
+    }
     Value v(text);
     if (auto refused = type.coerce(v))
       return refuse("输入的内容太长，最多" + std::to_string(type.size) + "个字", *refused);

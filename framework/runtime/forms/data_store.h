@@ -187,6 +187,9 @@ class DataStore {
 // that says why in the user's words (not a number, not a whole number, too long, not a date)
 // when it does not read.
 Result<Value> parse_entry(const ColumnType& type, std::string_view text);
+// Text columns of at least this many characters are long texts: they take tabs and line
+// breaks; no entry takes other control characters.
+inline constexpr int kLongText = 100;
 
 // True when a code list entry `a` stands for the stored code `b`: equal values, or the same
 // text when one is a number and the other a text (a whole-number column over a list of
