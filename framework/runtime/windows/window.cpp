@@ -68,10 +68,42 @@ std::optional<Refusal> FormControl::type_into(long row, const std::string& colum
   // The column's type speaks first: a script never sees a value the column cannot hold.
   Result<Value> value = parse_entry(store_.def().columns[static_cast<size_t>(index)].type, text);
   if (!value) return value.refusal();
+  if (auto refused = check_choice(index, *value, text)) return refused;
   if (itemchanged && itemchanged(row, column, text, *value) == 1)
     return Refusal::technical(RefusalCode::InvalidEntry, "refused by the form");
   if (store_.setitem(row, index + 1, std::move(*value)) < 0)
     return Refusal::technical(RefusalCode::InvalidEntry, store_.last_error());
+  return std::nullopt;
+}
+
+std::optional<Refusal> FormControl::check_choice(int index, const Value& value, const std::string& text) {
+  if (value.is_null()) return std::nullopt;
+  const FormDef& def = store_.def();
+  const std::string& column = def.columns[static_cast<size_t>(index)].name;
+  for (const auto& object : def.objects) {
+    if (object.kind != ObjectKind::Column || object.column != index) continue;
+    if (!object.get("dddw.name").empty()) {
+      // A code of the list, also one the window has narrowed away for the present row.
+      const DataStore* list = store_.getchild(column);
+      const std::string data = object.get("dddw.data");
+      if (list && list->has_definition()) {
+        for (Buffer buffer : {Buffer::Primary, Buffer::Filter}) {
+          const long rows = buffer == Buffer::Primary ? list->rowcount() : list->filteredcount();
+          for (long r = 1; r <= rows; ++r) {
+            if (same_code(list->getitem(r, data, buffer), value)) return std::nullopt;
+          }
+        }
+      }
+      return Refusal::for_user(RefusalCode::InvalidEntry, "“" + text + "”不在可选的代码中",
+                               "\"" + text + "\" is not a code of " + object.get("dddw.name"));
+    }
+    if (object.get("edit") == "checkbox") {
+      if (same_code(Value(object.get("checkbox.on")), value) || same_code(Value(object.get("checkbox.off")), value))
+        return std::nullopt;
+      return Refusal::for_user(RefusalCode::InvalidEntry, "“" + text + "”不是复选框可取的值",
+                               "\"" + text + "\" is neither the on nor the off value of check box " + column);
+    }
+  }
   return std::nullopt;
 }
 

@@ -85,6 +85,9 @@ class FormControl : public Control {
   // it), itemchanged, and the value is stored unless refused. Nothing when the value was
   // kept; else why not.
   std::optional<Refusal> type_into(long row, const std::string& column, const std::string& text);
+  // A drop-down column takes only a code of its list (or nothing), a check box only its on
+  // and off values; else a refusal that says so.
+  std::optional<Refusal> check_choice(int index, const Value& value, const std::string& text);
   // Whether the user can type into the cell: the column is shown, not protected for the row
   // and not a display-only column. The reason when not.
   bool editable(long row, const std::string& column, std::string& why) const;
