@@ -24,6 +24,7 @@ std::optional<Refusal> DeclarationRecord::fail(const DataStore* store) {
   std::string reason = sqlca_->sqlerrtext;
   if (reason.empty() && store) reason = store->last_error();
   sqlca_->rollback();
+  if (store && store->update_conflict()) return Refusal::for_user(RefusalCode::Conflict, "", reason);
   return Refusal::for_user(RefusalCode::Failed, reason, reason);
 }
 
@@ -46,6 +47,9 @@ std::optional<Refusal> DeclarationRecord::save_unit(DataStore& unit, std::string
     unit.setitem(1, "pkid", Value(id));
   }
   fill_audit(unit, is_new, author);
+  // Written only over the row as it was read: another session's save in between wins, and
+  // this one is told so rather than overwriting it.
+  unit.set_update_check({"lastupdate"});
   if (unit.update() != 1 || sqlca_->commit() != 0) {
     if (is_new) unit.setitem(1, "pkid", Value());
     return fail(&unit);
@@ -57,6 +61,7 @@ std::optional<Refusal> DeclarationRecord::save_unit(DataStore& unit, std::string
 std::optional<Refusal> DeclarationRecord::save_worker(DataStore& worker, const Author& author) {
   if (worker.rowcount() == 0) return std::nullopt;
   fill_audit(worker, is_new_row(worker), author);
+  worker.set_update_check({"lastupdate"});
   if (worker.update() != 1 || sqlca_->commit() != 0) return fail(&worker);
   return std::nullopt;
 }
