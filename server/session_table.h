@@ -20,6 +20,7 @@ struct WebUser {
   std::string display_name;
   std::string company_num;  // empty for the authority
   std::string role;         // "clerk" or "authority"
+  std::string address;      // the client's address at login, for the log
   bool may_accept() const { return role == "authority"; }
   bool is_clerk() const { return role != "authority"; }
 };

@@ -13,6 +13,9 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <sstream>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <string>
@@ -55,7 +58,7 @@ class Served {
     options.prepare_session = prepare_web_session;
     options.port = 0;
     options.threads = 16;
-    options.log_path = "/dev/null";
+    if (options.log_path.empty()) options.log_path = "/dev/null";
     server_ = std::make_unique<WebServer>(options);
     started_ = server_->start(error);
     EXPECT_TRUE(started_) << error;
@@ -450,6 +453,44 @@ TEST(ServerTest, LoginsAreCheckedSlowedAndLocked) {
   EXPECT_EQ(locked.status, 429) << "the right password does not open a locked account";
   EXPECT_NE(locked.data().value("error", "").find("锁定"), std::string::npos);
   EXPECT_EQ(login("clerk002", "clerk002pass").status, 200) << "other users are not locked";
+}
+
+// Every line of the log says who, of which unit, from where; a name that is no user's is
+// never written as typed; deleting a declaration is logged with its id.
+TEST(ServerTest, TheLogSaysWhoFromWhereAndNeverAnUnknownName) {
+  const std::string path = ::testing::TempDir() + "/shenbao-audit-" + std::to_string(::getpid()) + ".log";
+  std::remove(path.c_str());
+  {
+    WebServer::Options options;
+    options.logins.step = std::chrono::milliseconds(1);
+    options.log_path = path;
+    Served s(options);
+    ASSERT_TRUE(s.started());
+    auto login = [&](const std::string& user, const std::string& password) {
+      return s.request("POST", "/api/login", json{{"username", user}, {"password", password}}.dump()).status;
+    };
+    EXPECT_EQ(login("Geheim-Passwort-9", "x12345678"), 401);
+    for (int i = 0; i < 5; ++i) EXPECT_EQ(login("clerk001", "wrong password"), 401);
+    EXPECT_EQ(login("clerk001", "clerk001pass"), 429);
+    const auto clerk = s.login("clerk002", "clerk002pass");
+    ASSERT_EQ(s.event(clerk, {{"kind", "open"}, {"target", "w_vorant_zw"}}).status, 200);
+    ASSERT_EQ(s.event(clerk, {{"kind", "click"}, {"target", "pb_16"}}).status, 200);
+    ASSERT_EQ(s.event(clerk, {{"kind", "click"}, {"target", "pb_5"}}).status, 200);
+    ASSERT_EQ(s.event(clerk, {{"kind", "click"}, {"target", "pb_d"}}).status, 200);
+    ASSERT_EQ(s.event(clerk, {{"kind", "answer"}, {"target", "yes"}}).status, 200);
+  }
+  std::ifstream in(path);
+  std::stringstream text;
+  text << in.rdbuf();
+  const std::string log = text.str();
+  std::remove(path.c_str());
+  EXPECT_EQ(log.find("Geheim"), std::string::npos) << log;
+  EXPECT_NE(log.find(" (unknown) - 127.0.0.1 login-failed"), std::string::npos) << log;
+  EXPECT_NE(log.find(" clerk001 001 127.0.0.1 login-failed wrong password"), std::string::npos) << log;
+  EXPECT_NE(log.find(" clerk001 001 127.0.0.1 account-locked"), std::string::npos) << log;
+  EXPECT_NE(log.find(" clerk001 001 127.0.0.1 login-locked"), std::string::npos) << log;
+  EXPECT_NE(log.find(" clerk002 002 127.0.0.1 delete-declaration rs_w00031_com pkid=0000000001"), std::string::npos)
+      << log;
 }
 
 TEST(ServerTest, PreviewPagesAndPrintJobsComeBack) {
