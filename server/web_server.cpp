@@ -363,7 +363,7 @@ void WebServer::Impl::reap_loop() {
     if (stopping) break;
     lock.unlock();
     for (auto& session : sessions.expire())
-      log.write(session->user().username, session->user().company_num, session->user().address, "expired", "idle session ended");
+      log.write(session->user().username, session->user().company_num, session->user().address, "expired", "session ended: idle, or past its lifetime");
     lock.lock();
   }
 }

@@ -411,6 +411,21 @@ TEST(ServerTest, EventsNeedALiveSession) {
   EXPECT_EQ(s.server().session_count(), 0u);
 }
 
+// A session ends its lifetime after its login, however often it is used.
+TEST(ServerTest, SessionsEndTheirLifetimeAfterLoginHoweverUsed) {
+  WebServer::Options options;
+  options.sessions.lifetime = std::chrono::seconds(2);
+  Served s(options);
+  ASSERT_TRUE(s.started());
+  const auto clerk = s.login("clerk001", "clerk001pass");
+  for (int i = 0; i < 8; ++i) {
+    EXPECT_EQ(s.request("GET", "/api/state", {}, {{"Cookie", clerk.first}}).status, 200) << "use " << i;
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(1200));
+  EXPECT_EQ(s.request("GET", "/api/state", {}, {{"Cookie", clerk.first}}).status, 401);
+}
+
 TEST(ServerTest, LoginsAreCheckedSlowedAndLocked) {
   WebServer::Options options;
   options.logins.step = std::chrono::milliseconds(5);
