@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <map>
+#include <mutex>
 #include <random>
 #include <sstream>
 #include <string_view>
@@ -56,6 +58,45 @@ bool database_has_tables(Transaction& sqlca, bool& has_tables, std::string& erro
   return true;
 }
 
+namespace {
+
+// A fixture names its users' passwords as "plain:PASSWORD"; they are hashed here, with salts
+// of this process, so that no two databases made by `init` share a hash. (Within one process,
+// the test suite's, each password is hashed once: argon2 is slow on purpose.)
+bool hash_fixture_passwords(Transaction& sqlca, std::string& error) {
+  static std::mutex mutex;
+  static std::map<std::string, std::string> hashed;
+  std::vector<std::pair<std::string, std::string>> users;
+  if (sqlca.query("select username, password_hash from sys_user where password_hash like 'plain:%'", {},
+                  [&](const ResultRow& row) {
+                    users.emplace_back(row.get(0).to_string(), row.get(1).to_string().substr(6));
+                    return true;
+                  }) < 0)
+    return fail(sqlca, "sys_user", error);
+  for (const auto& [username, password] : users) {
+    std::string hash;
+    {
+      std::lock_guard lock(mutex);
+      std::string& known = hashed[password];
+      if (known.empty()) {
+        std::string refused;
+        known = hash_password(password, refused);
+        if (known.empty()) {
+          error = "cannot hash the password of " + username + ": " + refused;
+          sqlca.rollback();
+          return false;
+        }
+      }
+      hash = known;
+    }
+    if (sqlca.execute("update sys_user set password_hash = :h where username = :u", {hash, username}) != 0)
+      return fail(sqlca, "user " + username, error);
+  }
+  return true;
+}
+
+}  // namespace
+
 bool create_database(Transaction& sqlca, bool load_fixture, const std::string& fixture_path, std::string& error) {
   const std::string schema_path = database_folder() + "/schema.sql";
   std::string schema;
@@ -69,6 +110,7 @@ bool create_database(Transaction& sqlca, bool load_fixture, const std::string& f
       return false;
     }
     if (sqlca.execute_script(fixture) != 0) return fail(sqlca, path, error);
+    if (!hash_fixture_passwords(sqlca, error)) return false;
   }
   if (sqlca.commit() != 0) return fail(sqlca, "commit", error);
   return true;

@@ -1,9 +1,10 @@
 // `shenbao serve DB [--port N] [--host ADDR] [--log FILE] [--web DIR] [--threads N]
-// [--secure-cookie]`: serves
+// [--secure-cookie] [--session-hours N]`: serves
 // the web front end of a database made by `shenbao init` until SIGINT or SIGTERM.
 // `--port 0` takes any free port; the first line on stdout says where it listens:
 // "serving http://127.0.0.1:8080/".
 
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -20,7 +21,9 @@ namespace {
 
 constexpr const char* kUsage =
     "usage: shenbao serve DB [--port N] [--host ADDR] [--log FILE] [--web DIR] [--threads N] [--secure-cookie]\n"
-    "  --secure-cookie: the session cookie only travels over HTTPS (behind a TLS proxy)\n";
+    "                        [--session-hours N]\n"
+    "  --secure-cookie: the session cookie only travels over HTTPS (behind a TLS proxy)\n"
+    "  --session-hours: every session ends this many hours after its login, however used (12)\n";
 
 bool parse_number(const std::string& text, int low, int high, int& out) {
   char* end = nullptr;
@@ -49,6 +52,13 @@ int serve_command(const std::vector<std::string>& args) {
         std::fprintf(stderr, "--threads must be a number from 16 to 1024\n");
         return 2;
       }
+    } else if (a == "--session-hours" && has_value) {
+      int hours = 0;
+      if (!parse_number(args[++i], 1, 24 * 31, hours)) {
+        std::fprintf(stderr, "--session-hours must be a number from 1 to 744\n");
+        return 2;
+      }
+      options.sessions.lifetime = std::chrono::hours(hours);
     } else if (a == "--secure-cookie") {
       options.secure_cookie = true;
     } else if (a == "--host" && has_value) {

@@ -268,6 +268,6 @@ insert into rs_sub_education (pk_time, company_num, px_property, px_mode, px_con
 
 -- Users
 insert into sys_user (username, password_hash, display_name, company_num, role) values
-  ('clerk001', '$argon2id$v=19$m=65536,t=2,p=1$a55VWlACFNd4ga4mXdvpmg$QK7l8bDx5yh0xotjv1ikCyqL3LwTmJ92gOt6nd15DkY', '王小红', '001', 'clerk'),
-  ('clerk002', '$argon2id$v=19$m=65536,t=2,p=1$9zyXLpgRpkORBg98CeS19A$cLZxSWaJoV/ugW3H2SJnNRb36cYiURgg8VMjTEt5e+k', '李明', '002', 'clerk'),
-  ('authority', '$argon2id$v=19$m=65536,t=2,p=1$4f4Ly+RKCvaPV4QsLaOBiA$9HypyiORjpnYbM7/Bw4KSlnZzF13oQk9bWCD7RgxNus', '市人事局审批员', null, 'authority');
+  ('clerk001', 'plain:clerk001pass', '王小红', '001', 'clerk'),
+  ('clerk002', 'plain:clerk002pass', '李明', '002', 'clerk'),
+  ('authority', 'plain:authoritypass', '市人事局审批员', null, 'authority');

@@ -50,7 +50,8 @@ bool AuditLog::open(const std::string& path, std::string& error) {
   return true;
 }
 
-void AuditLog::write(std::string_view user, std::string_view unit, std::string_view event, std::string_view detail) {
+void AuditLog::write(std::string_view user, std::string_view unit, std::string_view address, std::string_view event,
+                     std::string_view detail) {
   const std::time_t now = std::time(nullptr);
   std::tm utc{};
   gmtime_r(&now, &utc);
@@ -61,6 +62,8 @@ void AuditLog::write(std::string_view user, std::string_view unit, std::string_v
   line += log_word(user);
   line += ' ';
   line += log_word(unit);
+  line += ' ';
+  line += log_word(address, 64);
   line += ' ';
   line += log_word(event);
   if (!detail.empty()) {

@@ -9,11 +9,12 @@ namespace shenbao {
 
 // The server's log of logins, failed logins, refusals and acceptance clicks: one line each,
 //
-//   2026-12-10T08:15:02Z clerk001 001 refused click pb_approve: acceptance is the authority's
+//   2026-12-10T08:15:02Z clerk001 001 192.0.2.7 refused click pb_approve: acceptance is the authority's
 //
-// fields "time user unit event detail", the time in UTC. User, unit and event are single
-// words ("-" when empty; blanks and control characters become "_"); the detail is one line,
-// cut at 400 bytes. Passwords are never passed in. Thread-safe; every line is flushed.
+// fields "time user unit address event detail", the time in UTC. User, unit, address and
+// event are single words ("-" when empty; blanks and control characters become "_"); the
+// detail is one line, cut at 400 bytes. Passwords are never passed in, nor names that are not
+// users' (they are logged as "(unknown)"). Thread-safe; every line is flushed.
 class AuditLog {
  public:
   AuditLog() = default;
@@ -24,7 +25,8 @@ class AuditLog {
   // Appends to the file at `path`; stderr when `path` is empty. False with `error` when the
   // file cannot be opened.
   bool open(const std::string& path, std::string& error);
-  void write(std::string_view user, std::string_view unit, std::string_view event, std::string_view detail);
+  void write(std::string_view user, std::string_view unit, std::string_view address, std::string_view event,
+             std::string_view detail);
 
  private:
   std::mutex mutex_;

@@ -46,7 +46,7 @@ bool WebSession::csrf_matches(std::string_view token) const {
 }
 
 bool SessionTable::idle_too_long(const WebSession& session, WebSession::Clock::time_point now) const {
-  return now - session.last_used() > limits_.idle;
+  return now - session.last_used() > limits_.idle || now - session.logged_in() > limits_.lifetime;
 }
 
 std::string SessionTable::add(std::shared_ptr<WebSession> session, std::shared_ptr<WebSession>& evicted) {

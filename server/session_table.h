@@ -20,6 +20,7 @@ struct WebUser {
   std::string display_name;
   std::string company_num;  // empty for the authority
   std::string role;         // "clerk" or "authority"
+  std::string address;      // the client's address at login, for the log
   bool may_accept() const { return role == "authority"; }
   bool is_clerk() const { return role != "authority"; }
 };
@@ -44,6 +45,7 @@ class WebSession {
 
   void touch() { last_used_ = Clock::now().time_since_epoch().count(); }
   Clock::time_point last_used() const { return Clock::time_point(Clock::duration(last_used_.load())); }
+  Clock::time_point logged_in() const { return logged_in_; }
 
   // The pages of the print preview last laid out, for the state they were laid out in.
   struct Preview {
@@ -62,11 +64,12 @@ class WebSession {
   std::string print_folder_;
   std::string key_;  // the hash of its cookie token, set by the table
   std::atomic<Clock::rep> last_used_;
+  Clock::time_point logged_in_ = Clock::now();
 };
 
 // The live logins by cookie token. Tokens are 32 random bytes (URL-safe base64); the table
 // keeps only their hashes, so that looking one up does not leak timing about the others.
-// A session idle for longer than `idle` is gone: find() no longer answers it and expire()
+// A session idle for longer than `idle`, or logged in longer than `lifetime`, is gone: find() no longer answers it and expire()
 // removes it. When a user has more than max_per_user sessions the one he used least recently
 // ends. Thread-safe. The sessions it hands out or removes are ended by dropping the last
 // shared_ptr, which callers do outside their own locks.
@@ -74,6 +77,8 @@ class SessionTable {
  public:
   struct Limits {
     std::chrono::seconds idle{30 * 60};
+    // However much it is used, a session ends this long after its login.
+    std::chrono::seconds lifetime{12 * 60 * 60};
     size_t max_sessions = 1000;
     size_t max_per_user = 64;
   };

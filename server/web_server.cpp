@@ -5,6 +5,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <condition_variable>
 #include <cstdlib>
 #include <deque>
@@ -24,6 +25,7 @@
 #include "framework/runtime/windows/window.h"
 #include "server/audit_log.h"
 #include "server/event_request.h"
+#include "server/guarded_server.h"
 #include "server/passwords.h"
 
 namespace shenbao {
@@ -166,6 +168,8 @@ std::string percent_encoded(std::string_view text) {
 
 bool starts_with(std::string_view text, std::string_view prefix) { return text.substr(0, prefix.size()) == prefix; }
 
+size_t worker_count(const WebServer::Options& options) { return static_cast<size_t>(std::max(16, options.threads)); }
+
 }  // namespace
 
 std::string default_web_root() {
@@ -177,11 +181,20 @@ std::string default_web_root() {
 #endif
 }
 
+// Connections waiting for their request may hold at most half of the workers, so that the
+// other half always serves requests that have arrived.
+static GuardedServer::Limits connection_limits(const WebServer::Options& options) {
+  GuardedServer::Limits limits = options.connections;
+  limits.max_waiting = std::max<size_t>(1, std::min<size_t>(limits.max_waiting, worker_count(options) / 2));
+  return limits;
+}
+
 struct WebServer::Impl {
-  explicit Impl(Options o) : options(std::move(o)), sessions(options.sessions), guard(options.logins) {}
+  explicit Impl(Options o)
+      : options(std::move(o)), server(connection_limits(options)), sessions(options.sessions), guard(options.logins) {}
 
   Options options;
-  httplib::Server server;
+  GuardedServer server;
   SessionTable sessions;
   LoginGuard guard;
   AuditLog log;
@@ -233,6 +246,8 @@ struct WebServer::Impl {
   std::shared_ptr<const ReportPages> requested_preview(const httplib::Request& req, httplib::Response& res,
                                                        std::shared_ptr<WebSession>& session, size_t& version);
   bool lookup_user(const std::string& username, std::string& hash, WebUser& user, std::string& error);
+  // The client's address, for the log and the login guard.
+  std::string client_address(const httplib::Request& req) const { return req.remote_addr; }
 };
 
 WebServer::WebServer(Options options) : impl_(std::make_unique<Impl>(std::move(options))) {}
@@ -315,7 +330,7 @@ bool WebServer::Impl::start(std::string& error) {
   reaper = std::thread([this] { reap_loop(); });
   // listen_after_bind sets the running flag as it starts its loop; the socket already accepts.
   for (int i = 0; i < 500 && !server.is_running(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(2));
-  log.write("-", "-", "serve", "http://" + options.host + ":" + std::to_string(bound_port) + "/ " + options.database_url);
+  log.write("-", "-", "-", "serve", "http://" + options.host + ":" + std::to_string(bound_port) + "/ " + options.database_url);
   return true;
 }
 
@@ -323,6 +338,7 @@ void WebServer::Impl::stop() {
   if (!started) return;
   started = false;
   server.stop();
+  server.close_connections();
   if (listener.joinable()) listener.join();
   {
     std::lock_guard lock(reaper_mutex);
@@ -335,7 +351,7 @@ void WebServer::Impl::stop() {
     std::error_code ec;
     fs::remove_all(print_root, ec);
   }
-  log.write("-", "-", "stop", "");
+  log.write("-", "-", "-", "stop", "");
 }
 
 void WebServer::Impl::reap_loop() {
@@ -347,13 +363,13 @@ void WebServer::Impl::reap_loop() {
     if (stopping) break;
     lock.unlock();
     for (auto& session : sessions.expire())
-      log.write(session->user().username, session->user().company_num, "expired", "idle session ended");
+      log.write(session->user().username, session->user().company_num, session->user().address, "expired", "session ended: idle, or past its lifetime");
     lock.lock();
   }
 }
 
 void WebServer::Impl::routes() {
-  server.new_task_queue = [n = static_cast<size_t>(std::max(16, options.threads))] { return new BoundedPool(n, 256); };
+  server.new_task_queue = [n = worker_count(options)] { return new BoundedPool(n, 256); };
   server.set_payload_max_length(options.max_body);
   // Without it an answer written in two pieces waits for the client's delayed ACK (40 ms).
   server.set_tcp_nodelay(true);
@@ -373,6 +389,21 @@ void WebServer::Impl::routes() {
     if (req.has_header("Transfer-Encoding")) {
       reply_error(res, 411, "a request body must state its length");
       return httplib::Server::HandlerResponse::Handled;
+    }
+    // A body of no readable length, or longer than any we take, is not read at all (the
+    // connection then closes after the answer).
+    if (req.has_header("Content-Length")) {
+      const std::string length = req.get_header_value("Content-Length");
+      const bool digits = !length.empty() && length.size() <= 18 &&
+                          std::all_of(length.begin(), length.end(), [](char c) { return c >= '0' && c <= '9'; });
+      if (!digits || req.get_header_value_count("Content-Length") > 1) {
+        reply_error(res, 400, "malformed Content-Length");
+        return httplib::Server::HandlerResponse::Handled;
+      }
+      if (std::stoull(length) > options.max_body) {
+        reply_error(res, 413, "the request body is too large");
+        return httplib::Server::HandlerResponse::Handled;
+      }
     }
     if (req.path.find('\0') != std::string::npos) {
       reply_error(res, 400, "malformed path");
@@ -398,7 +429,7 @@ void WebServer::Impl::routes() {
           !origin.empty() && origin != "http://" + host && origin != "https://" + host;
       const bool foreign_site = !site.empty() && site != "same-origin" && site != "none";
       if (foreign_origin || foreign_site) {
-        log.write("-", "-", "refused", "request from another site: " + req.path + " origin=" + origin + " site=" + site);
+        log.write("-", "-", client_address(req), "refused", "request from another site: " + req.path + " origin=" + origin + " site=" + site);
         reply_error(res, 403, "requests from another site are refused");
         return httplib::Server::HandlerResponse::Handled;
       }
@@ -406,6 +437,8 @@ void WebServer::Impl::routes() {
     return httplib::Server::HandlerResponse::Unhandled;
   });
   server.set_post_routing_handler([](const httplib::Request& req, httplib::Response& res) {
+    // A request answered without reading all of it ends its connection: say so.
+    if (GuardedServer::answer_closes_connection() && !res.has_header("Connection")) res.set_header("Connection", "close");
     res.set_header("X-Content-Type-Options", "nosniff");
     res.set_header("X-Frame-Options", "DENY");
     res.set_header("Referrer-Policy", "no-referrer");
@@ -435,7 +468,7 @@ void WebServer::Impl::routes() {
       what = e.what();
     } catch (...) {
     }
-    log.write("-", "-", "error", req.method + " " + req.path + ": " + what);
+    log.write("-", "-", client_address(req), "error", req.method + " " + req.path + ": " + what);
     reply_error(res, 500, "internal error");
   });
 
@@ -469,7 +502,7 @@ bool WebServer::Impl::need_csrf(const httplib::Request& req, httplib::Response& 
 
 void WebServer::Impl::refuse(httplib::Response& res, const WebUser& user, int status, const std::string& event,
                              const std::string& reason, const std::string& detail) {
-  log.write(user.username, user.company_num, event, detail);
+  log.write(user.username, user.company_num, user.address, event, detail);
   reply_error(res, status, reason);
 }
 
@@ -504,46 +537,58 @@ void WebServer::Impl::login(const httplib::Request& req, httplib::Response& res)
   const std::string username = body["username"].get<std::string>();
   std::string password = body["password"].get<std::string>();
   body["password"].get_ref<std::string&>().assign(body["password"].get_ref<std::string&>().size(), '\0');
-  const std::string who = log_word(username);
+  const std::string from = client_address(req);
   // Failures count per name and client address: guessing from one place slows and locks that
   // place only, so nobody can lock a clerk out of his own login from elsewhere.
-  const std::string guarded = username + '\n' + req.remote_addr;
+  const std::string guarded = username + '\n' + from;
+  // A name with a control character is no name: on PostgreSQL a NUL would end it early.
+  if (std::any_of(username.begin(), username.end(),
+                  [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; })) {
+    wipe_password(password);
+    log.write("(malformed)", "-", from, "login-failed", "user name with a control character");
+    reply_error(res, 400, "用户名含有不允许的字符");
+    return;
+  }
   if (username.empty() || username.size() > 20 || password.empty() || password.size() > kMaxPasswordBytes) {
     wipe_password(password);
-    log.write(who, "-", "login-failed", "malformed user name or password");
+    log.write("(malformed)", "-", from, "login-failed", "malformed user name or password");
     reply_error(res, 401, "用户名或密码错误");
     return;
   }
-  if (const auto locked = guard.locked_for(guarded); locked.count() > 0) {
-    wipe_password(password);
-    log.write(who, "-", "login-locked", "account locked, " + std::to_string(locked.count()) + " s left");
-    const long minutes = (locked.count() + 59) / 60;
-    reply_error(res, 429, "登录失败次数过多，账户已锁定，请" + std::to_string(minutes) + "分钟后再试");
-    return;
-  }
+  // Whether the name is a user's is known before anything is logged: a name that is not (a
+  // password typed into the wrong field, say) never reaches the log.
   std::string hash;
   WebUser user;
   std::string db_error;
   const bool known = lookup_user(username, hash, user, db_error);
   if (!known && !db_error.empty()) {
     wipe_password(password);
-    log.write(who, "-", "error", db_error);
+    log.write("-", "-", from, "error", db_error);
     reply_error(res, 500, "无法读取用户信息");
+    return;
+  }
+  const std::string who = known ? log_word(username) : "(unknown)";
+  user.address = from;
+  if (const auto locked = guard.locked_for(guarded); locked.count() > 0) {
+    wipe_password(password);
+    log.write(who, user.company_num, from, "login-locked", "account locked, " + std::to_string(locked.count()) + " s left");
+    const long minutes = (locked.count() + 59) / 60;
+    reply_error(res, 429, "登录失败次数过多，账户已锁定，请" + std::to_string(minutes) + "分钟后再试");
     return;
   }
   const bool verified = verify_password(known ? hash : decoy_hash, password) && known;
   wipe_password(password);
   if (!verified) {
     const LoginGuard::Failure failure = guard.failed(guarded);
-    log.write(who, "-", "login-failed", known ? "wrong password" : "unknown user");
-    if (failure.locked) log.write(who, "-", "account-locked", "after repeated failed logins");
+    log.write(who, user.company_num, from, "login-failed", known ? "wrong password" : "unknown user");
+    if (failure.locked) log.write(who, user.company_num, from, "account-locked", "after repeated failed logins");
     std::this_thread::sleep_for(failure.delay);
     reply_error(res, 401, "用户名或密码错误");
     return;
   }
   const bool clerk_with_unit = user.role == "clerk" && !user.company_num.empty();
   if (!clerk_with_unit && user.role != "authority") {
-    log.write(who, user.company_num, "refused", "login of a user without a valid role and unit: role=" + user.role);
+    log.write(who, user.company_num, from, "refused", "login of a user without a valid role and unit: role=" + user.role);
     reply_error(res, 403, "该用户没有使用本系统的权限");
     return;
   }
@@ -552,7 +597,7 @@ void WebServer::Impl::login(const httplib::Request& req, httplib::Response& res)
 
   // A new login ends the session this browser had.
   if (auto old = sessions.remove(cookie_value(req.get_header_value("Cookie"), kCookie)))
-    log.write(old->user().username, old->user().company_num, "logout", "replaced by a new login");
+    log.write(old->user().username, old->user().company_num, from, "logout", "replaced by a new login");
 
   const std::string folder = (fs::path(print_root) / random_token(12)).string();
   Session::Options session_options;
@@ -562,14 +607,14 @@ void WebServer::Impl::login(const httplib::Request& req, httplib::Response& res)
   session_options.print_folder = folder;
   if (options.prepare_session) options.prepare_session(session_options, user);
   // What the windows of this login write to the audit log goes there with his name and unit.
-  session_options.audit = [this, username = user.username, unit = user.company_num](const std::string& action,
-                                                                                      const std::string& detail) {
-    log.write(username, unit, action, detail);
+  session_options.audit = [this, username = user.username, unit = user.company_num, address = from](
+                              const std::string& action, const std::string& detail) {
+    log.write(username, unit, address, action, detail);
   };
   std::string error;
   auto app = Session::start(session_options, error);
   if (!app) {
-    log.write(who, user.company_num, "error", "cannot start a session: " + error);
+    log.write(who, user.company_num, from, "error", "cannot start a session: " + error);
     reply_error(res, 500, "无法连接数据库");
     return;
   }
@@ -578,13 +623,13 @@ void WebServer::Impl::login(const httplib::Request& req, httplib::Response& res)
   std::shared_ptr<WebSession> evicted;
   const std::string token = sessions.add(session, evicted);
   if (evicted)
-    log.write(evicted->user().username, evicted->user().company_num, "logout", "oldest session of the user ended");
+    log.write(evicted->user().username, evicted->user().company_num, evicted->user().address, "logout", "oldest session of the user ended");
   if (token.empty()) {
-    log.write(who, user.company_num, "refused", "login refused: too many sessions");
+    log.write(who, user.company_num, from, "refused", "login refused: too many sessions");
     reply_error(res, 503, "当前登录用户过多，请稍后再试");
     return;
   }
-  log.write(who, user.company_num, "login", "ok from " + req.remote_addr);
+  log.write(who, user.company_num, from, "login", "ok");
   res.set_header("Set-Cookie", session_cookie(token, options.secure_cookie));
   reply(res, 200, {{"csrf", csrf}, {"user", user_json(user)}});
 }
@@ -593,7 +638,7 @@ void WebServer::Impl::logout(const httplib::Request& req, httplib::Response& res
   auto session = need_session(req, res);
   if (!session || !need_csrf(req, res, *session)) return;
   sessions.remove(cookie_value(req.get_header_value("Cookie"), kCookie));
-  log.write(session->user().username, session->user().company_num, "logout", "");
+  log.write(session->user().username, session->user().company_num, client_address(req), "logout", "");
   res.set_header("Set-Cookie", ended_cookie(options.secure_cookie));
   reply(res, 200, json::object());
 }
@@ -643,7 +688,7 @@ void WebServer::Impl::event(const httplib::Request& req, httplib::Response& res)
         where = w->class_name();
       }
     });
-    if (!audit.empty()) log.write(user.username, user.company_num, audit + "-click", what + " in " + where);
+    if (!audit.empty()) log.write(user.username, user.company_num, client_address(req), audit + "-click", what + " in " + where);
   }
   const EventResult result = app.post(*event);
   // A right the user lacks is refused as the requests refused before the window are: 403,
@@ -653,7 +698,7 @@ void WebServer::Impl::event(const httplib::Request& req, httplib::Response& res)
     return;
   }
   std::string state_text = app.state_text();
-  if (!result.ok()) log.write(user.username, user.company_num, "event-refused", what + ": " + result.error());
+  if (!result.ok()) log.write(user.username, user.company_num, client_address(req), "event-refused", what + ": " + result.error());
   std::string body = "{\"result\":";
   body += result_json(result).dump(-1, ' ', false, json::error_handler_t::replace);
   body += ",\"state\":";
@@ -755,7 +800,7 @@ void WebServer::Impl::preview_page(const httplib::Request& req, httplib::Respons
     drawing.release();
   }
   if (!drawn) {
-    log.write(session->user().username, session->user().company_num, "error", "preview page: " + error);
+    log.write(session->user().username, session->user().company_num, client_address(req), "error", "preview page: " + error);
     reply_error(res, 500, "cannot draw the page");
     return;
   }

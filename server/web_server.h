@@ -5,6 +5,7 @@
 #include <memory>
 #include <string>
 
+#include "server/guarded_server.h"
 #include "server/login_guard.h"
 #include "server/session_table.h"
 
@@ -50,6 +51,8 @@ class WebServer {
     size_t max_body = 64 * 1024;
     SessionTable::Limits sessions;
     LoginGuard::Options logins;
+    // Deadlines for request heads and bodies; how many connections may wait for theirs.
+    GuardedServer::Limits connections;
     // The folder under which each session gets its print folder; empty: a new folder in the
     // system's temporary folder, removed at stop.
     std::string print_root;

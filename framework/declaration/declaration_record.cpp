@@ -25,6 +25,7 @@ std::optional<Refusal> DeclarationRecord::fail(const DataStore* store) {
   std::string reason = sqlca_->sqlerrtext;
   if (reason.empty() && store) reason = store->last_error();
   sqlca_->rollback();
+  if (store && store->update_conflict()) return Refusal::for_user(RefusalCode::Conflict, "", reason);
   return Refusal::for_user(RefusalCode::Failed, reason, reason);
 }
 
@@ -47,6 +48,9 @@ std::optional<Refusal> DeclarationRecord::save_unit(DataStore& unit, std::string
     unit.setitem(1, "pkid", Value(id));
   }
   fill_audit(unit, is_new, author);
+  // Written only over the row as it was read: another session's save in between wins, and
+  // this one is told so rather than overwriting it.
+  unit.set_update_check({"lastupdate"});
   if (unit.update() != 1 || sqlca_->commit() != 0) {
     if (is_new) unit.setitem(1, "pkid", Value());
     return fail(&unit);
@@ -75,6 +79,7 @@ std::optional<Refusal> DeclarationRecord::save_worker(DataStore& worker, const A
     worker.setitem(1, "worker_code", Value(*code));
   }
   fill_audit(worker, is_new, author);
+  worker.set_update_check({"lastupdate"});
   if (worker.update() != 1 || sqlca_->commit() != 0) {
     if (is_new) worker.setitem(1, "worker_code", shown_code);
     return fail(&worker);

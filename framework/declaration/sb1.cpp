@@ -464,7 +464,11 @@ int sb1::save_declaration() {
   if (dw_3().store().rowcount() == 0) return 0;
   if (refuses_change(Change::Edit)) return -1;
   if (auto refused = record_.save_unit(dw_3().store(), pkid, author())) {
-    say(session(), HostMessage::SaveFailed, refused->text);
+    if (refused->code == RefusalCode::Conflict) {
+      say(session(), HostMessage::ChangedByOthers);
+    } else {
+      say(session(), HostMessage::SaveFailed, refused->text);
+    }
     return -1;
   }
   session().set_status(kSavedStatus);
@@ -529,7 +533,11 @@ int sb1::save_worker() {
   if (worker.rowcount() == 0) return 0;
   if (refuses_change(Change::Edit) || pfc_save() < 0) return -1;
   if (auto refused = record_.save_worker(worker, author())) {
-    say(session(), HostMessage::SaveFailed, refused->text);
+    if (refused->code == RefusalCode::Conflict) {
+      say(session(), HostMessage::ChangedByOthers);
+    } else {
+      say(session(), HostMessage::SaveFailed, refused->text);
+    }
     return -1;
   }
   session().set_status(kSavedStatus);

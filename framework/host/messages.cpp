@@ -24,6 +24,7 @@ constexpr MessageText kMessages[] = {
     {HostMessage::ConfirmDeleteDeclaration, "提示", "确定要删除该申报吗？", Icon::Question, Buttons::YesNo},
     {HostMessage::ConfirmDeleteWorker, "提示", "确定要删除该人员吗？", Icon::Question, Buttons::YesNo},
     {HostMessage::SaveFailed, "提示", "保存失败！", Icon::StopSign, Buttons::Ok},
+    {HostMessage::ChangedByOthers, "提示", "数据已被他人修改，请重新打开后再保存！", Icon::Exclamation, Buttons::Ok},
     {HostMessage::DeleteFailed, "提示", "删除失败！", Icon::StopSign, Buttons::Ok},
     {HostMessage::ConfirmAccept, "提示", "确定要将本次申报数据入库吗？", Icon::Question, Buttons::YesNo},
     {HostMessage::Accepted, "提示", "数据入库成功！", Icon::Information, Buttons::Ok},

@@ -20,6 +20,7 @@ enum class HostMessage {
   ConfirmDeleteDeclaration,  // 确定要删除该申报吗？
   ConfirmDeleteWorker,       // 确定要删除该人员吗？
   SaveFailed,                // 保存失败！ + reason
+  ChangedByOthers,           // 数据已被他人修改，请重新打开后再保存！
   DeleteFailed,              // 删除失败！ + reason
   ConfirmAccept,             // 确定要将本次申报数据入库吗？
   Accepted,                  // 数据入库成功！

@@ -151,7 +151,7 @@ describe('a personnel plan is filed and accepted', () => {
     assert.equal(await authority.locator('.msgbox-text').textContent(), '数据入库成功！');
     await authority.click('.msgbox [data-answer=ok]');
     await settle(authority);
-    assert.match(await server.log(), /authority - approve rs_w00034_com pkid=0000000001 unit=001: accepted/);
+    assert.match(await server.log(), /authority - 127\.0\.0\.1 approve rs_w00034_com pkid=0000000001 unit=001: accepted/);
     assert.deepEqual(authority.errors, []);
   });
 });

@@ -105,8 +105,8 @@ describe('rights', () => {
     await authority.click('.msgbox [data-answer=ok]');
     await settle(authority);
     const log = await server.log();
-    assert.match(log, /authority - approve-click click pb_approve in w_vorant_zw/);
-    assert.match(log, /authority - approve rs_w00031_com pkid=0000000001 unit=001: accepted/);
+    assert.match(log, /authority - 127\.0\.0\.1 approve-click click pb_approve in w_vorant_zw/);
+    assert.match(log, /authority - 127\.0\.0\.1 approve rs_w00031_com pkid=0000000001 unit=001: accepted/);
     assert.deepEqual(authority.errors, []);
     await authority.context().close();
   });

@@ -276,9 +276,10 @@ INSTANTIATE_TEST_SUITE_P(Databases, DataStoreTest, ::testing::Values(Backend::SQ
                          backend_name);
 
 TEST(ParseEntry, ReadsWhatUsersType) {
+  using namespace std::string_view_literals;
   static const struct {
     const char* type;
-    const char* text;
+    std::string_view text;
     const char* expected;  // printed value, or the user's reason when refused
     bool refused = false;
   } cases[] = {
@@ -295,6 +296,13 @@ TEST(ParseEntry, ReadsWhatUsersType) {
       {"char(2)", "ab", "ab"},
       {"char(2)", "abc", "输入的内容太长，最多2个字", true},
       {"char(2)", "", "null"},
+      {"char(20)", "clerk004\0x"sv, "输入的内容含有不允许的控制字符", true},
+      {"char(20)", "a\x1b[2Jb", "输入的内容含有不允许的控制字符", true},
+      {"char(20)", "a\x7f", "输入的内容含有不允许的控制字符", true},
+      {"char(20)", "两\n行", "此处只能输入一行文字", true},
+      {"char(20)", "a\tb", "此处只能输入一行文字", true},
+      {"char(500)", "第一行\r\n第二行\t完", "第一行\r\n第二行\t完"},
+      {"char(500)", "a\0b"sv, "输入的内容含有不允许的控制字符", true},
   };
   for (const auto& c : cases) {
     auto value = parse_entry(*ColumnType::parse(c.type), c.text);

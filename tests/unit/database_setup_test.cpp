@@ -2,6 +2,7 @@
 // generated demo data on top of it.
 
 #include "app/database_setup.h"
+#include "server/passwords.h"
 
 #include <gtest/gtest.h>
 #include <sodium.h>
@@ -59,6 +60,22 @@ TEST_P(DatabaseSetup, CreatesTheSchemaWithTheStandardFixture) {
   EXPECT_EQ(single(*other, "select count(*) from sys_user"), "3");
   EXPECT_EQ(single(*other, "select count(*) from sb_key_counter where next_value = 1"),
             single(*other, "select count(*) from sb_key_counter"));
+}
+
+// The fixture's passwords are hashed when the database is made, never shipped as hashes
+// (whose salts every database would share).
+TEST_P(DatabaseSetup, HashesTheFixturesPasswordsWithSaltsOfItsOwn) {
+  TestDatabase db(GetParam());
+  SHENBAO_REQUIRE_DATABASE(db);
+  std::string error;
+  ASSERT_TRUE(create_database(db.sqlca(), true, "", error)) << error;
+  EXPECT_EQ(single(db.sqlca(), "select count(*) from sys_user where password_hash not like '$argon2id$%'"), "0");
+  for (const std::string user : {"clerk001", "clerk002", "authority"}) {
+    const std::string hash = single(db.sqlca(), "select password_hash from sys_user where username = '" + user + "'");
+    EXPECT_TRUE(verify_password(hash, user + "pass")) << user;
+    // The salt the fixture once shipped for clerk001.
+    EXPECT_EQ(hash.find("a55VWlACFNd4ga4mXdvpmg"), std::string::npos);
+  }
 }
 
 TEST_P(DatabaseSetup, KeepsNothingWhenTheFixtureFails) {

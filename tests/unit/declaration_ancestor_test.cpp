@@ -285,6 +285,39 @@ TEST_P(DeclarationAncestorTest, AQuestionBeingReadHoldsNoOtherSessionBack) {
   EXPECT_EQ(query("select sbr from rs_w00031_com where pkid = '0000000001'"), "张三");
 }
 
+// Two sessions with one declaration open: the second save of the same field finds the row
+// changed, writes nothing, says so and keeps its entries; after reopening it saves.
+TEST_P(DeclarationAncestorTest, ASaveNeverOverwritesAnotherSessionsSave) {
+  auto a = start();
+  new_declaration(*a);
+  add_worker(*a, "0010004", "原来的");
+  auto b = start();
+  for (Session* s : {a.get(), b.get()}) {
+    ASSERT_TRUE(post(*s, "select", "dw_1", 1).ok());
+    ASSERT_TRUE(post(*s, "select", "dw_2", 4).ok());
+    ASSERT_EQ(value(*s, "dw_4", 1, "bz"), "原来的");
+  }
+  ASSERT_TRUE(post(*a, "type", "dw_3", 1, "sbr", "甲").ok());
+  ASSERT_TRUE(post(*b, "type", "dw_3", 1, "sbr", "乙").ok());
+  ASSERT_TRUE(post(*a, "click", "pb_5").ok());
+  EXPECT_EQ(message(*a), "");
+  ASSERT_TRUE(post(*b, "click", "pb_5").ok());
+  EXPECT_EQ(message(*b), "提示|数据已被他人修改，请重新打开后再保存！");
+  ASSERT_TRUE(post(*b, "answer", "ok").ok());
+  EXPECT_EQ(value(*b, "dw_3", 1, "sbr"), "乙") << "the entries stay on screen";
+  EXPECT_EQ(query("select sbr from rs_w00031_com"), "甲");
+
+  ASSERT_TRUE(post(*a, "type", "dw_4", 1, "bz", "甲改的").ok());
+  ASSERT_TRUE(post(*b, "type", "dw_4", 1, "bz", "乙改的").ok());
+  ASSERT_TRUE(post(*a, "click", "pb_2").ok());
+  EXPECT_EQ(message(*a), "");
+  ASSERT_TRUE(post(*b, "click", "pb_2").ok());
+  EXPECT_EQ(message(*b), "提示|数据已被他人修改，请重新打开后再保存！");
+  ASSERT_TRUE(post(*b, "answer", "ok").ok());
+  EXPECT_EQ(value(*b, "dw_4", 1, "bz"), "乙改的");
+  EXPECT_EQ(query("select bz from rs_w00031"), "甲改的");
+}
+
 INSTANTIATE_TEST_SUITE_P(Databases, DeclarationAncestorTest, ::testing::Values(Backend::SQLite, Backend::PostgreSQL),
                          backend_name);
 

@@ -4,10 +4,18 @@
 // refused; failed logins are slowed and locked; previews and print jobs come back as PNG and
 // PDF.
 
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <httplib.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <sstream>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <string>
@@ -50,7 +58,7 @@ class Served {
     options.prepare_session = prepare_web_session;
     options.port = 0;
     options.threads = 16;
-    options.log_path = "/dev/null";
+    if (options.log_path.empty()) options.log_path = "/dev/null";
     server_ = std::make_unique<WebServer>(options);
     started_ = server_->start(error);
     EXPECT_TRUE(started_) << error;
@@ -106,6 +114,51 @@ class Served {
 };
 
 std::string large(size_t bytes) { return std::string(bytes, 'x'); }
+
+// A raw connection to the server, for what httplib::Client would never send.
+class RawConnection {
+ public:
+  explicit RawConnection(int port) : fd_(::socket(AF_INET, SOCK_STREAM, 0)) {
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(static_cast<uint16_t>(port));
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    connected_ = ::connect(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
+  }
+  ~RawConnection() { ::close(fd_); }
+  bool connected() const { return connected_; }
+  bool send(const std::string& bytes) { return ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(bytes.size()); }
+  // Everything the server sends until it closes the connection or `timeout` passes; `closed`
+  // says which.
+  std::string read_all(std::chrono::milliseconds timeout, bool& closed) {
+    std::string out;
+    closed = false;
+    const auto until = std::chrono::steady_clock::now() + timeout;
+    for (;;) {
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
+      if (left.count() <= 0) return out;
+      pollfd p{fd_, POLLIN, 0};
+      if (::poll(&p, 1, static_cast<int>(left.count())) <= 0) return out;
+      char buffer[4096];
+      const ssize_t n = ::recv(fd_, buffer, sizeof buffer, 0);
+      if (n <= 0) {
+        closed = true;
+        return out;
+      }
+      out.append(buffer, static_cast<size_t>(n));
+    }
+  }
+
+ private:
+  int fd_;
+  bool connected_ = false;
+};
+
+size_t count_of(const std::string& text, const std::string& part) {
+  size_t n = 0;
+  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+  return n;
+}
 
 TEST(ServerTest, BadRequestsAreRefusedAndChangeNothing) {
   Served s;
@@ -194,11 +247,121 @@ TEST(ServerTest, BadRequestsAreRefusedAndChangeNothing) {
     EXPECT_TRUE(r.status == 411 || r.status == 0) << r.status << " " << r.body;
     EXPECT_EQ(s.state(clerk), before) << "the state changed";
   }
+  // Control characters are refused with a reason, in one-line edits and in entries alike.
+  for (const char* event : {R"({"kind": "text", "target": "em_1", "text": "2009-01-01\u0000"})",
+                            R"({"kind": "type", "target": "dw_3", "row": 1, "column": "sbr", "text": "王\u001b"})"}) {
+    SCOPED_TRACE(event);
+    const Reply r = s.request("POST", "/api/event", event, {{"Cookie", clerk.first}, {"X-CSRF-Token", clerk.second}});
+    EXPECT_EQ(r.data()["result"]["refusal"]["text"], "输入的内容含有不允许的控制字符");
+    EXPECT_EQ(r.body.find("\\u001b"), std::string::npos);
+    EXPECT_EQ(r.body.find("\\u0000"), std::string::npos);
+  }
   // Still serving, and the session still works.
   EXPECT_EQ(s.event(clerk, {{"kind", "click"}, {"target", "pb_5"}}).status, 200);
   EXPECT_EQ(s.event(clerk, {{"kind", "type"}, {"target", "dw_3"}, {"row", 1}, {"column", "sbr"}, {"text", "王小红"}})
                 .data()["state"]["status"],
             "保存成功");
+}
+
+// A request refused before its body is read ends its connection: what was sent as its body
+// is never run as a request of its own.
+TEST(ServerTest, ARequestHiddenInARefusedBodyIsNotRun) {
+  Served s;
+  ASSERT_TRUE(s.started());
+  const auto clerk = s.login("clerk001", "clerk001pass");
+  ASSERT_EQ(s.event(clerk, {{"kind", "open"}, {"target", "w_vorant_zw"}}).status, 200);
+  ASSERT_EQ(s.event(clerk, {{"kind", "click"}, {"target", "pb_16"}}).status, 200);
+  const std::string event =
+      json{{"kind", "type"}, {"target", "dw_3"}, {"row", 1}, {"column", "sbr"}, {"text", "偷偷改的"}}.dump();
+  const std::string hidden = "POST /api/event HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: application/json\r\n"
+                             "Cookie: " + clerk.first + "\r\nX-CSRF-Token: " + clerk.second +
+                             "\r\nContent-Length: " + std::to_string(event.size()) + "\r\n\r\n" + event;
+  const std::string length = "Content-Length: " + std::to_string(hidden.size()) + "\r\n";
+  const std::string common = "Host: 127.0.0.1\r\nCookie: " + clerk.first + "\r\nX-CSRF-Token: " + clerk.second + "\r\n";
+  struct Case {
+    const char* name;
+    std::string head;
+  };
+  const Case cases[] = {
+      {"not JSON", "POST /api/event HTTP/1.1\r\n" + common + "Content-Type: text/plain\r\n" + length},
+      {"another site", "POST /api/event HTTP/1.1\r\n" + common +
+                           "Content-Type: application/json\r\nOrigin: http://evil.example\r\n" + length},
+      {"cross-site fetch", "POST /api/event HTTP/1.1\r\n" + common +
+                               "Content-Type: application/json\r\nSec-Fetch-Site: cross-site\r\n" + length},
+      {"chunked", "POST /api/event HTTP/1.1\r\n" + common +
+                      "Content-Type: application/json\r\nTransfer-Encoding: chunked\r\n" + length},
+      {"multiple ranges", "GET /api/state HTTP/1.1\r\n" + common + "Range: bytes=0-1,5-9\r\n" + length},
+      {"negative length", "POST /api/event HTTP/1.1\r\n" + common + "Content-Type: application/json\r\nContent-Length: -1\r\n"},
+      {"unknown path", "POST /api/nothing HTTP/1.1\r\n" + common + "Content-Type: text/plain\r\n" + length},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string before = s.state(clerk);
+    RawConnection raw(s.server().port());
+    ASSERT_TRUE(raw.connected());
+    ASSERT_TRUE(raw.send(c.head + "\r\n"));
+    std::this_thread::sleep_for(std::chrono::milliseconds(150));
+    raw.send(hidden);
+    bool closed = false;
+    const std::string answers = raw.read_all(std::chrono::seconds(5), closed);
+    EXPECT_EQ(count_of(answers, "HTTP/1.1 "), 1u) << answers;
+    EXPECT_EQ(answers.find("HTTP/1.1 200"), std::string::npos) << answers;
+    EXPECT_TRUE(closed) << "the connection stays open";
+    EXPECT_EQ(s.state(clerk), before) << "the hidden request was run";
+  }
+  // A request read whole keeps its connection for the next one.
+  RawConnection raw(s.server().port());
+  const std::string state = "GET /api/state HTTP/1.1\r\n" + common + "\r\n";
+  ASSERT_TRUE(raw.send(state + state));
+  bool closed = false;
+  const std::string answers = raw.read_all(std::chrono::milliseconds(1500), closed);
+  EXPECT_EQ(count_of(answers, "HTTP/1.1 200"), 2u);
+  EXPECT_FALSE(closed);
+}
+
+// Slow clients do not hold the server: a head must arrive within its deadline, connections
+// waiting for theirs hold at most half of the workers, and others are answered meanwhile.
+TEST(ServerTest, SlowClientsDoNotStarveOthers) {
+  WebServer::Options options;
+  options.connections.head_deadline = std::chrono::milliseconds(1500);
+  Served s(options);  // 16 workers
+  ASSERT_TRUE(s.started());
+  std::atomic<bool> stop{false};
+  std::vector<std::unique_ptr<RawConnection>> slow;
+  for (int i = 0; i < 64; ++i) {
+    slow.push_back(std::make_unique<RawConnection>(s.server().port()));
+    slow.back()->send("GET /api/state HTTP/1.1\r\n");
+  }
+  std::thread trickle([&] {
+    for (int line = 0; !stop; ++line) {
+      for (auto& c : slow) c->send("X-Slow-" + std::to_string(line) + ": 1\r\n");
+      std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    }
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  for (int i = 0; i < 3; ++i) {
+    const auto started = std::chrono::steady_clock::now();
+    const Reply r = s.request("POST", "/api/login", json{{"username", "clerk002"}, {"password", "clerk002pass"}}.dump());
+    const auto took = std::chrono::steady_clock::now() - started;
+    EXPECT_EQ(r.status, 200);
+    EXPECT_LT(took, std::chrono::seconds(1)) << "answered only after "
+                                             << std::chrono::duration_cast<std::chrono::milliseconds>(took).count()
+                                             << " ms";
+  }
+  stop = true;
+  trickle.join();
+
+  // A head that never ends is cut at its deadline.
+  RawConnection trickling(s.server().port());
+  trickling.send("GET /api/state HTTP/1.1\r\n");
+  const auto started = std::chrono::steady_clock::now();
+  bool closed = false;
+  for (int line = 0; line < 20 && !closed; ++line) {
+    trickling.send("X-Slow: 1\r\n");
+    trickling.read_all(std::chrono::milliseconds(400), closed);
+  }
+  EXPECT_TRUE(closed);
+  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(3));
 }
 
 TEST(ServerTest, EventsNeedALiveSession) {
@@ -245,6 +408,21 @@ TEST(ServerTest, EventsNeedALiveSession) {
   EXPECT_EQ(s.server().session_count(), 0u);
 }
 
+// A session ends its lifetime after its login, however often it is used.
+TEST(ServerTest, SessionsEndTheirLifetimeAfterLoginHoweverUsed) {
+  WebServer::Options options;
+  options.sessions.lifetime = std::chrono::seconds(2);
+  Served s(options);
+  ASSERT_TRUE(s.started());
+  const auto clerk = s.login("clerk001", "clerk001pass");
+  for (int i = 0; i < 8; ++i) {
+    EXPECT_EQ(s.request("GET", "/api/state", {}, {{"Cookie", clerk.first}}).status, 200) << "use " << i;
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(1200));
+  EXPECT_EQ(s.request("GET", "/api/state", {}, {{"Cookie", clerk.first}}).status, 401);
+}
+
 TEST(ServerTest, LoginsAreCheckedSlowedAndLocked) {
   WebServer::Options options;
   options.logins.step = std::chrono::milliseconds(5);
@@ -264,6 +442,8 @@ TEST(ServerTest, LoginsAreCheckedSlowedAndLocked) {
       {"no password", R"({"username": "clerk001"})", 400},
       {"password not a text", R"({"username": "clerk001", "password": 12345678})", 400},
       {"unknown user", R"({"username": "nobody", "password": "whatever1"})", 401},
+      {"NUL in the name", R"({"username": "clerk002\u0000x", "password": "clerk002pass"})", 400},
+      {"line break in the name", R"({"username": "clerk002\n", "password": "clerk002pass"})", 400},
       {"empty password", R"({"username": "clerk002", "password": ""})", 401},
   };
   for (const Case& c : malformed) {
@@ -285,6 +465,44 @@ TEST(ServerTest, LoginsAreCheckedSlowedAndLocked) {
   EXPECT_EQ(locked.status, 429) << "the right password does not open a locked account";
   EXPECT_NE(locked.data().value("error", "").find("锁定"), std::string::npos);
   EXPECT_EQ(login("clerk002", "clerk002pass").status, 200) << "other users are not locked";
+}
+
+// Every line of the log says who, of which unit, from where; a name that is no user's is
+// never written as typed; deleting a declaration is logged with its id.
+TEST(ServerTest, TheLogSaysWhoFromWhereAndNeverAnUnknownName) {
+  const std::string path = ::testing::TempDir() + "/shenbao-audit-" + std::to_string(::getpid()) + ".log";
+  std::remove(path.c_str());
+  {
+    WebServer::Options options;
+    options.logins.step = std::chrono::milliseconds(1);
+    options.log_path = path;
+    Served s(options);
+    ASSERT_TRUE(s.started());
+    auto login = [&](const std::string& user, const std::string& password) {
+      return s.request("POST", "/api/login", json{{"username", user}, {"password", password}}.dump()).status;
+    };
+    EXPECT_EQ(login("Geheim-Passwort-9", "x12345678"), 401);
+    for (int i = 0; i < 5; ++i) EXPECT_EQ(login("clerk001", "wrong password"), 401);
+    EXPECT_EQ(login("clerk001", "clerk001pass"), 429);
+    const auto clerk = s.login("clerk002", "clerk002pass");
+    ASSERT_EQ(s.event(clerk, {{"kind", "open"}, {"target", "w_vorant_zw"}}).status, 200);
+    ASSERT_EQ(s.event(clerk, {{"kind", "click"}, {"target", "pb_16"}}).status, 200);
+    ASSERT_EQ(s.event(clerk, {{"kind", "click"}, {"target", "pb_5"}}).status, 200);
+    ASSERT_EQ(s.event(clerk, {{"kind", "click"}, {"target", "pb_d"}}).status, 200);
+    ASSERT_EQ(s.event(clerk, {{"kind", "answer"}, {"target", "yes"}}).status, 200);
+  }
+  std::ifstream in(path);
+  std::stringstream text;
+  text << in.rdbuf();
+  const std::string log = text.str();
+  std::remove(path.c_str());
+  EXPECT_EQ(log.find("Geheim"), std::string::npos) << log;
+  EXPECT_NE(log.find(" (unknown) - 127.0.0.1 login-failed"), std::string::npos) << log;
+  EXPECT_NE(log.find(" clerk001 001 127.0.0.1 login-failed wrong password"), std::string::npos) << log;
+  EXPECT_NE(log.find(" clerk001 001 127.0.0.1 account-locked"), std::string::npos) << log;
+  EXPECT_NE(log.find(" clerk001 001 127.0.0.1 login-locked"), std::string::npos) << log;
+  EXPECT_NE(log.find(" clerk002 002 127.0.0.1 delete-declaration rs_w00031_com pkid=0000000001"), std::string::npos)
+      << log;
 }
 
 TEST(ServerTest, PreviewPagesAndPrintJobsComeBack) {

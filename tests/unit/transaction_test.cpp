@@ -53,6 +53,21 @@ TEST_P(TransactionTest, SelectIntoAnswersRowNoRowOrError) {
   }
 }
 
+// A text with a NUL is refused whole on both databases' terms: never cut at the NUL, so
+// "001\0x" never finds row 001.
+TEST_P(TransactionTest, ATextWithANulIsNeverCutShort) {
+  const Value code(std::string("001\0x", 5));
+  std::vector<Value> into{"untouched"};
+  EXPECT_NE(db.sqlca().select_into("select name from person where code = :c", {code}, into), 0);
+  EXPECT_EQ(into, std::vector<Value>{"untouched"});
+  db.sqlca().rollback();
+  EXPECT_NE(db.sqlca().execute("update person set name = 'x' where code = :c", {code}), 1);
+  db.sqlca().rollback();
+  into = {"untouched"};
+  EXPECT_EQ(db.sqlca().select_into("select name from person where code = '001'", {}, into), 0);
+  EXPECT_EQ(into, std::vector<Value>{"张三"});
+}
+
 TEST_P(TransactionTest, ExecuteCountsRowsAndAnswersNoRowForUntouchedUpdates) {
   static const struct {
     const char* name;

@@ -77,6 +77,14 @@ Result<Value> parse_entry(const ColumnType& type, std::string_view text) {
   if (type.kind != TypeKind::Char && is_blank(text)) return Value();
   if (type.kind == TypeKind::Char) {
     if (text.empty()) return Value();
+    // Control characters have no place in an entry; a long text (remarks and the like) may
+    // hold tabs and line breaks.
+    for (unsigned char c : text) {
+      const bool line = c == '\t' || c == '\n' || c == '\r';
+      if ((c < 0x20 || c == 0x7F) && !(line && type.size >= kLongText))
+        return refuse(line ? "此处只能输入一行文字" : "输入的内容含有不允许的控制字符",
+                      "control character " + std::to_string(c) + " in an entry");
+    }
     Value v(text);
     if (auto refused = type.coerce(v))
       return refuse("输入的内容太长，最多" + std::to_string(type.size) + "个字", *refused);
@@ -391,12 +399,35 @@ bool DataStore::write_row(const Row& row, bool insert) {
       where += (where.empty() ? "" : " and ") + def_->columns[c].dbname + " = :k" + std::to_string(c);
       params.push_back(row.original[c]);
     }
+    std::vector<bool> checked(def_->columns.size(), false);
+    if (!update_check_.empty()) {
+      for (const std::string& name : update_check_) {
+        const int c = def_->column_index(name);
+        if (c >= 0) checked[static_cast<size_t>(c)] = true;
+      }
+      for (size_t c = 0; c < def_->columns.size(); ++c) {
+        const ColumnDef& column = def_->columns[c];
+        if (column.updatable && !(row.values[c] == row.original[c])) checked[c] = true;
+      }
+    }
+    for (size_t c = 0; c < def_->columns.size(); ++c) {
+      if (!checked[c] || def_->columns[c].key) continue;
+      const ColumnDef& column = def_->columns[c];
+      const Value& read = row.original[c];
+      if (read.is_null()) {
+        where += " and " + column.dbname + " is null";
+      } else if (read.kind() != ValueKind::Number) {  // a float read back need not compare equal
+        where += " and " + column.dbname + " = :o" + std::to_string(c);
+        params.push_back(read);
+      }
+    }
     sql = "update " + def_->update_table + " set " + sets + " where " + where;
   }
   sqlca_->execute(sql, params);
   if (sqlca_->sqlcode < 0) return false;
   if (!insert && sqlca_->sqlnrows == 0) {
-    // The row is gone or its key changed since it was retrieved: nothing was written.
+    // The row is gone or changed since it was retrieved: nothing was written.
+    update_conflict_ = true;
     sqlca_->sqlcode = -1;
     sqlca_->sqlerrtext = "the row changed between retrieve and update";
     return false;
@@ -411,6 +442,7 @@ int DataStore::update() {
   bool has_key = false;
   for (const auto& column : def_->columns) has_key |= column.key;
   if (!has_key) return fail(dataobject_ + " has no key columns");
+  update_conflict_ = false;
   const bool ok = sqlca_->atomically([&] {
     for (const Row& row : deleted_) {
       if (!delete_row(row)) return false;

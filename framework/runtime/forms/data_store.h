@@ -152,6 +152,18 @@ class DataStore {
  private:
   // One row: as many values as the definition has columns, held in one allocation (rows
   // are many; a vector's size and capacity would add a third to each).
+ public:
+  // Columns whose values as read must still be in the database for an update of a changed row
+  // to write it (lastupdate, say), with every column the update writes (so that two changes
+  // within one second of lastupdate are told apart): they join the key in the statement's
+  // WHERE. An update that then finds its row changed or gone writes nothing at all and fails,
+  // and update_conflict() says so until the next update.
+  void set_update_check(std::vector<std::string> columns) { update_check_ = std::move(columns); }
+  bool update_conflict() const { return update_conflict_; }
+
+ private:
+  std::vector<std::string> update_check_;
+  bool update_conflict_ = false;
   struct Row {
     std::unique_ptr<Value[]> values;
     std::unique_ptr<Value[]> original;  // as retrieved; kept from the first change until update
@@ -192,6 +204,9 @@ class DataStore {
 // that says why in the user's words (not a number, not a whole number, too long, not a date)
 // when it does not read.
 Result<Value> parse_entry(const ColumnType& type, std::string_view text);
+// Text columns of at least this many characters are long texts: they take tabs and line
+// breaks; no entry takes other control characters.
+inline constexpr int kLongText = 100;
 
 // True when a code list entry `a` stands for the stored code `b`: equal values, or the same
 // text when one is a number and the other a text (a whole-number column over a list of

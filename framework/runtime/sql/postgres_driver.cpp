@@ -83,6 +83,10 @@ class PostgresDriver final : public Driver {
         case ValueKind::DateTime: types[i] = kTimestamp; break;
       }
       texts[i] = v.kind() == ValueKind::DateTime ? v.as_datetime().to_sql_text() : v.to_string();
+      // Parameters go as C strings: a NUL would silently cut the text there, and the server
+      // could compare or store what was never sent. PostgreSQL's texts cannot hold it anyway.
+      if (texts[i].find('\0') != std::string::npos)
+        return {false, 0, "parameter " + std::to_string(i + 1) + " holds a NUL character", -1};
       values[i] = texts[i].c_str();
     }
     ResultGuard guard{params.empty() && !on_row

@@ -9,6 +9,7 @@ std::string_view to_string(RefusalCode code) {
     case RefusalCode::Forbidden: return "forbidden";
     case RefusalCode::InvalidEntry: return "invalid-entry";
     case RefusalCode::Failed: return "failed";
+    case RefusalCode::Conflict: return "conflict";
   }
   return "failed";
 }

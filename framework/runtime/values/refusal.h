@@ -17,6 +17,7 @@ enum class RefusalCode {
   Forbidden,     // the user lacks the right the action needs
   InvalidEntry,  // a typed value the column or the window does not take
   Failed,        // the work was tried and did not succeed (a script error, the database)
+  Conflict,      // someone else changed the data since it was read: nothing was written
 };
 
 std::string_view to_string(RefusalCode code);

@@ -426,6 +426,13 @@ void Session::dispatch(const Event& event, EventResult& result) {
         return refuse("no edit control " + event.target + " in " + window->class_name());
       if (!control->visible || !control->enabled)
         return refuse("control " + event.target + " cannot be edited now", RefusalCode::NotNow);
+      // One-line edits take no control characters, line breaks included.
+      if (std::any_of(event.text.begin(), event.text.end(),
+                      [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; })) {
+        result = EventResult::refused(Refusal::for_user(RefusalCode::InvalidEntry, "输入的内容含有不允许的控制字符",
+                                                        "control character in the text of " + event.target));
+        return;
+      }
       control->text = event.text;
       return;
     }

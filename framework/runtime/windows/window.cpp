@@ -83,6 +83,7 @@ std::optional<Refusal> FormControl::type_into(long row, const std::string& colum
   Result<Value> value = parse_entry(type, entry);
   if (value && percent && !value->is_null()) value = Value(value->as_number() / 100.0);
   if (!value) return value.refusal();
+  if (auto refused = check_choice(index, *value, text)) return refused;
   if (auto below = below_minimum(index, *value)) return below;
   entry_refusal_.clear();
   if (itemchanged && itemchanged(row, column, text, *value) == 1)
@@ -106,6 +107,37 @@ std::optional<Refusal> FormControl::editable(long row, const std::string& column
   const bool hidden = shown->find("visible") && !Expression::truthy(store_.property_value(*shown, "visible", row));
   if (is_protected || hidden || shown->get("edit") == "none")
     return refuse("column " + column + " of " + name() + " is protected");
+  return std::nullopt;
+}
+
+std::optional<Refusal> FormControl::check_choice(int index, const Value& value, const std::string& text) {
+  if (value.is_null()) return std::nullopt;
+  const FormDef& def = store_.def();
+  const std::string& column = def.columns[static_cast<size_t>(index)].name;
+  for (const auto& object : def.objects) {
+    if (object.kind != ObjectKind::Column || object.column != index) continue;
+    if (!object.get("dddw.name").empty()) {
+      // A code of the list, also one the window has narrowed away for the present row.
+      const DataStore* list = store_.getchild(column);
+      const std::string data = object.get("dddw.data");
+      if (list && list->has_definition()) {
+        for (Buffer buffer : {Buffer::Primary, Buffer::Filter}) {
+          const long rows = buffer == Buffer::Primary ? list->rowcount() : list->filteredcount();
+          for (long r = 1; r <= rows; ++r) {
+            if (same_code(list->getitem(r, data, buffer), value)) return std::nullopt;
+          }
+        }
+      }
+      return Refusal::for_user(RefusalCode::InvalidEntry, "“" + text + "”不在可选的代码中",
+                               "\"" + text + "\" is not a code of " + object.get("dddw.name"));
+    }
+    if (object.get("edit") == "checkbox") {
+      if (same_code(Value(object.get("checkbox.on")), value) || same_code(Value(object.get("checkbox.off")), value))
+        return std::nullopt;
+      return Refusal::for_user(RefusalCode::InvalidEntry, "“" + text + "”不是复选框可取的值",
+                               "\"" + text + "\" is neither the on nor the off value of check box " + column);
+    }
+  }
   return std::nullopt;
 }
 

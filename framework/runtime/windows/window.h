@@ -93,6 +93,9 @@ class FormControl : public Control {
   // An itemchanged script that refuses a value says why here, in the user's words; the
   // refusal of the entry carries it to the field.
   void refuse_entry(std::string why) { entry_refusal_ = std::move(why); }
+  // A drop-down column takes only a code of its list (or nothing), a check box only its on
+  // and off values; else a refusal that says so.
+  std::optional<Refusal> check_choice(int index, const Value& value, const std::string& text);
   // The user types without leaving the cell: editchanged only.
   void filter_in(long row, const std::string& column, const std::string& text);
   // The user clicks a row: it becomes current, and rowfocuschanged tells the window (also
