@@ -69,11 +69,7 @@ w_vorant_cj::w_vorant_cj(Session& session) : sb1(session, descriptor()) {
 
 void w_vorant_cj::resize(int new_width, int new_height) {
   sb1::resize(new_width, new_height);
-  Control* tally = control("pb_6");
-  if (!tally) return;  // the ancestor lays out before pb_6 exists
-  const Control& save_worker = *control("pb_2");
-  tally->y = save_worker.y;
-  tally->x = save_worker.x - tally->width - 20;
+  line_up_left_of_pb_2({"pb_6"});
 }
 
 void w_vorant_cj::dw_4_constructor() {

@@ -16,10 +16,7 @@ w_sb_candidate::w_sb_candidate(Session& session, const CategoryDescriptor& categ
 
 void w_sb_candidate::resize(int new_width, int new_height) {
   sb1::resize(new_width, new_height);
-  Control& add = *control("pb_n");
-  const Control& save_worker = *control("pb_2");
-  add.y = save_worker.y;
-  add.x = save_worker.x - add.width - 20;
+  line_up_left_of_pb_2({"pb_n"});
 }
 
 int w_sb_candidate::wf_rystate() {

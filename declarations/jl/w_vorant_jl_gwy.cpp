@@ -40,10 +40,7 @@ w_vorant_jl_gwy::w_vorant_jl_gwy(Session& session) : sb1(session, descriptor()) 
 
 void w_vorant_jl_gwy::resize(int new_width, int new_height) {
   sb1::resize(new_width, new_height);
-  Control& extract = *control("pb_6");
-  const Control& save_worker = *control("pb_2");
-  extract.y = save_worker.y;
-  extract.x = save_worker.x - extract.width - 20;
+  line_up_left_of_pb_2({"pb_6"});
 }
 
 int w_vorant_jl_gwy::wf_rystate() {

@@ -232,11 +232,25 @@ void sb1::resize(int new_width, int new_height) {
   dw_4().width = form_width;
   dw_4().height = std::max(60, bottom - kGap - dw_4().y);
   // The print button stands 20 units to the left of "保存人员(&S)".
-  if (category_->print) {
-    Control& print = *control(category_->print->name);
-    const Control& save_worker = *control("pb_2");
-    print.y = save_worker.y;
-    print.x = save_worker.x - print.width - 20;
+  if (category_->print) line_up_left_of_pb_2({category_->print->name});
+}
+
+void sb1::line_up_left_of_pb_2(std::initializer_list<const char*> buttons) {
+  const Control* right_of = control("pb_2");
+  for (const char* name : buttons) {
+    Control* button = control(name);
+    if (!button) continue;  // the ancestor lays out before a descendant has added its buttons
+    button->y = right_of->y;
+    button->x = right_of->x - button->width - 20;
+    right_of = button;
+  }
+}
+
+void sb1::report_save_refusal(const Refusal& refused) {
+  if (refused.code == RefusalCode::Conflict) {
+    say(session(), HostMessage::ChangedByOthers);
+  } else {
+    say(session(), HostMessage::SaveFailed, refused.text);
   }
 }
 
@@ -464,11 +478,7 @@ int sb1::save_declaration() {
   if (dw_3().store().rowcount() == 0) return 0;
   if (refuses_change(Change::Edit)) return -1;
   if (auto refused = record_.save_unit(dw_3().store(), pkid, author())) {
-    if (refused->code == RefusalCode::Conflict) {
-      say(session(), HostMessage::ChangedByOthers);
-    } else {
-      say(session(), HostMessage::SaveFailed, refused->text);
-    }
+    report_save_refusal(*refused);
     return -1;
   }
   session().set_status(kSavedStatus);
@@ -533,11 +543,7 @@ int sb1::save_worker() {
   if (worker.rowcount() == 0) return 0;
   if (refuses_change(Change::Edit) || pfc_save() < 0) return -1;
   if (auto refused = record_.save_worker(worker, author())) {
-    if (refused->code == RefusalCode::Conflict) {
-      say(session(), HostMessage::ChangedByOthers);
-    } else {
-      say(session(), HostMessage::SaveFailed, refused->text);
-    }
+    report_save_refusal(*refused);
     return -1;
   }
   session().set_status(kSavedStatus);

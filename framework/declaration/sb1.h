@@ -1,5 +1,6 @@
 #pragma once
 
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -137,6 +138,11 @@ class sb1 : public Window {
   bool refuses_change(Change change);
   // "rs_w00031_com pkid=… unit=…", as the audit log names the open declaration.
   std::string declaration_text() const;
+  // Lays the buttons out from right to left at the height of "保存人员(&S)", the first 20
+  // units to its left and each next 20 units to the left of the one before.
+  void line_up_left_of_pb_2(std::initializer_list<const char*> buttons);
+  // Says why a save was refused: someone else changed the row meanwhile, or the reason.
+  void report_save_refusal(const Refusal& refused);
 
  private:
   void build_controls();
