@@ -178,41 +178,36 @@ int w_vorant_rsjh::uf_approve(int ai_state) {
   if (sqlca.execute("update rs_info_company set company_num = company_num where company_num = :com",
                     {Value(company_num)}) < 0)
     return -1;
-  DataStore planned;
-  planned.set_dataobject("d_w00034_list");
-  planned.settransobject(&sqlca);
-  DataStore register_rows;
-  register_rows.set_dataobject("d_info_worker_edit");
-  register_rows.settransobject(&sqlca);
-  if (planned.retrieve({Value(pkid), Value(company_num)}) < 0) return -1;
+  std::vector<Value> planned;
+  if (sqlca.select_into("select count(*) from rs_w00034 where pkid = :id and company_num = :com",
+                        {Value(pkid), Value(company_num)}, planned) != 0)
+    return -1;
+  const long persons = planned[0].as_long();
   const std::string first = shenbao::uf_getworkercode(sqlca, company_num);
   if (first.size() < 6) {
     if (sqlca.sqlerrtext.empty()) sqlca.sqlerrtext = host_message_text(HostMessage::NumberLimit);
     return -1;
   }
-  long n = std::stol(first.substr(first.size() - 6));
-  for (long i = 1; i <= planned.rowcount(); ++i, ++n) {
-    const std::string code = provisional_worker_code(n);
-    if (code.empty()) {
-      sqlca.sqlerrtext = host_message_text(HostMessage::NumberLimit);
-      return -1;
-    }
-    const long r = register_rows.insertrow(0);
-    register_rows.setitem(r, "company_num", Value(company_num));
-    register_rows.setitem(r, "book_code", Value(company_num));
-    register_rows.setitem(r, "worker_code", Value(code));
-    register_rows.setitem(r, "worker_name", planned.getitem(i, "worker_name"));
-    register_rows.setitem(r, "card_no", planned.getitem(i, "card_no"));
-    register_rows.setitem(r, "sex", planned.getitem(i, "sex"));
-    register_rows.setitem(r, "first_degree", planned.getitem(i, "first_degree"));
-    const Value birthday = planned.getitem(i, "birthday");
-    register_rows.setitem(r, "birthday", birthday.is_null() ? Value() : Value(birthday.as_datetime().format("yyyymmdd")));
-    register_rows.setitem(r, "csny", birthday);
-  }
-  if (register_rows.update() < 0) {
-    if (sqlca.sqlerrtext.empty()) sqlca.sqlerrtext = register_rows.last_error();
+  const long n = std::stol(first.substr(first.size() - 6));
+  if (persons == 0) return 0;
+  // Every person gets a number or none does.
+  if (provisional_worker_code(n + persons - 1).empty()) {
+    sqlca.sqlerrtext = host_message_text(HostMessage::NumberLimit);
     return -1;
   }
+  // One statement creates them all, numbered from n in the order of their provisional numbers
+  // (the order the authority's list shows): "9" and six digits, the digits cut from 1000000 + the
+  // sequence so that both databases pad them alike.
+  const std::string register_birthday = sql_register_date(sqlca, "birthday");
+  if (sqlca.execute("insert into rs_main (company_num, book_code, worker_code, worker_name, card_no, sex, "
+                    "first_degree, birthday, csny) "
+                    "select company_num, company_num, "
+                    "'9' || substr(cast(:base + row_number() over (order by worker_code) as text), 2), "
+                    "worker_name, card_no, sex, first_degree, " +
+                        register_birthday +
+                        ", birthday from rs_w00034 where pkid = :id and company_num = :com",
+                    {Value(1000000 + n - 1), Value(pkid), Value(company_num)}) < 0)
+    return -1;
   return 0;
 }
 
