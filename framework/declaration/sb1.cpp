@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <map>
+#include <unordered_set>
 
 #include "framework/declaration/declaration.h"
 #include "framework/host/host_functions.h"
@@ -305,18 +306,20 @@ void sb1::list_workers() {
 int sb1::wf_rystate() {
   DataStore& workers = dw_2().store();
   if (!workers.has_definition() || workers.def().column_index("status") < 0) return 0;
-  std::vector<std::string> declared;
+  // Looked up by code: a unit of thousands of workers all in the declaration is marked in
+  // one pass, not in a search of the declaration per worker.
+  std::unordered_set<std::string> declared;
   if (!pkid.empty()) {
     session().sqlca().query("select worker_code from " + worker_table() + " where pkid = :id and company_num = :com",
                             {Value(pkid), Value(company_num)}, [&](const ResultRow& row) {
-                              declared.push_back(row.get(0).to_string());
+                              declared.insert(row.get(0).to_string());
                               return true;
                             });
   }
   int marked = 0;
   for (long r = 1; r <= workers.rowcount(); ++r) {
     const std::string code = workers.getitemstring(r, "worker_code");
-    const bool in_declaration = std::find(declared.begin(), declared.end(), code) != declared.end();
+    const bool in_declaration = declared.contains(code);
     workers.setitem(r, "status", in_declaration ? Value("申报") : Value());
     marked += in_declaration;
   }

@@ -537,7 +537,9 @@ function rowMenu(e, win, control, rowNumber, row, form) {
 // ---- print preview and print jobs -------------------------------------------------------------
 
 function previewInfo(windowKey, control, form) {
-  const key = `${windowKey}/${control}/${form.dataobject}/${JSON.stringify(form.rows)}`;
+  // The objects too: a definition generated anew (other captions, other columns) over the same
+  // rows is another page.
+  const key = `${windowKey}/${control}/${form.dataobject}/${JSON.stringify(form.objects)}/${JSON.stringify(form.rows)}`;
   if (!app.previews.has(key)) {
     if (app.previews.size > 20) app.previews.clear();
     app.previews.set(key, api.previewInfo(control).then((r) => (r.ok ? r.data : null)));

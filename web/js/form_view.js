@@ -106,7 +106,8 @@ export function renderForm(control, ctx) {
     class: `form form-${form.style || 'empty'}`,
     dataset: {control: control.name},
   });
-  if (!form.dataobject) return el;
+  // A definition a script created at run time has no library name, but it is drawn all the same.
+  if (!form.dataobject && !form.style) return el;
   if (form.preview) {
     el.classList.add('form-preview');
     el.append(renderPreview(control, form, ctx));
@@ -399,6 +400,12 @@ function renderGrid(control, form, ctx) {
         content = ctx.names.name(ctx.windowKey, control.name, column, code, content);
       }
       const style = background(object, row);
+      if (object.kind === 'column' && edit !== 'checkbox' && edit !== 'dropdown' && !prop(object, row, 'dddw.name') &&
+          savedColumn(cols, column) && editable(control, object, row, ctx)) {
+        tr.append(h('td', {class: `${alignClass(object, row)} grid-edit`, style},
+                    gridInput(control, form, cols, object, column, row, rowNumber, ctx)));
+        continue;
+      }
       tr.append(h('td', {class: alignClass(object, row), style, title: typeof content === 'string' ? content : undefined}, content));
     }
     if (ctx.interactive) {
@@ -425,6 +432,34 @@ function renderGrid(control, form, ctx) {
   const wrap = h('div', {class: 'grid-wrap'}, table);
   if (form.rows.length === 0) wrap.append(h('div', {class: 'grid-empty'}, '（无记录）'));
   return wrap;
+}
+
+// A grid column takes entries only when the form saves it (a list's columns never do) and
+// the cell is not protected: lists stay lists, an entry grid such as a dialog's table of
+// subjects is typed into in place.
+function savedColumn(cols, column) {
+  const def = cols.column(column);
+  return Boolean(def && def.update);
+}
+
+function gridInput(control, form, cols, object, column, row, rowNumber, ctx) {
+  const def = cols.column(column) || {};
+  const i = cols.index.get(column);
+  const shown = row.values[i] ?? '';
+  const input = h('input', {
+    type: 'text',
+    class: `grid-input ${alignClass(object, row)}`,
+    style: fontStyle(object, row),
+    value: shown,
+    maxlength: maxLength(def.type),
+    inputmode: NUMERIC.test(def.type || '') ? 'decimal' : undefined,
+    'aria-label': labelFor(form, object),
+    autocomplete: 'off',
+    spellcheck: 'false',
+    dataset: {key: cellKey(ctx, control.name, rowNumber, column), mask: '', original: shown},
+  });
+  wireTextCell(input, control.name, rowNumber, column, ctx);
+  return input;
 }
 
 // ---- print preview ------------------------------------------------------------------------

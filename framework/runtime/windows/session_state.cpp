@@ -14,7 +14,8 @@
 //                   (only the parts the control has), "read_only": true (a form that takes no
 //           entry), "form": FORM (form controls only)}
 // FORM:    {"dataobject", "style", "preview", "bands": {"header": h, ...},
-//           "columns": [{"name", "type", "edit", "list"}],
+//           "columns": [{"name", "type", "edit", "list", "update": true (saved by the
+//                        form's update)}],
 //           "objects": [{"kind", "name", "band", "column", "x", "y", ... every property}],
 //           "computed": {NAME: text} (header, summary and footer computed fields),
 //           "rows": [{"values": [display text...], "codes": [stored value...],
@@ -27,6 +28,7 @@
 #include <cmath>
 
 #include "framework/runtime/forms/expression.h"
+#include "framework/runtime/reports/report.h"
 #include "framework/runtime/windows/session.h"
 
 namespace shenbao {
@@ -99,7 +101,8 @@ json form_json(FormControl& control) {
   const FormDef& def = store.def();
   form["dataobject"] = store.dataobject();
   form["style"] = to_string(def.style);
-  form["preview"] = def.form_property("print.preview") == "yes";
+  // As the print engine reads it: a script's modify writes 'Yes' in quotes.
+  form["preview"] = in_print_preview(store);
   // The browser draws in pixels: a definition in finer units is turned into them here.
   const UnitScale scale = unit_scale(def);
   auto down = [&](int v) { return static_cast<int>(std::lround(v * scale.y)); };
@@ -112,6 +115,7 @@ json form_json(FormControl& control) {
   for (size_t c = 0; c < def.columns.size(); ++c) {
     const ColumnDef& column = def.columns[c];
     json entry = {{"name", column.name}, {"type", column.type.to_string()}};
+    if (column.updatable && !def.update_table.empty()) entry["update"] = true;
     if (const FormObject* shown = shown_column(def, static_cast<int>(c))) {
       entry["edit"] = shown->get("edit", shown->find("dddw.name") ? "dropdown" : "edit");
       if (shown->find("dddw.name")) {
