@@ -486,6 +486,10 @@ void WebServer::Impl::routes() {
   server.Get(R"(/api/.*)", unknown);
   server.Post(R"(/api/.*)", unknown);
   server.set_mount_point("/", options.web_root);
+  // The pinyin module of the lists' type-ahead, from the npm package beside the web folder
+  // (the browser does without it when it is not installed).
+  const fs::path pinyin = (fs::path(options.web_root) / ".." / "node_modules" / "pinyin-pro" / "dist").lexically_normal();
+  if (fs::is_directory(pinyin)) server.set_mount_point("/vendor/pinyin-pro", pinyin.string());
 }
 
 std::shared_ptr<WebSession> WebServer::Impl::need_session(const httplib::Request& req, httplib::Response& res) {

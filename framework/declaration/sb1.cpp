@@ -428,6 +428,7 @@ void sb1::pb_16_clicked() {
   wf_getcompanyinfo();
   lock_forms();
   wf_rystate();
+  session().set_status(kNewDeclarationStatus);
   dw_3().setfocus();
 }
 
@@ -536,6 +537,7 @@ bool sb1::add_worker(const std::string& worker_code) {
   worker.setitem(row, "worker_name", workers.getitem(listed, "worker_name"));
   uf_getworkerinfo(worker_code);
   uf_all("");
+  session().set_status("已将" + workers.getitemstring(listed, "worker_name") + kWorkerAddedStatus);
   dw_4().setfocus();
   return true;
 }
@@ -621,6 +623,7 @@ void sb1::pb_approve_clicked() {
       session().audit("approve", declaration + ": accepted");
       lock_forms();
       list_declarations();
+      session().set_status(kAcceptedStatus);
       say(session(), HostMessage::Accepted);
       return;
     case DeclarationRecord::Acceptance::AlreadyAccepted:

@@ -45,5 +45,9 @@ int say(Session& session, HostMessage message, std::string_view detail = {});
 // Status line texts after an action that needs no box.
 inline constexpr const char* kSavedStatus = "保存成功";
 inline constexpr const char* kDeletedStatus = "删除成功";
+inline constexpr const char* kNewDeclarationStatus = "已新增申报，请填写后保存";
+// After "已将" and the worker's name.
+inline constexpr const char* kWorkerAddedStatus = "加入申报，请填写后保存";
+inline constexpr const char* kAcceptedStatus = "数据入库成功";
 
 }  // namespace shenbao

@@ -9,6 +9,7 @@
 import {Api} from './api.js';
 import {h, plain} from './dom.js';
 import {closeOpenList, openListKey, placeOpenList} from './dropdown.js';
+import {rememberListScroll, restoreListScroll} from './list_keys.js';
 import {renderWindow} from './window_view.js';
 
 const BUTTONS = {yes: '是(Y)', no: '否(N)', ok: '确定', cancel: '取消', retry: '重试(R)'};
@@ -199,6 +200,7 @@ async function post(event, {quiet = false} = {}) {
   }
   if (r.data && r.data.state) {
     app.state = r.data.state;
+    if (event.kind !== 'filter') app.statusEdited = false;
     // The window is drawn once the queue is empty, also when the last answer was a quiet one.
     if (!quiet) app.renderOwed = true;
     if (api.idle && app.renderOwed) {
@@ -317,7 +319,9 @@ function render() {
 
 function renderStatus() {
   if (!app.frame || !app.state) return;
-  app.frame.status.textContent = app.state.status || '就绪';
+  // What the last action did, until the next edit begins (the server clears it once the edit
+  // is posted; typing clears it on screen at once).
+  app.frame.status.textContent = (!app.statusEdited && app.state.status) || '就绪';
   showBusy(api.inFlight > 0);
 }
 
@@ -338,6 +342,7 @@ function drawWindows() {
   app.rendering = true;
   try {
     closeOpenList();
+    rememberListScroll(root);
     const sheet = s.sheets[s.active_sheet];
     const topInteractive = !s.message && s.modals.length === 0;
     if (sheet) {
@@ -367,6 +372,7 @@ function drawWindows() {
       fit(viewport, w, ctx, 1);
     });
     if (s.message) f.overlays.append(messageBox(s.message));
+    restoreListScroll(root);
 
     // The focus goes back where it was; a cell the window refused takes it.
     let target = null;
@@ -420,12 +426,31 @@ function stateFocus(s) {
   return found && !found.readOnly && !found.disabled ? found : null;
 }
 
+// The least zoom at which the window's smallest text is still 12 px: a narrow screen scrolls
+// rather than shrink text below that. Measured once per window and forms.
+const LEAST_TEXT_PX = 12;
+const zoomFloors = new Map();
+function zoomFloor(viewport, win) {
+  const key = `${win.class}/${win.controls.map((c) => (c.form ? c.form.dataobject : '')).join(',')}`;
+  if (zoomFloors.has(key)) return zoomFloors.get(key);
+  let smallest = Infinity;
+  for (const el of viewport.querySelectorAll('.window-canvas *')) {
+    if (![...el.childNodes].some((n) => n.nodeType === 3 && n.textContent.trim()) && el.tagName !== 'INPUT') continue;
+    const size = parseFloat(getComputedStyle(el).fontSize);
+    if (size > 0) smallest = Math.min(smallest, size);
+  }
+  const floor = Number.isFinite(smallest) ? Math.min(1, LEAST_TEXT_PX / smallest) : 0.55;
+  if (zoomFloors.size > 100) zoomFloors.clear();
+  zoomFloors.set(key, floor);
+  return floor;
+}
+
 function fit(viewport, win, ctx, largest = 1.35) {
   const apply = () => {
     const width = viewport.clientWidth || window.innerWidth;
     const height = viewport.clientHeight || window.innerHeight;
     let zoom = Math.min(width / win.width, height / win.height);
-    zoom = Math.max(0.55, Math.min(largest, zoom));
+    zoom = Math.max(zoomFloor(viewport, win), Math.min(largest, zoom));
     ctx.zoom = zoom;
     const canvas = viewport.firstElementChild;
     if (canvas) canvas.style.zoom = String(zoom);
@@ -483,6 +508,8 @@ function context(windowKey, win, interactive) {
     rowActivated: (control, rowNumber, row, form) => addWorker(win, control, rowNumber, row, form),
     rowMenu: (e, control, rowNumber, row, form) => rowMenu(e, win, control, rowNumber, row, form),
     preview: (control, form) => previewInfo(windowKey, control, form),
+    // A print is of what is stored: changes still on screen are not in it.
+    unsaved: hasUnsavedChanges(app.state),
   };
   return ctx;
 }
@@ -632,6 +659,11 @@ window.addEventListener('resize', () => {
   window.__fitTimer = setTimeout(() => { if (app.state && app.frame) drawWindows(); }, 120);
 });
 window.addEventListener('scroll', placeOpenList, true);
+document.addEventListener('input', (e) => {
+  if (!app.state || !e.target.closest || !e.target.closest('.ctl-form')) return;
+  app.statusEdited = true;
+  renderStatus();
+}, true);
 
 start().then(() => {
   if (!app.state) showLogin();

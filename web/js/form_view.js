@@ -8,6 +8,7 @@
 
 import {h} from './dom.js';
 import {Dropdown} from './dropdown.js';
+import {handleListKey} from './list_keys.js';
 
 const PT = 96 / 72;
 
@@ -410,19 +411,14 @@ function renderGrid(control, form, ctx) {
     }
     if (ctx.interactive) {
       tr.addEventListener('click', (e) => {
-        // The second click of a double-click selects nothing new.
-        if (e.detail < 2) ctx.post({kind: 'select', target: control.name, row: rowNumber});
+        // A double-click is told by its second click: the row may have been drawn anew after
+        // the first, and then no dblclick event comes.
+        if (e.detail === 2) ctx.rowActivated(control.name, rowNumber, row, form);
+        else if (e.detail < 2) ctx.post({kind: 'select', target: control.name, row: rowNumber});
       });
-      tr.addEventListener('dblclick', () => ctx.rowActivated(control.name, rowNumber, row, form));
       tr.addEventListener('keydown', (e) => {
         if (e.key === 'Enter') ctx.rowActivated(control.name, rowNumber, row, form);
-        else if (e.key === 'ArrowDown' && rowNumber < form.rows.length) {
-          e.preventDefault();
-          ctx.post({kind: 'select', target: control.name, row: rowNumber + 1});
-        } else if (e.key === 'ArrowUp' && rowNumber > 1) {
-          e.preventDefault();
-          ctx.post({kind: 'select', target: control.name, row: rowNumber - 1});
-        }
+        else handleListKey(e, {ctx, control: control.name, rowNumber, form, tr});
       });
       tr.addEventListener('contextmenu', (e) => ctx.rowMenu(e, control.name, rowNumber, row, form));
     }
@@ -466,8 +462,12 @@ function gridInput(control, form, cols, object, column, row, rowNumber, ctx) {
 
 function renderPreview(control, form, ctx) {
   const area = h('div', {class: 'preview-area'}, h('div', {class: 'preview-loading'}, '正在生成打印预览…'));
+  const notice = ctx.unsaved
+    ? h('div', {class: 'preview-unsaved', role: 'status'}, '屏幕上有尚未保存的修改，打印预览和打印的是已保存的数据。')
+    : null;
   ctx.preview(control.name, form).then((info) => {
     area.replaceChildren();
+    if (notice) area.append(notice);
     if (!info) {
       area.append(h('div', {class: 'preview-loading'}, '打印预览暂不可用'));
       return;

@@ -455,6 +455,8 @@ void Session::dispatch(const Event& event, EventResult& result) {
         form->filter_in(event.row, event.column, event.text);
         return;
       }
+      // The status line spoke of the last action; an edit starts the next one.
+      status_.clear();
       result.refusal = form->type_into(event.row, event.column, event.text);
       result.accepted = !result.refusal;
       return;
