@@ -19,6 +19,7 @@ if [ ${#missing[@]} -gt 0 ]; then
   $sudo_cmd apt-get update -qq
   DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 fi
-if [ -f package-lock.json ] && [ ! -d node_modules/playwright-core ]; then
+# Every package of the lock file, also when one was added since node_modules was made.
+if [ -f package-lock.json ]; then
   npm ci --no-audit --no-fund --loglevel=error
 fi
