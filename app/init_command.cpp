@@ -12,17 +12,28 @@ namespace shenbao {
 
 namespace {
 constexpr const char* kUsage =
-    "usage: shenbao init DB [--demo] [--fixture FILE]\n"
+    "usage: shenbao init DB [--demo [--workers N]] [--fixture FILE]\n"
     "  DB: a SQLite file, sqlite:PATH, or postgresql://...\n"
-    "  --demo: five more units (003-007) with generated workers, records and clerks\n";
+    "  --demo: five more units (003-007) with generated workers, records and clerks\n"
+    "  --workers N: N workers in each demo unit (1 to 9999; 60 when not given)\n";
 }  // namespace
 
 int init_command(const std::vector<std::string>& args) {
   std::string url, fixture;
   bool demo = false;
+  DemoOptions demo_options;
   for (size_t i = 0; i < args.size(); ++i) {
     if (args[i] == "--demo") {
       demo = true;
+    } else if (args[i] == "--workers" && i + 1 < args.size()) {
+      const std::string& n = args[++i];
+      demo_options.workers_per_unit = n.size() <= 4 && n.find_first_not_of("0123456789") == std::string::npos && !n.empty()
+                                          ? std::stoi(n)
+                                          : 0;
+      if (demo_options.workers_per_unit < 1) {
+        std::fprintf(stderr, "--workers must be a number from 1 to 9999\n%s", kUsage);
+        return 2;
+      }
     } else if (args[i] == "--fixture" && i + 1 < args.size()) {
       fixture = args[++i];
     } else if (args[i].rfind("--", 0) == 0 || !url.empty()) {
@@ -57,7 +68,7 @@ int init_command(const std::vector<std::string>& args) {
     std::fprintf(stderr, "cannot create the database: %s\n", error.c_str());
     return 1;
   }
-  if (demo && !generate_demo_data(*sqlca, DemoOptions{}, error)) {
+  if (demo && !generate_demo_data(*sqlca, demo_options, error)) {
     std::fprintf(stderr, "cannot generate the demo data: %s\n", error.c_str());
     return 1;
   }
