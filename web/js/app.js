@@ -211,6 +211,27 @@ async function post(event, {quiet = false} = {}) {
   return r;
 }
 
+// Asks for rows of a long list that came into view; the answer's state holds them.
+const rowsAsked = new Set();
+async function showRows(control, from, count) {
+  const key = `${control}/${from}/${count}`;
+  if (rowsAsked.has(key)) return;
+  rowsAsked.add(key);
+  try {
+    const r = await api.rows(control, from, count);
+    if (r && r.ok && r.data.state) {
+      app.state = r.data.state;
+      app.renderOwed = true;
+      if (api.idle) {
+        app.renderOwed = false;
+        render();
+      }
+    }
+  } finally {
+    rowsAsked.delete(key);
+  }
+}
+
 function currentWindowKey() {
   const s = app.state;
   if (!s) return '';
@@ -483,6 +504,13 @@ function context(windowKey, win, interactive) {
     rowActivated: (control, rowNumber, row, form) => addWorker(win, control, rowNumber, row, form),
     rowMenu: (e, control, rowNumber, row, form) => rowMenu(e, win, control, rowNumber, row, form),
     preview: (control, form) => previewInfo(windowKey, control, form),
+    // Long lists: the rows scrolled into view, and a row found by the start of a column's text
+    // over the whole list (the server's search; 0 when none).
+    showRows: (control, from, count) => showRows(control, from, count),
+    findRow: async (control, column, text, from = 1) => {
+      const r = await api.find(control, column, text, from);
+      return r.ok ? r.data.row : 0;
+    },
   };
   return ctx;
 }
