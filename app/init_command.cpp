@@ -12,17 +12,31 @@ namespace shenbao {
 
 namespace {
 constexpr const char* kUsage =
-    "usage: shenbao init DB [--demo] [--fixture FILE]\n"
+    "usage: shenbao init DB [--demo [--units N] [--workers N]] [--fixture FILE]\n"
     "  DB: a SQLite file, sqlite:PATH, or postgresql://...\n"
-    "  --demo: five more units (003-007) with generated workers, records and clerks\n";
+    "  --demo: five more units (003-007) with generated workers, records and clerks\n"
+    "  --units N: N demo units from 003 on (5 when not given)\n"
+    "  --workers N: N workers in each demo unit (1 to 9999; 60 when not given)\n";
 }  // namespace
 
 int init_command(const std::vector<std::string>& args) {
   std::string url, fixture;
   bool demo = false;
+  DemoOptions demo_options;
   for (size_t i = 0; i < args.size(); ++i) {
     if (args[i] == "--demo") {
       demo = true;
+    } else if ((args[i] == "--workers" || args[i] == "--units") && i + 1 < args.size()) {
+      const std::string& n = args[i + 1];
+      const int value = n.size() <= 4 && n.find_first_not_of("0123456789") == std::string::npos && !n.empty()
+                            ? std::stoi(n)
+                            : 0;
+      if (value < 1) {
+        std::fprintf(stderr, "%s must be a number from 1 to 9999\n%s", args[i].c_str(), kUsage);
+        return 2;
+      }
+      (args[i] == "--workers" ? demo_options.workers_per_unit : demo_options.units) = value;
+      ++i;
     } else if (args[i] == "--fixture" && i + 1 < args.size()) {
       fixture = args[++i];
     } else if (args[i].rfind("--", 0) == 0 || !url.empty()) {
@@ -57,12 +71,15 @@ int init_command(const std::vector<std::string>& args) {
     std::fprintf(stderr, "cannot create the database: %s\n", error.c_str());
     return 1;
   }
-  if (demo && !generate_demo_data(*sqlca, DemoOptions{}, error)) {
+  if (demo && !generate_demo_data(*sqlca, demo_options, error)) {
     std::fprintf(stderr, "cannot generate the demo data: %s\n", error.c_str());
     return 1;
   }
+  char units[64];
+  std::snprintf(units, sizeof units, ", demo units 003-%03d of %d workers", 2 + demo_options.units,
+                demo_options.workers_per_unit);
   std::printf("%s: schema and %s%s\n", url.c_str(), fixture.empty() ? "standard fixture" : fixture.c_str(),
-              demo ? ", demo units 003-007" : "");
+              demo ? units : "");
   return 0;
 }
 

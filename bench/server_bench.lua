@@ -2,7 +2,9 @@
 -- of its own, as a clerk working in the post and rank window would: narrowing the proposed
 -- post and rank lists while typing, and clicking the declaration in the list.
 --
--- SHENBAO_SESSIONS names a file with one session per line: "COOKIE CSRF".
+-- SHENBAO_SESSIONS names a file with one session per line: "COOKIE CSRF". As the browser does,
+-- each request says which state version the thread holds (X-State-Version), so that answers
+-- carry only what changed.
 
 local sessions = {}
 local file = assert(io.open(os.getenv("SHENBAO_SESSIONS"), "r"))
@@ -29,18 +31,22 @@ local events = {
   '{"kind":"filter","target":"dw_4","row":1,"column":"ndjb","text":""}',
 }
 local counter = 0
+local version = nil
 local failures = 0
 
 function request()
   counter = counter + 1
   local body = events[(counter - 1) % #events + 1]
-  return wrk.format("POST", "/api/event", {
+  local headers = {
     ["Cookie"] = cookie,
     ["X-CSRF-Token"] = csrf,
     ["Content-Type"] = "application/json",
-  }, body)
+  }
+  if version then headers["X-State-Version"] = version end
+  return wrk.format("POST", "/api/event", headers, body)
 end
 
 function response(status, headers, body)
   if status ~= 200 then failures = failures + 1 end
+  version = body:match('"version":(%d+)')
 end

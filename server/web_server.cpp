@@ -6,7 +6,9 @@
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
+#include <charconv>
 #include <condition_variable>
+#include <optional>
 #include <cstdlib>
 #include <deque>
 #include <filesystem>
@@ -27,6 +29,7 @@
 #include "server/event_request.h"
 #include "server/guarded_server.h"
 #include "server/passwords.h"
+#include "server/state_diff.h"
 
 namespace shenbao {
 namespace {
@@ -236,6 +239,13 @@ struct WebServer::Impl {
   void preview_info(const httplib::Request& req, httplib::Response& res);
   void preview_page(const httplib::Request& req, httplib::Response& res);
   void job_pdf(const httplib::Request& req, httplib::Response& res);
+  void rows(const httplib::Request& req, httplib::Response& res);
+  void find(const httplib::Request& req, httplib::Response& res);
+
+  // The session's client state for an answer, as members of its JSON object:
+  // "version":V,"state":{...} or, when the request says (X-State-Version) it holds the state
+  // last sent, "version":V,"base":B,"changes":[...].
+  static std::string state_members(const httplib::Request& req, WebSession& session, bool whole);
 
   // The print preview of form control `control` of the active window, laid out for the
   // session's present state; nullptr with `status` 404 when there is no such form in
@@ -481,6 +491,8 @@ void WebServer::Impl::routes() {
   server.Get(R"(/api/preview/([A-Za-z0-9_]{1,64})/([0-9]{1,4})\.png)",
              [this](const auto& req, auto& res) { preview_page(req, res); });
   server.Get(R"(/api/jobs/([0-9]{1,9})\.pdf)", [this](const auto& req, auto& res) { job_pdf(req, res); });
+  server.Get(R"(/api/rows/([A-Za-z0-9_]{1,64})\.json)", [this](const auto& req, auto& res) { rows(req, res); });
+  server.Get(R"(/api/find/([A-Za-z0-9_]{1,64})\.json)", [this](const auto& req, auto& res) { find(req, res); });
   // Everything else under /api/ is unknown, whatever the method.
   auto unknown = [](const httplib::Request&, httplib::Response& res) { reply_error(res, 404, "no such API"); };
   server.Get(R"(/api/.*)", unknown);
@@ -653,10 +665,27 @@ void WebServer::Impl::state(const httplib::Request& req, httplib::Response& res)
   const json head = {{"csrf", session->csrf()}, {"user", user_json(session->user())}};
   std::string body = head.dump(-1, ' ', false, json::error_handler_t::replace);
   body.pop_back();  // the closing brace: the state joins as it is, without parsing it again
-  body += ",\"state\":";
-  body += session->session().state_text();
+  body += ',';
+  body += state_members(req, *session, true);
   body += '}';
   res.set_content(std::move(body), "application/json; charset=utf-8");
+}
+
+std::string WebServer::Impl::state_members(const httplib::Request& req, WebSession& session, bool whole) {
+  const Session::ClientState now = session.session().client_state();
+  std::lock_guard lock(session.sent_mutex);
+  const std::string held = req.get_header_value("X-State-Version");
+  const bool has_base = !whole && session.sent.document && !held.empty() && held == std::to_string(session.sent.version);
+  std::string out = "\"version\":" + std::to_string(now.version);
+  if (has_base) {
+    out += ",\"base\":" + held + ",\"changes\":";
+    out += state_changes(*session.sent.document, *now.document).dump(-1, ' ', false, json::error_handler_t::replace);
+  } else {
+    out += ",\"state\":";
+    out += now.document->dump(-1, ' ', false, json::error_handler_t::replace);
+  }
+  session.sent = now;
+  return out;
 }
 
 void WebServer::Impl::event(const httplib::Request& req, httplib::Response& res) {
@@ -701,12 +730,11 @@ void WebServer::Impl::event(const httplib::Request& req, httplib::Response& res)
     refuse(res, user, 403, "refused", result.refusal->text, what + ": " + result.error());
     return;
   }
-  std::string state_text = app.state_text();
   if (!result.ok()) log.write(user.username, user.company_num, client_address(req), "event-refused", what + ": " + result.error());
   std::string body = "{\"result\":";
   body += result_json(result).dump(-1, ' ', false, json::error_handler_t::replace);
-  body += ",\"state\":";
-  body += state_text;
+  body += ',';
+  body += state_members(req, *session, false);
   body += '}';
   res.status = result.ok() ? 200 : 409;
   res.set_content(std::move(body), "application/json; charset=utf-8");
@@ -735,7 +763,7 @@ void WebServer::Impl::units(const httplib::Request& req, httplib::Response& res)
 std::shared_ptr<const ReportPages> WebServer::Impl::preview(WebSession& session, const std::string& control,
                                                              size_t& version) {
   Session& app = session.session();
-  version = std::hash<std::string>{}(app.state_text());
+  version = app.client_state().version;
   std::lock_guard lock(session.preview_mutex);
   if (session.preview.pages && session.preview.control == control && session.preview.version == version)
     return session.preview.pages;
@@ -747,7 +775,7 @@ std::shared_ptr<const ReportPages> WebServer::Impl::preview(WebSession& session,
     pages = std::make_shared<ReportPages>(preview_pages(form->store()));
   });
   // The state may have moved on while the pages were laid out; they belong to the newer one.
-  version = std::hash<std::string>{}(app.state_text());
+  version = app.client_state().version;
   session.preview = {control, version, pages};
   return pages;
 }
@@ -847,6 +875,55 @@ void WebServer::Impl::job_pdf(const httplib::Request& req, httplib::Response& re
   res.set_content(bytes.str(), "application/pdf");
 }
 
+// A whole number parameter within [low, high]; `fallback` when absent; nullopt when malformed.
+static std::optional<long> number_param(const httplib::Request& req, const char* name, long fallback, long low, long high) {
+  if (!req.has_param(name)) return fallback;
+  const std::string text = req.get_param_value(name);
+  long value = 0;
+  auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (ec != std::errc() || end != text.data() + text.size() || value < low || value > high) return std::nullopt;
+  return value;
+}
+
+// The client scrolled a long list: its state's window of that form's rows moves there. The
+// answer is the state (its changes since the version the client holds), as after an event.
+void WebServer::Impl::rows(const httplib::Request& req, httplib::Response& res) {
+  auto session = need_session(req, res);
+  if (!session) return;
+  const auto from = number_param(req, "from", 1, 1, 100000000);
+  const auto count = number_param(req, "count", Session::kWindowRows, 1, 100000000);
+  if (!from || !count) {
+    reply_error(res, 400, "from and count must be whole numbers from 1");
+    return;
+  }
+  if (!session->session().show_rows(req.matches[1], *from, *count)) {
+    reply_error(res, 404, "no form " + std::string(req.matches[1]) + " in the active window");
+    return;
+  }
+  std::string body = "{";
+  body += state_members(req, *session, false);
+  body += '}';
+  res.set_content(std::move(body), "application/json; charset=utf-8");
+}
+
+// Type-ahead over a whole list: the first row at or after `from` whose column starts with
+// `text`. The client then selects it.
+void WebServer::Impl::find(const httplib::Request& req, httplib::Response& res) {
+  auto session = need_session(req, res);
+  if (!session) return;
+  const auto from = number_param(req, "from", 1, 1, 100000000);
+  const std::string column = req.get_param_value("column");
+  const std::string text = req.get_param_value("text");
+  if (!from || column.empty() || column.size() > 64 || text.empty() || text.size() > 200) {
+    reply_error(res, 400, "column and text are needed, from is a whole number from 1");
+    return;
+  }
+  const long row = session->session().find_row(req.matches[1], column, text, *from);
+  if (row < 0) {
+    reply_error(res, 404, "no form " + std::string(req.matches[1]) + " with column " + column + " in the active window");
+    return;
+  }
+  reply(res, 200, {{"row", row}});
+}
+
 }  // namespace shenbao
-
-

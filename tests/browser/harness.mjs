@@ -2,6 +2,7 @@
 // chromium driven by playwright-core, logging in, waiting for the page to settle, screenshots.
 //
 //   const server = await startServer();      // {url, log(), stop()}
+//   startServer({init: ['--demo', '--units', '1', '--workers', '9999']})  // a bigger database
 //   const browser = await launchBrowser();
 //   const page = await newPage(browser);
 //   await login(page, server.url, 'clerk001', 'clerk001pass');
@@ -22,11 +23,11 @@ const run = promisify(execFile);
 export const bin = path.resolve(process.env.SHENBAO_BIN || 'build/shenbao');
 export const artifacts = path.resolve('test-artifacts/browser');
 
-export async function startServer() {
+export async function startServer({init = []} = {}) {
   const dir = await mkdtemp(path.join(tmpdir(), 'shenbao-browser-'));
   const db = path.join(dir, 'test.db');
   const logFile = path.join(dir, 'server.log');
-  await run(bin, ['init', db]);
+  await run(bin, ['init', db, ...init], {maxBuffer: 1 << 20});
   const child = spawn(bin, ['serve', db, '--port', '0', '--host', '127.0.0.1', '--log', logFile],
                       {stdio: ['ignore', 'pipe', 'pipe']});
   let stderr = '';

@@ -96,12 +96,32 @@ compute(name=total expression="sum(pay)" format="#,##0.00" band=summary x=60 y=0
   }
 };
 
+// A list of 1,000 names, "name0001" to "name1000", with a second sheet of the same window.
+class LongListWindow : public Window {
+ public:
+  explicit LongListWindow(Session& session) : Window(session, "w_long") {
+    DataStore& store = add_form("dw_1", 0, 0, 400, 200).store();
+    const std::string error = store.create(R"syntax(form(name=d_long style=grid)
+detail(height=24)
+column(name=worker_name type=char(20) band=detail x=0 y=0 width=80 height=20)
+)syntax");
+    if (!error.empty()) throw std::runtime_error(error);
+    for (int i = 1; i <= 1000; ++i) {
+      char name[16];
+      std::snprintf(name, sizeof name, "name%04d", i);
+      store.setitem(store.insertrow(0), "worker_name", Value(std::string(name)));
+    }
+    store.setrow(1);
+  }
+};
+
 class SessionTest : public ::testing::Test {
  protected:
   void SetUp() override {
     registry_.add("w_asking", [](Session& s) { return std::make_unique<AskingWindow>(s); });
     registry_.add("w_dialog", [](Session& s) { return std::make_unique<ChoosingDialog>(s); });
     registry_.add("w_totals", [](Session& s) { return std::make_unique<TotalsWindow>(s); });
+    registry_.add("w_long", [](Session& s) { return std::make_unique<LongListWindow>(s); });
     file_ = temporary_path("shenbao_session_test") + ".db";
     Session::Options options;
     options.database_url = "sqlite:" + file_;
@@ -289,6 +309,57 @@ TEST_F(SessionTest, CallThatWaitsForTheUserGivesItsResultWithTheAnswer) {
   const EventResult unknown = post("call", "wf_missing");
   EXPECT_FALSE(unknown.ok());
   EXPECT_FALSE(unknown.pending);
+}
+
+// The whole state has every row; the client's has a window of them that follows the current
+// row, or the rows the client asked for, and the whole list can be searched.
+TEST_F(SessionTest, LongListsReachTheClientInWindows) {
+  ASSERT_TRUE(post("open", "w_long").ok());
+  auto client_rows = [&] {
+    const auto& form = (*session_->client_state().document)["sheets"][1]["controls"][0]["form"];
+    EXPECT_EQ(form["row_count"], 1000);
+    return std::pair<long, std::vector<std::string>>(form["rows_from"].get<long>(), [&] {
+      std::vector<std::string> names;
+      for (const auto& row : form["rows"]) names.push_back(row["values"][0]);
+      return names;
+    }());
+  };
+  EXPECT_EQ(state()["sheets"][1]["controls"][0]["form"]["rows"].size(), 1000u);
+  auto [from, names] = client_rows();
+  EXPECT_EQ(from, 1);
+  ASSERT_EQ(names.size(), static_cast<size_t>(Session::kWindowRows));
+  EXPECT_EQ(names.front(), "name0001");
+
+  Event select{"select", "dw_1", 730};
+  ASSERT_TRUE(session_->post(select).ok());
+  std::tie(from, names) = client_rows();
+  EXPECT_LE(from, 730 - 20);
+  EXPECT_GE(from + static_cast<long>(names.size()) - 1, 730 + 20);
+  EXPECT_EQ(names[static_cast<size_t>(730 - from)], "name0730");
+
+  // The client scrolls to the end; the window stays there until the current row moves.
+  const uint64_t before = session_->client_state().version;
+  ASSERT_TRUE(session_->show_rows("dw_1", 990, 50));
+  EXPECT_GT(session_->client_state().version, before);
+  std::tie(from, names) = client_rows();
+  EXPECT_EQ(from, 951);
+  EXPECT_EQ(names.back(), "name1000");
+  ASSERT_TRUE(post("property", "dw_1", "visible").ok());
+  EXPECT_EQ(client_rows().first, 951);
+  select.row = 3;
+  ASSERT_TRUE(session_->post(select).ok());
+  EXPECT_EQ(client_rows().first, 1);
+  EXPECT_FALSE(session_->show_rows("dw_9", 1, 10));
+
+  const struct {
+    const char* column;
+    const char* prefix;
+    long from;
+    long row;
+  } finds[] = {{"worker_name", "NAME05", 1, 500}, {"worker_name", "name0999", 1, 999}, {"worker_name", "name00", 800, 1},
+               {"worker_name", "name09", 950, 950}, {"worker_name", "x", 1, 0}, {"no_column", "n", 1, -1}};
+  for (const auto& f : finds)
+    EXPECT_EQ(session_->find_row("dw_1", f.column, f.prefix, f.from), f.row) << f.prefix << " from " << f.from;
 }
 
 }  // namespace

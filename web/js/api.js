@@ -5,10 +5,17 @@
 //   const r = await api.event({kind: 'click', target: 'pb_5'});
 //   r.data.state, r.data.result                 // the new state, the event's outcome
 //
+// The server sends the whole state on the first load and then only what changed since the
+// version the browser holds (X-State-Version): the Api keeps the document, applies the
+// changes, and hands every answer out with its `state` as a whole. Should the versions not
+// match (an answer lost on the way), it fetches the whole state again.
+//
 // Events queue behind each other: the session handles one event at a time anyway, and the
 // state that comes back must belong to the last one. Consecutive `filter` events of the same
 // cell that have not been sent yet collapse into the newest, so typing quickly does not pile
 // up requests.
+
+import {applyChanges} from './state_diff.js';
 
 export class Api {
   constructor({onBusy = () => {}, onExpired = () => {}} = {}) {
@@ -18,12 +25,30 @@ export class Api {
     this.inFlight = 0;
     this.queue = [];
     this.pumping = false;
+    this.doc = null;       // the state document as of `version`
+    this.version = null;
+  }
+
+  // Takes the state of an answer; false when its changes are of a version not held.
+  takeState(data) {
+    if (!data || data.version === undefined) return true;
+    if (data.state) {
+      this.doc = data.state;
+      this.version = data.version;
+      return true;
+    }
+    if (!Array.isArray(data.changes) || !this.doc || data.base !== this.version) return false;
+    this.doc = applyChanges(this.doc, data.changes);
+    this.version = data.version;
+    data.state = this.doc;
+    return true;
   }
 
   async request(method, path, body) {
     const headers = {Accept: 'application/json'};
     if (body !== undefined) headers['Content-Type'] = 'application/json';
     if (method !== 'GET' && this.csrf) headers['X-CSRF-Token'] = this.csrf;
+    if (this.version !== null) headers['X-State-Version'] = String(this.version);
     this.busy(+1);
     try {
       const response = await fetch(path, {
@@ -38,6 +63,11 @@ export class Api {
         data = await response.json().catch(() => null);
       }
       if (response.status === 401 && path !== '/api/login') this.onExpired(data && data.error);
+      if (data && !this.takeState(data)) {
+        this.version = null;
+        const whole = await this.request('GET', '/api/state');
+        if (whole.ok) data.state = whole.data.state;
+      }
       return {ok: response.ok, status: response.status, data: data || {}};
     } catch (err) {
       return {ok: false, status: 0, data: {error: '无法连接服务器，请检查网络后重试'}};
@@ -60,10 +90,13 @@ export class Api {
   async logout() {
     const r = await this.request('POST', '/api/logout', {});
     this.csrf = '';
+    this.doc = null;
+    this.version = null;
     return r;
   }
 
   async state() {
+    this.version = null;
     const r = await this.request('GET', '/api/state');
     if (r.ok) this.csrf = r.data.csrf;
     return r;
@@ -77,13 +110,33 @@ export class Api {
     return this.request('GET', `/api/preview/${encodeURIComponent(control)}.json`);
   }
 
+  // Rows [from, from + count) of a long list of the active window: the answer's state holds
+  // them. Queued with the events, as it answers the state too.
+  rows(control, from, count) {
+    return this.enqueue({path: `/api/rows/${encodeURIComponent(control)}.json?from=${from}&count=${count}`});
+  }
+
+  // The first row at or after `from` of a list of the active window whose column starts with
+  // `text`, searched over the whole list on the server: {row} (0 when none).
+  find(control, column, text, from = 1) {
+    const query = `column=${encodeURIComponent(column)}&text=${encodeURIComponent(text)}&from=${from}`;
+    return this.request('GET', `/api/find/${encodeURIComponent(control)}.json?${query}`);
+  }
+
+  enqueue(item) {
+    return new Promise((resolve) => {
+      this.queue.push({...item, resolve});
+      this.pump();
+    });
+  }
+
   // Posts one event after those queued before it. Answers {ok, status, data} or, for a
   // filter replaced by a newer one before it was sent, null.
   event(event) {
     return new Promise((resolve) => {
       if (event.kind === 'filter') {
         this.queue = this.queue.filter((q) => {
-          const same = q.event.kind === 'filter' && q.event.target === event.target &&
+          const same = q.event && q.event.kind === 'filter' && q.event.target === event.target &&
                        q.event.row === event.row && q.event.column === event.column;
           if (same) q.resolve(null);
           return !same;
@@ -107,8 +160,8 @@ export class Api {
     this.pumping = true;
     try {
       while (this.queue.length) {
-        const {event, resolve} = this.queue.shift();
-        resolve(await this.request('POST', '/api/event', event));
+        const {event, path, resolve} = this.queue.shift();
+        resolve(await (event ? this.request('POST', '/api/event', event) : this.request('GET', path)));
       }
     } finally {
       this.pumping = false;

@@ -9,7 +9,6 @@
 import {Api} from './api.js';
 import {h, plain} from './dom.js';
 import {closeOpenList, openListKey, placeOpenList} from './dropdown.js';
-import {rememberListScroll, restoreListScroll} from './list_keys.js';
 import {renderWindow} from './window_view.js';
 
 const BUTTONS = {yes: '是(Y)', no: '否(N)', ok: '确定', cancel: '取消', retry: '重试(R)'};
@@ -213,6 +212,27 @@ async function post(event, {quiet = false} = {}) {
   return r;
 }
 
+// Asks for rows of a long list that came into view; the answer's state holds them.
+const rowsAsked = new Set();
+async function showRows(control, from, count) {
+  const key = `${control}/${from}/${count}`;
+  if (rowsAsked.has(key)) return;
+  rowsAsked.add(key);
+  try {
+    const r = await api.rows(control, from, count);
+    if (r && r.ok && r.data.state) {
+      app.state = r.data.state;
+      app.renderOwed = true;
+      if (api.idle) {
+        app.renderOwed = false;
+        render();
+      }
+    }
+  } finally {
+    rowsAsked.delete(key);
+  }
+}
+
 function currentWindowKey() {
   const s = app.state;
   if (!s) return '';
@@ -342,7 +362,6 @@ function drawWindows() {
   app.rendering = true;
   try {
     closeOpenList();
-    rememberListScroll(root);
     const sheet = s.sheets[s.active_sheet];
     const topInteractive = !s.message && s.modals.length === 0;
     if (sheet) {
@@ -372,7 +391,6 @@ function drawWindows() {
       fit(viewport, w, ctx, 1);
     });
     if (s.message) f.overlays.append(messageBox(s.message));
-    restoreListScroll(root);
 
     // The focus goes back where it was; a cell the window refused takes it.
     let target = null;
@@ -510,6 +528,13 @@ function context(windowKey, win, interactive) {
     preview: (control, form) => previewInfo(windowKey, control, form),
     // A print is of what is stored: changes still on screen are not in it.
     unsaved: hasUnsavedChanges(app.state),
+    // Long lists: the rows scrolled into view, and a row found by the start of a column's text
+    // over the whole list (the server's search; 0 when none).
+    showRows: (control, from, count) => showRows(control, from, count),
+    findRow: async (control, column, text, from = 1) => {
+      const r = await api.find(control, column, text, from);
+      return r.ok ? r.data.row : 0;
+    },
   };
   return ctx;
 }

@@ -149,7 +149,7 @@ function renderFreeform(control, form, ctx) {
     top += bands.detail || 0;
   }
   form.rows.forEach((row, i) => {
-    place(byBand.detail, row, i + 1);
+    place(byBand.detail, row, (form.rows_from || 1) + i);
     top += bands.detail || 0;
   });
   if (bands.summary) {
@@ -371,15 +371,22 @@ function renderGrid(control, form, ctx) {
   const colgroup = h('colgroup', {});
   // Columns a little too wide for the control are narrowed to fit rather than scrolled.
   const widths = detail.map((o) => num(o.width, 80) + 4);
-  const total = widths.reduce((a, b) => a + b, 0);
+  const totalWidth = widths.reduce((a, b) => a + b, 0);
   const room = control.width - 4;
-  const factor = total > room && total < room * 1.3 ? room / total : 1;
+  const factor = totalWidth > room && totalWidth < room * 1.3 ? room / totalWidth : 1;
   for (const w of widths) colgroup.append(h('col', {style: {width: `${Math.floor(w * factor)}px`}}));
   table.append(colgroup);
   table.append(h('thead', {}, h('tr', {}, detail.map((o) => h('th', {class: alignClass(o, null)}, headerFor(o) || '')))));
   const body = h('tbody', {});
+  // A long list comes as a window of its rows: spacers above and below give it its full
+  // height, and scrolling asks for the rows that come into view (keepScroll).
+  const first = form.rows_from || 1;
+  const total = form.row_count ?? form.rows.length;
+  const spacer = (rows, where) => h('tr', {class: 'grid-spacer', dataset: {spacer: where, rows: String(rows)}, 'aria-hidden': 'true'},
+                                     h('td', {colspan: String(Math.max(1, detail.length)), style: {height: `${rows * ROW_HEIGHT}px`}}));
+  if (first > 1) body.append(spacer(first - 1, 'above'));
   form.rows.forEach((row, r) => {
-    const rowNumber = r + 1;
+    const rowNumber = first + r;
     const current = rowNumber === form.current_row;
     const tr = h('tr', {
       class: current ? 'current' : '',
@@ -424,9 +431,12 @@ function renderGrid(control, form, ctx) {
     }
     body.append(tr);
   });
+  const after = total - first - form.rows.length + 1;
+  if (after > 0) body.append(spacer(after, 'below'));
   table.append(body);
   const wrap = h('div', {class: 'grid-wrap'}, table);
-  if (form.rows.length === 0) wrap.append(h('div', {class: 'grid-empty'}, '（无记录）'));
+  if (total === 0) wrap.append(h('div', {class: 'grid-empty'}, '（无记录）'));
+  keepScroll(wrap, control, form, ctx, first, total);
   return wrap;
 }
 
@@ -456,6 +466,58 @@ function gridInput(control, form, cols, object, column, row, rowNumber, ctx) {
   });
   wireTextCell(input, control.name, rowNumber, column, ctx);
   return input;
+}
+
+// ---- long lists: scroll position and windows of rows ---------------------------------------
+
+const ROW_HEIGHT = 25;
+// Where each list was scrolled, kept across redraws: {top, current}.
+const scrolls = new Map();
+
+function keepScroll(wrap, control, form, ctx, first, total) {
+  const key = `${ctx.windowKey}/${control.name}`;
+  requestAnimationFrame(() => {
+    const scroller = wrap.closest('.ctl-form');
+    if (!scroller || !wrap.isConnected) return;
+    const real = wrap.querySelector('tbody tr[data-row]');
+    const rowHeight = (real && real.offsetHeight) || ROW_HEIGHT;
+    for (const s of wrap.querySelectorAll('tr.grid-spacer > td')) {
+      s.style.height = `${Number(s.parentElement.dataset.rows) * rowHeight}px`;
+    }
+    // A zoomed window scrolls in zoomed pixels: a row's height in them is the list's
+    // scroll height shared out over its rows and its header.
+    const step = scroller.scrollHeight / (total + 1) || rowHeight;
+    const head = step;
+    const saved = scrolls.get(key);
+    if (saved && saved.current === form.current_row) {
+      scroller.scrollTop = saved.top;
+    } else if (form.current_row > 0) {
+      // The current row moved: it comes into view.
+      const y = (form.current_row - 1) * step;
+      const view = scroller.clientHeight - head;
+      if (y < scroller.scrollTop || y + step > scroller.scrollTop + view) {
+        scroller.scrollTop = Math.max(0, y - Math.floor(view / 2));
+      }
+    }
+    const note = () => scrolls.set(key, {top: scroller.scrollTop, current: form.current_row});
+    note();
+    if (scrolls.size > 200) scrolls.delete(scrolls.keys().next().value);
+    let timer = null;
+    const want = () => {
+      const firstShown = Math.floor(scroller.scrollTop / step) + 1;
+      const shown = Math.ceil(scroller.clientHeight / step) + 1;
+      const last = first + form.rows.length - 1;
+      const missingAbove = first > 1 && firstShown - 5 < first;
+      const missingBelow = last < total && firstShown + shown + 5 > last;
+      if (missingAbove || missingBelow) ctx.showRows(control.name, Math.max(1, firstShown - 40), shown + 80);
+    };
+    scroller.addEventListener('scroll', () => {
+      note();
+      clearTimeout(timer);
+      timer = setTimeout(want, 60);
+    });
+    if (total > form.rows.length) want();
+  });
 }
 
 // ---- print preview ------------------------------------------------------------------------

@@ -9,7 +9,10 @@
 // answered, the state the server drew is again what counts.
 //
 //   handleListKey(e, {ctx, control, rowNumber, form, tr})   // from a row's keydown: true when used
-//   rememberListScroll(root) / restoreListScroll(root)       // around drawing the state anew
+//
+// A long list holds only a window of its rows (rows_from .. rows_from + rows.length - 1 of
+// row_count): the keys move over the whole list, and typing that matches no row of the window
+// asks the server, which searches the whole list by the start of the text.
 
 const TYPE_AHEAD_PAUSE = 900;  // ms without a key after which typing starts a new search
 
@@ -69,12 +72,32 @@ function rowMatches(row, typed) {
   return false;
 }
 
-// The first row from `from` on (wrapping round) that starts with what was typed.
+// The first row of the window from `from` on (wrapping round within the window) that starts
+// with what was typed; 0 when none of the rows held does.
 function findRow(form, typed, from) {
+  const first = form.rows_from || 1;
   const n = form.rows.length;
+  const start = Math.min(Math.max(from, first), first + n - 1) - first;
   for (let i = 0; i < n; i++) {
-    const r = ((from - 1 + i) % n) + 1;
-    if (rowMatches(form.rows[r - 1], typed)) return r;
+    const index = (start + i) % n;
+    if (rowMatches(form.rows[index], typed)) return first + index;
+  }
+  return 0;
+}
+
+function rowCount(form) {
+  return form.row_count ?? form.rows.length;
+}
+
+// The first row of the whole list, from `from` on, whose text in one of the shown columns
+// starts with `typed`; 0 when none.
+async function findOnServer({ctx, control, form}, typed, from) {
+  const columns = [...new Set((form.objects || [])
+    .filter((o) => o.kind === 'column' && o.band === 'detail' && o.column)
+    .map((o) => o.column))];
+  for (const column of columns) {
+    const row = await ctx.findRow(control, column, typed, from);
+    if (row) return row;
   }
   return 0;
 }
@@ -140,7 +163,7 @@ let keys = Promise.resolve();
 
 // Handles a key pressed on a row of a grid; answers true when the key was the list's.
 export function handleListKey(e, info) {
-  if (e.ctrlKey || e.metaKey || e.altKey || !info.form.rows.length) return false;
+  if (e.ctrlKey || e.metaKey || e.altKey || !rowCount(info.form)) return false;
   const typed = !MOVES.has(e.key);
   if (typed && (e.key.length !== 1 || e.key === ' ')) return false;
   e.preventDefault();
@@ -149,14 +172,14 @@ export function handleListKey(e, info) {
   const at = Date.now();
   keys = keys.then(async () => {
     if (typed && !pinyinModule) await loadPinyin();
-    listKey(key, at, info);
+    await listKey(key, at, info);
   }).catch((err) => console.warn('list key:', err));
   return true;
 }
 
-function listKey(key, at, info) {
+async function listKey(key, at, info) {
   const {ctx, control, rowNumber, form} = info;
-  const count = form.rows.length;
+  const count = rowCount(form);
   const state = listState(`${ctx.windowKey}/${control}`);
   const from = state.pending > 0 && state.target ? state.target : (form.current_row || rowNumber);
   let row = 0;
@@ -177,33 +200,10 @@ function listKey(key, at, info) {
       const next = from % count + 1;
       row = findRow(form, typed, typed.length === 1 ? next : from);
       if (!row && [...typed].every((c) => c === key)) row = findRow(form, key, next);
+      // Beyond the rows held: the server looks through the whole list.
+      if (!row && rowCount(form) > form.rows.length) row = await findOnServer(info, typed, next);
       if (!row) row = from;
     }
   }
   if (row !== from) moveTo(state, info, row);
-}
-
-// ---- scroll positions across drawing ------------------------------------------------------
-
-// The state is drawn anew after every answer; the lists keep where they were scrolled to, and
-// each list's current row is brought into view (a save or an inbox refresh may move it).
-let scrolls = new Map();
-
-function boxKey(box) {
-  const canvas = box.closest('.window-canvas');
-  return `${canvas ? canvas.dataset.window : ''}/${box.dataset.name}`;
-}
-
-export function rememberListScroll(root) {
-  scrolls = new Map();
-  for (const box of root.querySelectorAll('.ctl-form')) scrolls.set(boxKey(box), [box.scrollTop, box.scrollLeft]);
-}
-
-export function restoreListScroll(root) {
-  for (const box of root.querySelectorAll('.ctl-form')) {
-    const saved = scrolls.get(boxKey(box));
-    if (saved) [box.scrollTop, box.scrollLeft] = saved;
-    const current = box.querySelector('table.grid tr.current');
-    if (current) scrollRowIntoView(current);
-  }
 }

@@ -76,7 +76,7 @@ std::unique_ptr<Session> Session::start(Options options, std::string& error) {
   // Wait for the first quiet moment so that state() is never empty.
   {
     std::unique_lock lock(session->mutex_);
-    session->quiet_.wait(lock, [&] { return session->state_text_ != nullptr; });
+    session->quiet_.wait(lock, [&] { return session->client_state_.document != nullptr; });
   }
   for (const std::string& window : session->options_.open_at_start) session->post({"open", window});
   return session;
@@ -153,8 +153,34 @@ std::optional<Value> Session::last_call_result() const {
 nlohmann::json Session::state() const { return nlohmann::json::parse(state_text()); }
 
 std::string Session::state_text() const {
+  std::lock_guard one_build(whole_mutex_);
+  uint64_t version = 0;
+  {
+    std::lock_guard lock(mutex_);
+    version = app_version_;
+  }
+  if (!whole_text_ || whole_version_ != version) {
+    // Built on the UI thread at its next quiet moment: the same moment as the last snapshot
+    // unless another event came in between, in which case the newer state is the one wanted.
+    std::shared_ptr<const std::string> text;
+    uint64_t built = version;
+    const bool read = const_cast<Session*>(this)->read_quietly([&] {
+      auto* self = const_cast<Session*>(this);
+      text = std::make_shared<const std::string>(
+          self->build_state(true).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace));
+      std::lock_guard lock(mutex_);
+      built = app_version_;
+    });
+    if (!read || !text) return whole_text_ ? *whole_text_ : "{}";
+    whole_text_ = std::move(text);
+    whole_version_ = built;
+  }
+  return *whole_text_;
+}
+
+Session::ClientState Session::client_state() const {
   std::lock_guard lock(mutex_);
-  return state_text_ ? *state_text_ : "{}";
+  return client_state_;
 }
 
 Session::Queued Session::next_event() {
@@ -211,10 +237,61 @@ void Session::finish_event(uint64_t id, EventResult result) {
 }
 
 void Session::snapshot() {
-  auto text = std::make_shared<const std::string>(build_state());
+  auto document = std::make_shared<const nlohmann::json>(build_state(false));
   std::lock_guard lock(mutex_);
-  state_text_ = std::move(text);
+  client_state_ = {++state_version_, std::move(document)};
+  ++app_version_;
   quiet_.notify_all();
+}
+
+void Session::snapshot_client() {
+  auto document = std::make_shared<const nlohmann::json>(build_state(false));
+  // The application did not change (the whole state stays): only the client's view moved.
+  std::lock_guard lock(mutex_);
+  client_state_ = {++state_version_, std::move(document)};
+}
+
+bool Session::show_rows(const std::string& control, long from, long count) {
+  bool found = false;
+  read_quietly([&] {
+    Window* window = active_window();
+    FormControl* form = window ? window->form(control) : nullptr;
+    if (!form) return;
+    found = true;
+    const long rows = form->store().rowcount();
+    count = std::clamp(count, 1L, kMaxWindowRows);
+    from = std::clamp(from, 1L, std::max(1L, rows - count + 1));
+    row_views_[form] = {from, count, form->store().getrow()};
+    snapshot_client();
+  });
+  return found;
+}
+
+long Session::find_row(const std::string& control, const std::string& column, const std::string& prefix, long from) {
+  long found = -1;
+  auto lower = [](unsigned char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : static_cast<char>(c); };
+  read_quietly([&] {
+    Window* window = active_window();
+    FormControl* form = window ? window->form(control) : nullptr;
+    if (!form || !form->store().has_definition()) return;
+    const DataStore& store = form->store();
+    const int index = store.def().column_index(column);
+    if (index < 0) return;
+    found = 0;
+    const long rows = store.rowcount();
+    if (rows == 0) return;
+    const long start = std::clamp(from, 1L, rows);
+    for (long i = 0; i < rows; ++i) {
+      const long row = (start - 1 + i) % rows + 1;
+      const std::string text = store.display_value(row, index + 1);
+      if (text.size() < prefix.size()) continue;
+      if (std::equal(prefix.begin(), prefix.end(), text.begin(), [&](char a, char b) { return lower(a) == lower(b); })) {
+        found = row;
+        return;
+      }
+    }
+  });
+  return found;
 }
 
 void Session::run() {

@@ -160,9 +160,31 @@ class Session {
   bool read_quietly(const std::function<void()>& read);
   // Gives the session's user other rights (or another unit) from the next event on.
   void change_user(SessionUser user);
-  // The state at the last quiet moment.
+  // The whole state, every row of every form, as of the last quiet moment (built on demand,
+  // so sessions nobody inspects this way never lay out their long lists in full).
   nlohmann::json state() const;
   std::string state_text() const;
+
+  // The state as the browser gets it, taken at every quiet moment: a form of more than
+  // kWholeRows rows carries "row_count" and only a window of rows ("rows_from", "rows"):
+  // around its current row, or the rows the client asked to see (show_rows). Its version
+  // grows with every snapshot.
+  struct ClientState {
+    uint64_t version = 0;
+    std::shared_ptr<const nlohmann::json> document;
+  };
+  static constexpr long kWholeRows = 150;   // a form this long goes out whole
+  static constexpr long kWindowRows = 100;  // else this many rows around the current row
+  static constexpr long kMaxWindowRows = 400;
+  ClientState client_state() const;
+  // The client looks at rows [from, from + count) of form control `control` of the active
+  // window: the client state's window of that form shows them (until its current row moves)
+  // and is taken again. False when the active window has no such form.
+  bool show_rows(const std::string& control, long from, long count);
+  // The first row at or after `from` (going round past the end) of form control `control` of
+  // the active window whose column `column` shows a text starting with `prefix` (ASCII
+  // letters in either case); 0 when none, -1 when there is no such form or column.
+  long find_row(const std::string& control, const std::string& column, const std::string& prefix, long from);
 
   // From window scripts (the UI thread).
   Transaction& sqlca() { return *sqlca_; }
@@ -211,8 +233,17 @@ class Session {
   void finish_event(uint64_t id, EventResult result);
   void reap_closed();
   void snapshot();
-  // The state document (session_state.cpp).
-  std::string build_state() const;
+  // The state document (session_state.cpp): whole, or with the client's row windows.
+  nlohmann::json build_state(bool whole);
+  // Takes the client state again (after its row windows changed).
+  void snapshot_client();
+  // Where a form's window of rows stands in the client state (UI thread only).
+  struct RowView {
+    long from = 1;
+    long count = 0;
+    long current = -1;  // the current row when the window was placed
+  };
+  std::map<const FormControl*, RowView> row_views_;
 
   Options options_;
   std::unique_ptr<Transaction> sqlca_;
@@ -236,7 +267,12 @@ class Session {
   uint64_t posted_ = 0;
   std::map<uint64_t, EventResult> results_;
   std::optional<Value> last_call_result_;
-  std::shared_ptr<const std::string> state_text_;
+  uint64_t state_version_ = 0;  // of the client state
+  uint64_t app_version_ = 0;    // of quiet moments
+  ClientState client_state_;
+  mutable std::mutex whole_mutex_;  // one build of the whole state at a time
+  mutable uint64_t whole_version_ = 0;
+  mutable std::shared_ptr<const std::string> whole_text_;
   std::thread thread_;
 };
 

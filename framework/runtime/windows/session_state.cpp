@@ -18,14 +18,18 @@
 //                        form's update)}],
 //           "objects": [{"kind", "name", "band", "column", "x", "y", ... every property}],
 //           "computed": {NAME: text} (header, summary and footer computed fields),
+//           "row_count": n, "rows_from": first row of "rows" (1 when they are all there),
 //           "rows": [{"values": [display text...], "codes": [stored value...],
 //                     "attributes": {"object.property": value, "compute.value": text}}],
 //           "current_row", "current_column", "modified" (changes not yet saved),
 //           "lists": {"column": [[code, name]...]}}
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <functional>
+#include <map>
 
 #include "framework/runtime/forms/expression.h"
 #include "framework/runtime/reports/report.h"
@@ -94,7 +98,13 @@ std::string to_pixels(const UnitScale& scale, std::string_view name, const std::
   return std::to_string(std::llround(static_cast<double>(v) * factor));
 }
 
-json form_json(FormControl& control) {
+// The rows of a form that go into the state: [from, from + count).
+struct RowRange {
+  long from = 1;
+  long count = 0;
+};
+
+json form_json(FormControl& control, RowRange range) {
   DataStore& store = control.store();
   json form = json::object();
   if (!store.has_definition()) return form;
@@ -163,7 +173,7 @@ json form_json(FormControl& control) {
   form["computed"] = std::move(band_computes);
 
   json rows = json::array();
-  for (long r = 1; r <= store.rowcount(); ++r) {
+  for (long r = range.from; r < range.from + range.count && r <= store.rowcount(); ++r) {
     json values = json::array();
     json codes = json::array();
     for (size_t c = 0; c < def.columns.size(); ++c) {
@@ -188,6 +198,8 @@ json form_json(FormControl& control) {
     }
     rows.push_back(std::move(row));
   }
+  form["row_count"] = store.rowcount();
+  form["rows_from"] = range.from;
   form["rows"] = std::move(rows);
   form["current_row"] = store.getrow();
   form["modified"] = store.modifiedcount() > 0 || store.deletedcount() > 0;
@@ -208,7 +220,10 @@ json role_json(const ControlRole& role) {
   return out;
 }
 
-json window_json(const Window& window) {
+// Which rows of a form go into the state: all of them, or for the client a window.
+using RowsOf = std::function<RowRange(FormControl&)>;
+
+json window_json(const Window& window, const RowsOf& rows_of) {
   json controls = json::array();
   for (const auto& control : window.controls()) {
     json c = {{"name", control->name()},     {"kind", to_string(control->kind())},
@@ -221,7 +236,7 @@ json window_json(const Window& window) {
     if (control->kind() == ControlKind::Form) {
       auto& form = *static_cast<FormControl*>(control.get());
       if (form.read_only) c["read_only"] = true;
-      c["form"] = form_json(form);
+      c["form"] = form_json(form, rows_of(form));
     }
     controls.push_back(std::move(c));
   }
@@ -237,7 +252,27 @@ json window_json(const Window& window) {
 
 }  // namespace
 
-std::string Session::build_state() const {
+json Session::build_state(bool whole) {
+  // A short form goes out whole. A long one shows the client a window of rows: where the
+  // client looked last (show_rows), or, once the current row has moved, around the current
+  // row, on 50-row steps, so that moving within the window does not move it.
+  std::map<const FormControl*, RowView> seen;
+  RowsOf rows_of = [&](FormControl& form) -> RowRange {
+    const long rows = form.store().rowcount();
+    if (whole || rows <= kWholeRows) return {1, rows};
+    const long current = form.store().getrow();
+    RowView view;
+    if (auto found = row_views_.find(&form); found != row_views_.end() && found->second.current == current) {
+      view = found->second;
+    } else {
+      constexpr long kStep = 50;
+      const long step_start = current > 0 ? (current - 1) / kStep * kStep + 1 : 1;
+      view = {step_start - (kWindowRows - kStep) / 2, kWindowRows, current};
+    }
+    view.from = std::clamp(view.from, 1L, std::max(1L, rows - view.count + 1));
+    seen[&form] = view;
+    return {view.from, std::min(view.count, rows - view.from + 1)};
+  };
   json state = json::object();
   state["user"] = {{"username", options_.user.username},
                    {"company_num", options_.user.company_num},
@@ -249,11 +284,11 @@ std::string Session::build_state() const {
   state["status"] = status_;
   state["hourglass"] = hourglass_;
   json sheets = json::array();
-  for (const auto& w : sheets_) sheets.push_back(window_json(*w));
+  for (const auto& w : sheets_) sheets.push_back(window_json(*w, rows_of));
   state["sheets"] = std::move(sheets);
   state["active_sheet"] = sheets_.empty() ? json(nullptr) : json(active_sheet_);
   json modals = json::array();
-  for (const auto& w : modals_) modals.push_back(window_json(*w));
+  for (const auto& w : modals_) modals.push_back(window_json(*w, rows_of));
   state["modals"] = std::move(modals);
   state["message"] = box_ ? json{{"title", box_->title},
                                  {"text", box_->text},
@@ -264,7 +299,9 @@ std::string Session::build_state() const {
   for (const auto& job : print_jobs_->finished())
     jobs.push_back({{"id", job.id}, {"name", job.name}, {"forms", job.forms}, {"pages", job.pages}});
   state["print_jobs"] = std::move(jobs);
-  return state.dump(-1, ' ', false, json::error_handler_t::replace);
+  // Views of forms that are gone (their windows closed) go with them.
+  if (!whole) row_views_ = std::move(seen);
+  return state;
 }
 
 }  // namespace shenbao
