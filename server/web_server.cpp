@@ -1,5 +1,6 @@
 #include "server/web_server.h"
 
+#include <arpa/inet.h>
 #include <httplib.h>
 #include <sodium.h>
 
@@ -191,12 +192,17 @@ static GuardedServer::Limits connection_limits(const WebServer::Options& options
 
 struct WebServer::Impl {
   explicit Impl(Options o)
-      : options(std::move(o)), server(connection_limits(options)), sessions(options.sessions), guard(options.logins) {}
+      : options(std::move(o)),
+        server(connection_limits(options)),
+        sessions(options.sessions),
+        guard(options.logins),
+        throttle(options.accounts) {}
 
   Options options;
   GuardedServer server;
   SessionTable sessions;
   LoginGuard guard;
+  AccountThrottle throttle;
   AuditLog log;
   std::string print_root;
   bool own_print_root = false;
@@ -247,8 +253,26 @@ struct WebServer::Impl {
                                                        std::shared_ptr<WebSession>& session, size_t& version);
   bool lookup_user(const std::string& username, std::string& hash, WebUser& user, std::string& error);
   // The client's address, for the log and the login guard.
-  std::string client_address(const httplib::Request& req) const { return req.remote_addr; }
+  std::string client_address(const httplib::Request& req) const;
 };
+
+// The connection's own address, unless it is the trusted proxy's: then the address the proxy
+// saw, which it appends as the last entry of X-Forwarded-For (the entries before it are the
+// client's word and may be anything). A proxy that sent no valid address stays itself.
+std::string WebServer::Impl::client_address(const httplib::Request& req) const {
+  const std::string& proxy = options.connections.trusted_address;
+  if (proxy.empty() || req.remote_addr != proxy) return req.remote_addr;
+  const size_t headers = req.get_header_value_count("X-Forwarded-For");
+  if (headers == 0) return req.remote_addr;
+  const std::string value = req.get_header_value("X-Forwarded-For", headers - 1);
+  const size_t comma = value.rfind(',');
+  std::string last = value.substr(comma == std::string::npos ? 0 : comma + 1);
+  while (!last.empty() && (last.front() == ' ' || last.front() == '\t')) last.erase(last.begin());
+  while (!last.empty() && (last.back() == ' ' || last.back() == '\t')) last.pop_back();
+  unsigned char buffer[sizeof(in6_addr)];
+  if (inet_pton(AF_INET, last.c_str(), buffer) == 1 || inet_pton(AF_INET6, last.c_str(), buffer) == 1) return last;
+  return req.remote_addr;
+}
 
 WebServer::WebServer(Options options) : impl_(std::make_unique<Impl>(std::move(options))) {}
 
@@ -576,12 +600,27 @@ void WebServer::Impl::login(const httplib::Request& req, httplib::Response& res)
     reply_error(res, 429, "登录失败次数过多，账户已锁定，请" + std::to_string(minutes) + "分钟后再试");
     return;
   }
+  // Guessing at one account from many places: its password is not checked until its wait has
+  // passed, whoever asks; then the right one logs in.
+  if (const auto wait = throttle.wait_for(username); wait.count() > 0) {
+    wipe_password(password);
+    const long seconds = static_cast<long>((wait.count() + 999) / 1000);
+    log.write(who, user.company_num, from, "login-slowed",
+              "account waiting after failed logins, " + std::to_string(wait.count()) + " ms left");
+    res.set_header("Retry-After", std::to_string(seconds));
+    reply_error(res, 429, "登录失败次数过多，请" + std::to_string(seconds) + "秒后再试");
+    return;
+  }
   const bool verified = verify_password(known ? hash : decoy_hash, password) && known;
   wipe_password(password);
   if (!verified) {
     const LoginGuard::Failure failure = guard.failed(guarded);
+    const auto wait = throttle.failed(username);
     log.write(who, user.company_num, from, "login-failed", known ? "wrong password" : "unknown user");
     if (failure.locked) log.write(who, user.company_num, from, "account-locked", "after repeated failed logins");
+    if (wait.count() > 0)
+      log.write(who, user.company_num, from, "account-slowed",
+                "next login checked in " + std::to_string(wait.count()) + " ms");
     std::this_thread::sleep_for(failure.delay);
     reply_error(res, 401, "用户名或密码错误");
     return;
@@ -594,6 +633,7 @@ void WebServer::Impl::login(const httplib::Request& req, httplib::Response& res)
   }
   if (user.role == "authority") user.company_num.clear();
   guard.succeeded(guarded);
+  throttle.succeeded(username);
 
   // A new login ends the session this browser had.
   if (auto old = sessions.remove(cookie_value(req.get_header_value("Cookie"), kCookie)))
