@@ -36,6 +36,7 @@ using nlohmann::json;
 namespace fs = std::filesystem;
 
 constexpr const char* kCookie = "shenbao_session";
+constexpr const char* kSessionsFull = "当前登录人数已满，请稍后再试";
 
 // cpp-httplib's own pool queues without bound. This one makes the accepting thread wait while
 // `max_queued` connections already wait for a worker, so that a flood stays in the kernel's
@@ -219,6 +220,16 @@ struct WebServer::Impl {
   std::unique_ptr<Transaction> db;
   // Verified when a name is unknown, so that unknown names take as long as known ones.
   std::string decoy_hash;
+  // The database connections held by sessions, at most options.sessions.max_sessions. Shared
+  // with the seats, which a session may hold until the last request using it is done.
+  struct Seats {
+    std::mutex mutex;
+    size_t taken = 0;
+  };
+  std::shared_ptr<Seats> seats = std::make_shared<Seats>();
+  // A seat for a new session's connection; nullptr when every one is taken.
+  std::shared_ptr<void> take_seat();
+
   // Drawing preview pages is CPU work: two at a time.
   std::counting_semaphore<2> drawing{2};
 
@@ -376,6 +387,25 @@ void WebServer::Impl::stop() {
     fs::remove_all(print_root, ec);
   }
   log.write("-", "-", "-", "stop", "");
+}
+
+std::shared_ptr<void> WebServer::Impl::take_seat() {
+  auto seat = [this]() -> std::shared_ptr<void> {
+    std::lock_guard lock(seats->mutex);
+    if (seats->taken >= options.sessions.max_sessions) return nullptr;
+    ++seats->taken;
+    return std::shared_ptr<void>(new int(0), [seats = seats](void* p) {
+      delete static_cast<int*>(p);
+      std::lock_guard lock(seats->mutex);
+      --seats->taken;
+    });
+  };
+  if (auto taken = seat()) return taken;
+  // Sessions past their time that the reaper has not reached yet give up their seats first.
+  for (auto& session : sessions.expire())
+    log.write(session->user().username, session->user().company_num, session->user().address, "expired",
+              "session ended: idle, or past its lifetime");
+  return seat();
 }
 
 void WebServer::Impl::reap_loop() {
@@ -639,6 +669,15 @@ void WebServer::Impl::login(const httplib::Request& req, httplib::Response& res)
   if (auto old = sessions.remove(cookie_value(req.get_header_value("Cookie"), kCookie)))
     log.write(old->user().username, old->user().company_num, from, "logout", "replaced by a new login");
 
+  // Every session holds a database connection: beyond the budget, no new one is opened.
+  auto seat = take_seat();
+  if (!seat) {
+    log.write(who, user.company_num, from, "refused",
+              "login refused: all " + std::to_string(options.sessions.max_sessions) +
+                  " sessions in use (each holds a database connection)");
+    reply_error(res, 503, kSessionsFull);
+    return;
+  }
   const std::string folder = (fs::path(print_root) / random_token(12)).string();
   Session::Options session_options;
   session_options.database_url = options.database_url;
@@ -660,13 +699,14 @@ void WebServer::Impl::login(const httplib::Request& req, httplib::Response& res)
   }
   const std::string csrf = random_token();
   auto session = std::make_shared<WebSession>(user, std::move(app), csrf, folder);
+  session->hold(std::move(seat));
   std::shared_ptr<WebSession> evicted;
   const std::string token = sessions.add(session, evicted);
   if (evicted)
     log.write(evicted->user().username, evicted->user().company_num, evicted->user().address, "logout", "oldest session of the user ended");
   if (token.empty()) {
     log.write(who, user.company_num, from, "refused", "login refused: too many sessions");
-    reply_error(res, 503, "当前登录用户过多，请稍后再试");
+    reply_error(res, 503, kSessionsFull);
     return;
   }
   log.write(who, user.company_num, from, "login", "ok");

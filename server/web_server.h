@@ -49,6 +49,8 @@ class WebServer {
     // Marks the session cookie Secure: for a server reached through HTTPS (a TLS proxy).
     bool secure_cookie = false;
     size_t max_body = 64 * 1024;
+    // sessions.max_sessions bounds the logins at once, each holding a database connection
+    // (serve --max-sessions); a login beyond it is refused with 503.
     SessionTable::Limits sessions;
     LoginGuard::Options logins;
     // Failed logins of one account from anywhere slow its next ones (never lock it).

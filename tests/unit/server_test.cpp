@@ -586,6 +586,44 @@ TEST(ServerTest, TheClientAddressComesFromTheTrustedProxyOnly) {
   }
 }
 
+// Each session holds a database connection: logins beyond the budget are refused with 503
+// and a clear message, and logged; a session that ends gives its place back.
+TEST(ServerTest, LoginsBeyondTheConnectionBudgetAreRefused) {
+  EXPECT_LT(SessionTable::Limits{}.max_sessions, 100u) << "under PostgreSQL's default max_connections";
+  const std::string path = ::testing::TempDir() + "/shenbao-budget-" + std::to_string(::getpid()) + ".log";
+  std::remove(path.c_str());
+  {
+    WebServer::Options options;
+    options.sessions.max_sessions = 2;
+    options.log_path = path;
+    Served s(options);
+    ASSERT_TRUE(s.started());
+    auto login = [&](const std::string& user) {
+      return s.request("POST", "/api/login", json{{"username", user}, {"password", user + "pass"}}.dump());
+    };
+    const Reply first = login("clerk001");
+    ASSERT_EQ(first.status, 200);
+    EXPECT_EQ(login("clerk002").status, 200);
+    const Reply full = login("authority");
+    EXPECT_EQ(full.status, 503);
+    EXPECT_EQ(full.data().value("error", ""), "当前登录人数已满，请稍后再试");
+    EXPECT_EQ(s.server().session_count(), 2u);
+    // A logout frees its place.
+    const std::string cookie = first.header("Set-Cookie").substr(0, first.header("Set-Cookie").find(';'));
+    EXPECT_EQ(s.request("POST", "/api/logout", "{}", {{"Cookie", cookie}, {"X-CSRF-Token", first.data().value("csrf", "")}})
+                  .status,
+              200);
+    EXPECT_EQ(login("authority").status, 200);
+    EXPECT_EQ(login("clerk001").status, 503);
+  }
+  std::ifstream in(path);
+  std::stringstream text;
+  text << in.rdbuf();
+  std::remove(path.c_str());
+  EXPECT_NE(text.str().find(" authority - 127.0.0.1 refused login refused: all 2 sessions in use"), std::string::npos)
+      << text.str();
+}
+
 // Every line of the log says who, of which unit, from where; a name that is no user's is
 // never written as typed; deleting a declaration is logged with its id.
 TEST(ServerTest, TheLogSaysWhoFromWhereAndNeverAnUnknownName) {
