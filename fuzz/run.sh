@@ -25,6 +25,7 @@ for name in $names; do
     *) sources=$parsers ;;
   esac
   clang++ -std=c++20 -g -O1 -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined -I. \
+    -DSHENBAO_SOURCE_DIR="\"$PWD\"" \
     fuzz/$name.cpp $sources $libs -o "$out/$name"
   mkdir -p "$out/corpus/$name"
   (cd "$out" && ./$name -max_total_time="$seconds" -max_len=4096 -timeout=10 -rss_limit_mb=1024 \
