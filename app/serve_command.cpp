@@ -1,8 +1,11 @@
 // `shenbao serve DB [--port N] [--host ADDR] [--log FILE] [--web DIR] [--threads N]
-// [--secure-cookie] [--session-hours N]`: serves
+// [--secure-cookie] [--session-hours N] [--trusted-proxy ADDR]
+// [--max-sessions N]`: serves
 // the web front end of a database made by `shenbao init` until SIGINT or SIGTERM.
 // `--port 0` takes any free port; the first line on stdout says where it listens:
 // "serving http://127.0.0.1:8080/".
+
+#include <arpa/inet.h>
 
 #include <chrono>
 #include <csignal>
@@ -21,9 +24,13 @@ namespace {
 
 constexpr const char* kUsage =
     "usage: shenbao serve DB [--port N] [--host ADDR] [--log FILE] [--web DIR] [--threads N] [--secure-cookie]\n"
-    "                        [--session-hours N]\n"
+    "                        [--session-hours N] [--trusted-proxy ADDR] [--max-sessions N]\n"
     "  --secure-cookie: the session cookie only travels over HTTPS (behind a TLS proxy)\n"
-    "  --session-hours: every session ends this many hours after its login, however used (12)\n";
+    "  --session-hours: every session ends this many hours after its login, however used (12)\n"
+    "  --trusted-proxy: the address of a proxy in front of the server; for its connections the\n"
+    "                   client's address is the last entry of X-Forwarded-For\n"
+    "  --max-sessions: logins at once, each holding a database connection (80; keep it under the\n"
+    "                  database's own limit, PostgreSQL's max_connections)\n";
 
 bool parse_number(const std::string& text, int low, int high, int& out) {
   char* end = nullptr;
@@ -59,6 +66,21 @@ int serve_command(const std::vector<std::string>& args) {
         return 2;
       }
       options.sessions.lifetime = std::chrono::hours(hours);
+    } else if (a == "--max-sessions" && has_value) {
+      int sessions = 0;
+      if (!parse_number(args[++i], 1, 10000, sessions)) {
+        std::fprintf(stderr, "--max-sessions must be a number from 1 to 10000\n");
+        return 2;
+      }
+      options.sessions.max_sessions = static_cast<size_t>(sessions);
+    } else if (a == "--trusted-proxy" && has_value) {
+      unsigned char buffer[sizeof(in6_addr)];
+      const std::string& address = args[++i];
+      if (inet_pton(AF_INET, address.c_str(), buffer) != 1 && inet_pton(AF_INET6, address.c_str(), buffer) != 1) {
+        std::fprintf(stderr, "--trusted-proxy must be an IPv4 or IPv6 address\n");
+        return 2;
+      }
+      options.connections.trusted_address = address;
     } else if (a == "--secure-cookie") {
       options.secure_cookie = true;
     } else if (a == "--host" && has_value) {

@@ -75,7 +75,9 @@ struct Server {
       dup2(out[1], STDOUT_FILENO);
       close(out[0]);
       close(out[1]);
-      execl(shenbao.c_str(), shenbao.c_str(), "serve", db.c_str(), "--port", "0", "--log", log.c_str(), nullptr);
+      // SQLite has no connection limit of its own: room for every session measured.
+      execl(shenbao.c_str(), shenbao.c_str(), "serve", db.c_str(), "--port", "0", "--log", log.c_str(),
+            "--max-sessions", "10000", nullptr);
       _exit(127);
     }
     close(out[1]);

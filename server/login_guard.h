@@ -50,4 +50,43 @@ class LoginGuard {
   std::map<std::string, Entry> entries_;
 };
 
+// Slows guessing at one account from any number of addresses, without ever locking it: after
+// `free_failures` failed logins of a name (from wherever), each further failure makes the
+// name wait before its password is checked again, step, 2 × step, 4 × step, … at most
+// max_delay. A login of the name while it waits is answered at once with the time left and
+// neither counts nor lengthens the wait; the first one after it is checked as usual, so the
+// right password always logs in once the wait has passed. A successful login, or
+// `forget_after` without failures, clears the count. Thread-safe and bounded like LoginGuard.
+class AccountThrottle {
+ public:
+  using Clock = std::chrono::steady_clock;
+  struct Options {
+    int free_failures = 5;
+    std::chrono::milliseconds step{1000};
+    std::chrono::milliseconds max_delay{60 * 1000};
+    std::chrono::seconds forget_after{60 * 60};
+    size_t max_entries = 10000;
+  };
+
+  AccountThrottle() = default;
+  explicit AccountThrottle(Options options) : options_(options) {}
+
+  // How long the account still waits before a password of it is checked; zero when it may
+  // be checked now.
+  std::chrono::milliseconds wait_for(const std::string& account);
+  // Counts a failed login; answers the wait it starts (zero while failures are free).
+  std::chrono::milliseconds failed(const std::string& account);
+  void succeeded(const std::string& account);
+
+ private:
+  struct Entry {
+    int failures = 0;
+    Clock::time_point last_failure;
+    Clock::time_point next_check;
+  };
+  Options options_;
+  std::mutex mutex_;
+  std::map<std::string, Entry> entries_;
+};
+
 }  // namespace shenbao

@@ -42,6 +42,8 @@ class WebSession {
   // Constant-time comparison with the session's CSRF token.
   bool csrf_matches(std::string_view token) const;
   const std::string& print_folder() const { return print_folder_; }
+  // Keeps `seat` (its place in the server's connection budget) until the session has ended.
+  void hold(std::shared_ptr<void> seat) { seat_ = std::move(seat); }
 
   void touch() { last_used_ = Clock::now().time_since_epoch().count(); }
   Clock::time_point last_used() const { return Clock::time_point(Clock::duration(last_used_.load())); }
@@ -67,6 +69,7 @@ class WebSession {
   std::unique_ptr<Session> session_;
   std::string csrf_;
   std::string print_folder_;
+  std::shared_ptr<void> seat_;  // let go after session_ has ended (and closed its connection)
   std::string key_;  // the hash of its cookie token, set by the table
   std::atomic<Clock::rep> last_used_;
   Clock::time_point logged_in_ = Clock::now();
@@ -84,7 +87,9 @@ class SessionTable {
     std::chrono::seconds idle{30 * 60};
     // However much it is used, a session ends this long after its login.
     std::chrono::seconds lifetime{12 * 60 * 60};
-    size_t max_sessions = 1000;
+    // Each session holds a database connection of its own: the sessions are bounded by what
+    // the database allows (PostgreSQL: 100 by default, a few of them for others).
+    size_t max_sessions = 80;
     size_t max_per_user = 64;
   };
   explicit SessionTable(Limits limits) : limits_(limits) {}

@@ -1,5 +1,6 @@
 #include "server/web_server.h"
 
+#include <arpa/inet.h>
 #include <httplib.h>
 #include <sodium.h>
 
@@ -38,6 +39,7 @@ using nlohmann::json;
 namespace fs = std::filesystem;
 
 constexpr const char* kCookie = "shenbao_session";
+constexpr const char* kSessionsFull = "当前登录人数已满，请稍后再试";
 
 // cpp-httplib's own pool queues without bound. This one makes the accepting thread wait while
 // `max_queued` connections already wait for a worker, so that a flood stays in the kernel's
@@ -194,12 +196,17 @@ static GuardedServer::Limits connection_limits(const WebServer::Options& options
 
 struct WebServer::Impl {
   explicit Impl(Options o)
-      : options(std::move(o)), server(connection_limits(options)), sessions(options.sessions), guard(options.logins) {}
+      : options(std::move(o)),
+        server(connection_limits(options)),
+        sessions(options.sessions),
+        guard(options.logins),
+        throttle(options.accounts) {}
 
   Options options;
   GuardedServer server;
   SessionTable sessions;
   LoginGuard guard;
+  AccountThrottle throttle;
   AuditLog log;
   std::string print_root;
   bool own_print_root = false;
@@ -216,6 +223,16 @@ struct WebServer::Impl {
   std::unique_ptr<Transaction> db;
   // Verified when a name is unknown, so that unknown names take as long as known ones.
   std::string decoy_hash;
+  // The database connections held by sessions, at most options.sessions.max_sessions. Shared
+  // with the seats, which a session may hold until the last request using it is done.
+  struct Seats {
+    std::mutex mutex;
+    size_t taken = 0;
+  };
+  std::shared_ptr<Seats> seats = std::make_shared<Seats>();
+  // A seat for a new session's connection; nullptr when every one is taken.
+  std::shared_ptr<void> take_seat();
+
   // Drawing preview pages is CPU work: two at a time.
   std::counting_semaphore<2> drawing{2};
 
@@ -257,8 +274,26 @@ struct WebServer::Impl {
                                                        std::shared_ptr<WebSession>& session, size_t& version);
   bool lookup_user(const std::string& username, std::string& hash, WebUser& user, std::string& error);
   // The client's address, for the log and the login guard.
-  std::string client_address(const httplib::Request& req) const { return req.remote_addr; }
+  std::string client_address(const httplib::Request& req) const;
 };
+
+// The connection's own address, unless it is the trusted proxy's: then the address the proxy
+// saw, which it appends as the last entry of X-Forwarded-For (the entries before it are the
+// client's word and may be anything). A proxy that sent no valid address stays itself.
+std::string WebServer::Impl::client_address(const httplib::Request& req) const {
+  const std::string& proxy = options.connections.trusted_address;
+  if (proxy.empty() || req.remote_addr != proxy) return req.remote_addr;
+  const size_t headers = req.get_header_value_count("X-Forwarded-For");
+  if (headers == 0) return req.remote_addr;
+  const std::string value = req.get_header_value("X-Forwarded-For", headers - 1);
+  const size_t comma = value.rfind(',');
+  std::string last = value.substr(comma == std::string::npos ? 0 : comma + 1);
+  while (!last.empty() && (last.front() == ' ' || last.front() == '\t')) last.erase(last.begin());
+  while (!last.empty() && (last.back() == ' ' || last.back() == '\t')) last.pop_back();
+  unsigned char buffer[sizeof(in6_addr)];
+  if (inet_pton(AF_INET, last.c_str(), buffer) == 1 || inet_pton(AF_INET6, last.c_str(), buffer) == 1) return last;
+  return req.remote_addr;
+}
 
 WebServer::WebServer(Options options) : impl_(std::make_unique<Impl>(std::move(options))) {}
 
@@ -362,6 +397,25 @@ void WebServer::Impl::stop() {
     fs::remove_all(print_root, ec);
   }
   log.write("-", "-", "-", "stop", "");
+}
+
+std::shared_ptr<void> WebServer::Impl::take_seat() {
+  auto seat = [this]() -> std::shared_ptr<void> {
+    std::lock_guard lock(seats->mutex);
+    if (seats->taken >= options.sessions.max_sessions) return nullptr;
+    ++seats->taken;
+    return std::shared_ptr<void>(new int(0), [seats = seats](void* p) {
+      delete static_cast<int*>(p);
+      std::lock_guard lock(seats->mutex);
+      --seats->taken;
+    });
+  };
+  if (auto taken = seat()) return taken;
+  // Sessions past their time that the reaper has not reached yet give up their seats first.
+  for (auto& session : sessions.expire())
+    log.write(session->user().username, session->user().company_num, session->user().address, "expired",
+              "session ended: idle, or past its lifetime");
+  return seat();
 }
 
 void WebServer::Impl::reap_loop() {
@@ -592,12 +646,27 @@ void WebServer::Impl::login(const httplib::Request& req, httplib::Response& res)
     reply_error(res, 429, "登录失败次数过多，账户已锁定，请" + std::to_string(minutes) + "分钟后再试");
     return;
   }
+  // Guessing at one account from many places: its password is not checked until its wait has
+  // passed, whoever asks; then the right one logs in.
+  if (const auto wait = throttle.wait_for(username); wait.count() > 0) {
+    wipe_password(password);
+    const long seconds = static_cast<long>((wait.count() + 999) / 1000);
+    log.write(who, user.company_num, from, "login-slowed",
+              "account waiting after failed logins, " + std::to_string(wait.count()) + " ms left");
+    res.set_header("Retry-After", std::to_string(seconds));
+    reply_error(res, 429, "登录失败次数过多，请" + std::to_string(seconds) + "秒后再试");
+    return;
+  }
   const bool verified = verify_password(known ? hash : decoy_hash, password) && known;
   wipe_password(password);
   if (!verified) {
     const LoginGuard::Failure failure = guard.failed(guarded);
+    const auto wait = throttle.failed(username);
     log.write(who, user.company_num, from, "login-failed", known ? "wrong password" : "unknown user");
     if (failure.locked) log.write(who, user.company_num, from, "account-locked", "after repeated failed logins");
+    if (wait.count() > 0)
+      log.write(who, user.company_num, from, "account-slowed",
+                "next login checked in " + std::to_string(wait.count()) + " ms");
     std::this_thread::sleep_for(failure.delay);
     reply_error(res, 401, "用户名或密码错误");
     return;
@@ -610,11 +679,21 @@ void WebServer::Impl::login(const httplib::Request& req, httplib::Response& res)
   }
   if (user.role == "authority") user.company_num.clear();
   guard.succeeded(guarded);
+  throttle.succeeded(username);
 
   // A new login ends the session this browser had.
   if (auto old = sessions.remove(cookie_value(req.get_header_value("Cookie"), kCookie)))
     log.write(old->user().username, old->user().company_num, from, "logout", "replaced by a new login");
 
+  // Every session holds a database connection: beyond the budget, no new one is opened.
+  auto seat = take_seat();
+  if (!seat) {
+    log.write(who, user.company_num, from, "refused",
+              "login refused: all " + std::to_string(options.sessions.max_sessions) +
+                  " sessions in use (each holds a database connection)");
+    reply_error(res, 503, kSessionsFull);
+    return;
+  }
   const std::string folder = (fs::path(print_root) / random_token(12)).string();
   Session::Options session_options;
   session_options.database_url = options.database_url;
@@ -636,13 +715,14 @@ void WebServer::Impl::login(const httplib::Request& req, httplib::Response& res)
   }
   const std::string csrf = random_token();
   auto session = std::make_shared<WebSession>(user, std::move(app), csrf, folder);
+  session->hold(std::move(seat));
   std::shared_ptr<WebSession> evicted;
   const std::string token = sessions.add(session, evicted);
   if (evicted)
     log.write(evicted->user().username, evicted->user().company_num, evicted->user().address, "logout", "oldest session of the user ended");
   if (token.empty()) {
     log.write(who, user.company_num, from, "refused", "login refused: too many sessions");
-    reply_error(res, 503, "当前登录用户过多，请稍后再试");
+    reply_error(res, 503, kSessionsFull);
     return;
   }
   log.write(who, user.company_num, from, "login", "ok");

@@ -30,7 +30,7 @@ class WindowRegistry;
 // Every POST but login carries the session's CSRF token in X-CSRF-Token; every POST is
 // application/json from the same origin. Answers: 400 malformed, 401 no live session, 403
 // refused (rights, CSRF, origin), 404, 409 refused by the window (the state comes along),
-// 413 body over max_body, 415, 416 multi-range, 429 locked login, 503 too many sessions.
+// 413 body over max_body, 415, 416 multi-range, 429 locked or slowed login, 503 too many sessions.
 //
 //   WebServer server(options);
 //   if (!server.start(error)) ...   // listening on a thread of its own
@@ -49,9 +49,15 @@ class WebServer {
     // Marks the session cookie Secure: for a server reached through HTTPS (a TLS proxy).
     bool secure_cookie = false;
     size_t max_body = 64 * 1024;
+    // sessions.max_sessions bounds the logins at once, each holding a database connection
+    // (serve --max-sessions); a login beyond it is refused with 503.
     SessionTable::Limits sessions;
     LoginGuard::Options logins;
+    // Failed logins of one account from anywhere slow its next ones (never lock it).
+    AccountThrottle::Options accounts;
     // Deadlines for request heads and bodies; how many connections may wait for theirs.
+    // Its trusted_address is a proxy in front of the server (serve --trusted-proxy): for its
+    // connections the client's address is the last entry of X-Forwarded-For.
     GuardedServer::Limits connections;
     // The folder under which each session gets its print folder; empty: a new folder in the
     // system's temporary folder, removed at stop.

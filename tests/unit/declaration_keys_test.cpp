@@ -1,5 +1,8 @@
-// Declaration ids stay unique when several sessions save new declarations at the same moment.
+// Declaration ids and person numbers stay unique when eight sessions save new declarations or
+// add persons at the same moment.
 #include <gtest/gtest.h>
+
+#include <latch>
 
 #include <nlohmann/json.hpp>
 #include <set>
@@ -42,8 +45,8 @@ class DeclarationKeysTest : public ::testing::TestWithParam<Backend> {
 };
 
 TEST_P(DeclarationKeysTest, SessionsSavingAtOnceNeverShareAnId) {
-  constexpr int kSessions = 4;
-  constexpr int kDeclarationsEach = 8;
+  constexpr int kSessions = 8;
+  constexpr int kDeclarationsEach = 6;
   std::vector<std::unique_ptr<Session>> sessions;
   for (int s = 0; s < kSessions; ++s) {
     sessions.push_back(start_session("clerk" + std::to_string(s)));
@@ -51,11 +54,15 @@ TEST_P(DeclarationKeysTest, SessionsSavingAtOnceNeverShareAnId) {
   }
   std::vector<std::thread> clerks;
   std::vector<std::vector<std::string>> ids(kSessions);
+  std::latch start(kSessions);
   for (int s = 0; s < kSessions; ++s) {
     clerks.emplace_back([&, s] {
+      start.arrive_and_wait();
       for (int d = 0; d < kDeclarationsEach; ++d) {
         sessions[s]->post({"click", "pb_16"});
-        sessions[s]->post({"click", "pb_5"});
+        const EventResult saved = sessions[s]->post({"click", "pb_5"});
+        EXPECT_TRUE(saved.ok()) << saved.error();
+        EXPECT_EQ(sessions[s]->state_text().find("locked"), std::string::npos) << "session " << s;
         const EventResult pkid = sessions[s]->post({"var", "pkid"});
         ids[s].push_back(pkid.result ? pkid.result->to_string() : "");
       }
@@ -105,45 +112,58 @@ TEST_P(DeclarationKeysTest, KindsSharingAWorkerTableNeverShareAnId) {
 }
 
 // Candidates are numbered again when stored, inside the storing transaction with the
-// table's counter row locked: two clerks of one unit adding candidate units at the same
-// moment, each shown the same next number, never store two candidates under one number.
+// table's counter row locked: eight clerks of one unit adding candidate persons (or units) at
+// the same moment, each shown the same next number, never store two under one number.
 TEST_P(DeclarationKeysTest, SessionsAddingCandidatesAtOnceNeverShareANumber) {
-  constexpr int kSessions = 2;
-  constexpr int kCandidatesEach = 10;
-  std::vector<std::unique_ptr<Session>> sessions;
-  for (int s = 0; s < kSessions; ++s) {
-    sessions.push_back(start_session("clerk" + std::to_string(s)));
-    ASSERT_TRUE(sessions.back()->post({"open", "w_sb_sjjt"}).ok());
-    sessions.back()->post({"click", "pb_16"});
-    sessions.back()->post({"click", "pb_5"});
-  }
-  std::vector<std::thread> clerks;
-  std::vector<int> stored(kSessions, 0);
-  for (int s = 0; s < kSessions; ++s) {
-    clerks.emplace_back([&, s] {
-      Session& session = *sessions[s];
-      for (int c = 0; c < kCandidatesEach; ++c) {
-        session.post({"click", "pb_n"});
-        session.post(Event{.kind = "type", .target = "dw_4", .row = 1, .column = "hx_company",
-                           .text = "单位" + std::to_string(s) + "-" + std::to_string(c)});
-        session.post({"click", "pb_22"});
-        const EventResult answered = session.post({"answer", "ok"});
-        stored[s] += answered.ok();
-      }
-    });
-  }
-  for (auto& clerk : clerks) clerk.join();
+  constexpr int kSessions = 8;
+  constexpr int kCandidatesEach = 4;
+  struct CandidateWindow {
+    const char* name;
+    const char* table;
+    const char* name_column;
+    const char* save;
+    bool says_saved;  // the save answers with a message to acknowledge
+  };
+  for (const CandidateWindow& w : {CandidateWindow{"w_sb_jlry", "rs_w00046", "worker_name", "pb_2", false},
+                          CandidateWindow{"w_sb_sjjt", "rs_w00047", "hx_company", "pb_22", true}}) {
+    SCOPED_TRACE(w.name);
+    std::vector<std::unique_ptr<Session>> sessions;
+    for (int s = 0; s < kSessions; ++s) {
+      sessions.push_back(start_session("clerk" + std::to_string(s)));
+      ASSERT_TRUE(sessions.back()->post({"open", w.name}).ok());
+      sessions.back()->post({"click", "pb_16"});
+      sessions.back()->post({"click", "pb_5"});
+    }
+    std::vector<std::thread> clerks;
+    std::vector<int> stored(kSessions, 0);
+    std::latch start(kSessions);
+    for (int s = 0; s < kSessions; ++s) {
+      clerks.emplace_back([&, s] {
+        Session& session = *sessions[s];
+        start.arrive_and_wait();
+        for (int c = 0; c < kCandidatesEach; ++c) {
+          session.post({"click", "pb_n"});
+          session.post(Event{.kind = "type", .target = "dw_4", .row = 1, .column = w.name_column,
+                             .text = "候选" + std::to_string(s) + "-" + std::to_string(c)});
+          const EventResult saved = session.post({"click", w.save});
+          const EventResult answered = w.says_saved ? session.post({"answer", "ok"}) : saved;
+          stored[s] += saved.ok() && answered.ok() && session.state_text().find("失败") == std::string::npos;
+        }
+      });
+    }
+    for (auto& clerk : clerks) clerk.join();
 
-  for (int s = 0; s < kSessions; ++s)
-    EXPECT_EQ(stored[s], kCandidatesEach) << "session " << s << ": " << sessions[s]->state_text();
-  std::vector<Value> count;
-  ASSERT_EQ(db.sqlca().select_into(
-                "select count(*), count(distinct worker_code), min(worker_code), max(worker_code) from rs_w00047 "
-                "where company_num = '001'",
-                {}, count),
-            0);
-  EXPECT_EQ(count, (std::vector<Value>{kSessions * kCandidatesEach, kSessions * kCandidatesEach, Value("9000001"),
-                                       Value("9000020")}));
+    for (int s = 0; s < kSessions; ++s)
+      EXPECT_EQ(stored[s], kCandidatesEach) << "session " << s << ": " << sessions[s]->state_text();
+    std::vector<Value> count;
+    ASSERT_EQ(db.sqlca().select_into("select count(*), count(distinct worker_code), min(worker_code), max(worker_code) "
+                                     "from " + std::string(w.table) + " where company_num = '001'",
+                                     {}, count),
+              0);
+    db.sqlca().commit();
+    EXPECT_EQ(count, (std::vector<Value>{kSessions * kCandidatesEach, kSessions * kCandidatesEach, Value("9000001"),
+                                         Value("9000032")}));
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Databases, DeclarationKeysTest, ::testing::Values(Backend::SQLite, Backend::PostgreSQL),

@@ -1,4 +1,4 @@
-// Personnel plans: two sessions adding persons of one unit at once never give a number twice,
+// Personnel plans: eight sessions adding persons of one unit at once never give a number twice,
 // and two acceptances of the unit's plans at once never give two new persons one register
 // number.
 #include <gtest/gtest.h>
@@ -60,17 +60,19 @@ class PersonnelPlanConcurrencyTest : public ::testing::TestWithParam<Backend> {
 };
 
 TEST_P(PersonnelPlanConcurrencyTest, ClerksAddingPersonsAtOnceNeverShareANumber) {
-  constexpr int kPersonsEach = 12;
-  std::unique_ptr<Session> sessions[2] = {start_session("clerk_a"), start_session("clerk_b")};
+  constexpr int kSessions = 8;
+  constexpr int kPersonsEach = 4;
+  std::vector<std::unique_ptr<Session>> sessions;
+  for (int s = 0; s < kSessions; ++s) sessions.push_back(start_session("clerk_" + std::to_string(s)));
   for (auto& session : sessions) {
     // Each clerk files a plan of his own for the same unit.
     post(*session, {"open", "w_vorant_rsjh"});
     post(*session, {"click", "pb_16"});
     post(*session, {"click", "pb_5"});
   }
-  std::latch start(2);
+  std::latch start(kSessions);
   std::vector<std::thread> clerks;
-  for (int s = 0; s < 2; ++s) {
+  for (int s = 0; s < kSessions; ++s) {
     clerks.emplace_back([&, s] {
       Session& session = *sessions[s];
       start.arrive_and_wait();
@@ -80,6 +82,7 @@ TEST_P(PersonnelPlanConcurrencyTest, ClerksAddingPersonsAtOnceNeverShareANumber)
         post(session, {"type", "dw_4", 1, "sex", "1"});
         post(session, {"type", "dw_4", 1, "birthday", "1980-01-01"});
         post(session, {"click", "pb_2"});
+        EXPECT_EQ(session.state_text().find("locked"), std::string::npos);
       }
     });
   }
@@ -91,7 +94,8 @@ TEST_P(PersonnelPlanConcurrencyTest, ClerksAddingPersonsAtOnceNeverShareANumber)
                                    {}, count),
             0);
   db.sqlca().commit();
-  EXPECT_EQ(count, (std::vector<Value>{2 * kPersonsEach, 2 * kPersonsEach, Value("9000001"), Value("9000024")}));
+  EXPECT_EQ(count, (std::vector<Value>{kSessions * kPersonsEach, kSessions * kPersonsEach, Value("9000001"),
+                                       Value("9000032")}));
 }
 
 TEST_P(PersonnelPlanConcurrencyTest, AcceptancesAtOnceNeverShareARegisterNumber) {

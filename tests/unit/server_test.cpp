@@ -472,6 +472,163 @@ TEST(ServerTest, LoginsAreCheckedSlowedAndLocked) {
   EXPECT_EQ(login("clerk002", "clerk002pass").status, 200) << "other users are not locked";
 }
 
+// Guessing at one account from many addresses (behind the trusted proxy, each its own
+// address) slows it with a growing wait, answered at once; the right password still logs in
+// once the wait has passed, and the lock of one name at one address stays as it was.
+TEST(ServerTest, GuessingFromManyAddressesSlowsTheAccountButNeverLocksItOut) {
+  WebServer::Options options;
+  options.logins.step = std::chrono::milliseconds(1);
+  options.logins.max_delay = std::chrono::milliseconds(2);
+  options.accounts.free_failures = 5;
+  options.accounts.step = std::chrono::milliseconds(400);
+  options.accounts.max_delay = std::chrono::milliseconds(1600);
+  options.connections.trusted_address = "127.0.0.1";
+  Served s(options);
+  ASSERT_TRUE(s.started());
+  auto login = [&](const std::string& from, const std::string& user, const std::string& password) {
+    return s.request("POST", "/api/login", json{{"username", user}, {"password", password}}.dump(),
+                     {{"X-Forwarded-For", "198.51.100.9, " + from}});
+  };
+  // 80 guesses from 20 addresses: the first five are free, then the account waits and only a
+  // guess now and then is checked, each slowed answer at once.
+  int checked = 0, slowed = 0;
+  for (int i = 0; i < 80; ++i) {
+    const Reply r = login("10.0.0." + std::to_string(1 + i % 20), "clerk001", "guess");
+    if (r.status == 401) ++checked;
+    if (r.status == 429) {
+      ++slowed;
+      if (slowed == 1) {
+        EXPECT_NE(r.data().value("error", "").find("秒后再试"), std::string::npos) << r.body;
+        EXPECT_EQ(r.data().value("error", "").find("锁定"), std::string::npos) << "slowed, not locked: " << r.body;
+        EXPECT_GE(std::atoi(r.header("Retry-After").c_str()), 1);
+      }
+    }
+  }
+  EXPECT_EQ(checked + slowed, 80);
+  EXPECT_GE(checked, 6);
+  EXPECT_LE(checked, 12) << "most guesses are never checked";
+  // The clerk, from his own address: told to wait at most the longest wait, then in.
+  int tries = 0;
+  Reply r;
+  while ((r = login("10.1.1.1", "clerk001", "clerk001pass")).status == 429 && ++tries < 5)
+    std::this_thread::sleep_for(std::chrono::seconds(std::atoi(r.header("Retry-After").c_str())));
+  EXPECT_EQ(r.status, 200) << "the right password logs in once the wait has passed: " << r.body;
+  EXPECT_LE(tries, 1);
+  // Success cleared the count; other accounts were never slowed.
+  EXPECT_EQ(login("10.0.0.50", "clerk001", "guess").status, 401);
+  EXPECT_EQ(login("10.0.0.51", "clerk002", "clerk002pass").status, 200);
+
+  // The waits grow (100, 200, 400 ms) up to the longest; the lock of one name at one address
+  // holds as before, and locks out that address only.
+  options.accounts.step = std::chrono::milliseconds(100);
+  options.accounts.max_delay = std::chrono::milliseconds(400);
+  Served proxied(options);
+  ASSERT_TRUE(proxied.started());
+  auto login2 = [&](const std::string& from, const std::string& password) {
+    return proxied.request("POST", "/api/login", json{{"username", "clerk001"}, {"password", password}}.dump(),
+                           {{"X-Forwarded-For", from}});
+  };
+  for (int i = 0; i < 5; ++i) EXPECT_EQ(login2("10.0.0.1", "guess").status, 401);
+  EXPECT_EQ(login2("10.0.0.2", "guess").status, 401);  // the first failure that makes the account wait
+  std::vector<long> waits;
+  for (int i = 0; i < 4; ++i) {
+    // Polling until a guess is checked again: that guess fails and starts the next wait.
+    const auto before = std::chrono::steady_clock::now();
+    Reply g;
+    while ((g = login2("10.0.0.3", "guess")).status == 429) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_EQ(g.status, 401);
+    waits.push_back(static_cast<long>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - before).count()));
+  }
+  EXPECT_GE(waits[0], 90);
+  EXPECT_GE(waits[2], 390) << waits[0] << " " << waits[1] << " " << waits[2];
+  EXPECT_LT(waits[3], 900) << "capped at the longest wait";
+  const Reply locked = login2("10.0.0.1", "clerk001pass");
+  EXPECT_EQ(locked.status, 429);
+  EXPECT_NE(locked.data().value("error", "").find("锁定"), std::string::npos) << locked.body;
+  std::this_thread::sleep_for(std::chrono::milliseconds(450));
+  EXPECT_EQ(login2("10.0.0.2", "clerk001pass").status, 200) << "the clerk is not locked out from elsewhere";
+}
+
+// X-Forwarded-For names the client only on connections from the trusted proxy: its last
+// entry (what the proxy saw), never the ones before it, and never from anyone else.
+TEST(ServerTest, TheClientAddressComesFromTheTrustedProxyOnly) {
+  struct Case {
+    const char* name;
+    std::string trusted;
+    std::string forwarded;
+    std::string logged;
+  };
+  const Case cases[] = {
+      {"no proxy trusted", "", "10.0.0.7", "127.0.0.1"},
+      {"another proxy trusted", "192.0.2.1", "10.0.0.7", "127.0.0.1"},
+      {"the trusted proxy", "127.0.0.1", "10.0.0.7", "10.0.0.7"},
+      {"a forged first entry", "127.0.0.1", "203.0.113.5, 10.0.0.8", "10.0.0.8"},
+      {"IPv6", "127.0.0.1", "2001:db8::7", "2001:db8::7"},
+      {"not an address", "127.0.0.1", "evil clerk001", "127.0.0.1"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string path = ::testing::TempDir() + "/shenbao-proxy-" + std::to_string(::getpid()) + ".log";
+    std::remove(path.c_str());
+    {
+      WebServer::Options options;
+      options.log_path = path;
+      options.logins.step = std::chrono::milliseconds(1);
+      options.connections.trusted_address = c.trusted;
+      Served s(options);
+      ASSERT_TRUE(s.started());
+      EXPECT_EQ(s.request("POST", "/api/login", json{{"username", "clerk001"}, {"password", "clerk001pass"}}.dump(),
+                          {{"X-Forwarded-For", c.forwarded}})
+                    .status,
+                200);
+    }
+    std::ifstream in(path);
+    std::stringstream text;
+    text << in.rdbuf();
+    std::remove(path.c_str());
+    EXPECT_NE(text.str().find(" clerk001 001 " + c.logged + " login ok"), std::string::npos) << text.str();
+  }
+}
+
+// Each session holds a database connection: logins beyond the budget are refused with 503
+// and a clear message, and logged; a session that ends gives its place back.
+TEST(ServerTest, LoginsBeyondTheConnectionBudgetAreRefused) {
+  EXPECT_LT(SessionTable::Limits{}.max_sessions, 100u) << "under PostgreSQL's default max_connections";
+  const std::string path = ::testing::TempDir() + "/shenbao-budget-" + std::to_string(::getpid()) + ".log";
+  std::remove(path.c_str());
+  {
+    WebServer::Options options;
+    options.sessions.max_sessions = 2;
+    options.log_path = path;
+    Served s(options);
+    ASSERT_TRUE(s.started());
+    auto login = [&](const std::string& user) {
+      return s.request("POST", "/api/login", json{{"username", user}, {"password", user + "pass"}}.dump());
+    };
+    const Reply first = login("clerk001");
+    ASSERT_EQ(first.status, 200);
+    EXPECT_EQ(login("clerk002").status, 200);
+    const Reply full = login("authority");
+    EXPECT_EQ(full.status, 503);
+    EXPECT_EQ(full.data().value("error", ""), "当前登录人数已满，请稍后再试");
+    EXPECT_EQ(s.server().session_count(), 2u);
+    // A logout frees its place.
+    const std::string cookie = first.header("Set-Cookie").substr(0, first.header("Set-Cookie").find(';'));
+    EXPECT_EQ(s.request("POST", "/api/logout", "{}", {{"Cookie", cookie}, {"X-CSRF-Token", first.data().value("csrf", "")}})
+                  .status,
+              200);
+    EXPECT_EQ(login("authority").status, 200);
+    EXPECT_EQ(login("clerk001").status, 503);
+  }
+  std::ifstream in(path);
+  std::stringstream text;
+  text << in.rdbuf();
+  std::remove(path.c_str());
+  EXPECT_NE(text.str().find(" authority - 127.0.0.1 refused login refused: all 2 sessions in use"), std::string::npos)
+      << text.str();
+}
+
 // Every line of the log says who, of which unit, from where; a name that is no user's is
 // never written as typed; deleting a declaration is logged with its id.
 TEST(ServerTest, TheLogSaysWhoFromWhereAndNeverAnUnknownName) {

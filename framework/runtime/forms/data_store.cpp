@@ -435,7 +435,7 @@ bool DataStore::write_row(const Row& row, bool insert) {
   return true;
 }
 
-int DataStore::update() {
+int DataStore::update(bool reset_flags) {
   if (!def_) return fail("no form definition");
   if (!sqlca_) return fail("no transaction: call settransobject first");
   if (def_->update_table.empty()) return fail(dataobject_ + " has no update table");
@@ -456,7 +456,7 @@ int DataStore::update() {
     return true;
   });
   if (!ok) return fail(sqlca_->sqlerrtext);
-  reset_update_flags();
+  if (reset_flags) reset_update_flags();
   return 1;
 }
 

@@ -92,8 +92,11 @@ class DataStore {
   RowStatus getitemstatus(long row, Buffer buffer = Buffer::Primary) const;
   bool item_modified(long row, int column) const;
 
-  // Writes the changes; see the class comment.
-  int update();
+  // Writes the changes; see the class comment. With `reset_flags` false the rows keep their
+  // change flags until reset_update_flags(): a caller that commits after update() drops them
+  // only once the commit has succeeded, so that a commit that fails (a full disk) leaves the
+  // changes to be written again.
+  int update(bool reset_flags = true);
   // Takes the entry in progress. Entries reach a store when the user leaves the cell (the
   // browser sends each one before the next action), so none is ever pending: answers 1.
   int accepttext() const { return 1; }

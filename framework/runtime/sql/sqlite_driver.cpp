@@ -170,10 +170,19 @@ class SqliteDriver final : public Driver {
 
 }  // namespace
 
-std::unique_ptr<Driver> open_sqlite_driver(const std::string& path, std::string& error) {
+// `location` is a file path, optionally followed by "?vfs=NAME": the file is then opened
+// through the SQLite VFS registered under NAME (one that wraps the file system's, for
+// instance) instead of the default one.
+std::unique_ptr<Driver> open_sqlite_driver(const std::string& location, std::string& error) {
+  std::string path = location;
+  std::string vfs;
+  if (const size_t at = location.rfind("?vfs="); at != std::string::npos) {
+    path = location.substr(0, at);
+    vfs = location.substr(at + 5);
+  }
   sqlite3* db = nullptr;
   if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX,
-                      nullptr) != SQLITE_OK) {
+                      vfs.empty() ? nullptr : vfs.c_str()) != SQLITE_OK) {
     error = db ? sqlite3_errmsg(db) : "cannot open " + path;
     sqlite3_close_v2(db);
     return nullptr;
