@@ -41,19 +41,13 @@ void w_px_type::initialise_subjects(const u_stru_com& declaration) {
   }
   for (int i = 0; i < 5; ++i) list.setitem(i + 1, "name", Value(kFixedSubjects[i]));
   // Saved at once; when that fails the rows stay on screen and "保存(&S)" inserts them.
-  Transaction& sqlca = session().sqlca();
-  if (list.update() == 1 && sqlca.commit() == 0) return;
-  sqlca.rollback();
+  list.update_and_commit();
 }
 
 void w_px_type::pb_2_clicked() {
   DataStore& list = dw_1().store();
   list.accepttext();
-  Transaction& sqlca = session().sqlca();
-  if (list.update() == 1 && sqlca.commit() == 0) return;
-  const std::string reason = list.last_error().empty() ? sqlca.sqlerrtext : list.last_error();
-  sqlca.rollback();
-  say(session(), HostMessage::SaveFailed, reason);
+  if (list.update_and_commit() != 1) say(session(), HostMessage::SaveFailed, list.last_error());
 }
 
 void w_px_type::pb_1_clicked() { close_window(); }

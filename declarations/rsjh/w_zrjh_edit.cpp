@@ -23,14 +23,12 @@ void w_zrjh_edit::pb_2_clicked() {
   DataStore& staffing = dw_1().store();
   staffing.accepttext();
   if (staffing.modifiedcount() == 0) return;
-  Transaction& sqlca = session().sqlca();
-  if (staffing.update() >= 0 && sqlca.commit() == 0) {
+  if (staffing.update_and_commit() == 1) {
     session().message_box("提示", "维护编制数成功！");
     return;
   }
   // The entries stay on screen, still marked as changed, so that they can be corrected and
   // saved again.
-  sqlca.rollback();
   session().message_box("提示", "维护编制数失败！", Icon::StopSign);
 }
 

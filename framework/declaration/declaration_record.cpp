@@ -51,13 +51,10 @@ std::optional<Refusal> DeclarationRecord::save_unit(DataStore& unit, std::string
   // Written only over the row as it was read: another session's save in between wins, and
   // this one is told so rather than overwriting it.
   unit.set_update_check({"lastupdate"});
-  // The change flags go only once the commit has succeeded: a commit that fails leaves the
-  // row to be written again.
-  if (unit.update(false) != 1 || sqlca_->commit() != 0) {
+  if (unit.update_and_commit() != 1) {
     if (is_new) unit.setitem(1, "pkid", Value());
     return fail(&unit);
   }
-  unit.reset_update_flags();
   pkid = id;
   return std::nullopt;
 }
@@ -83,11 +80,10 @@ std::optional<Refusal> DeclarationRecord::save_worker(DataStore& worker, const A
   }
   fill_audit(worker, is_new, author);
   worker.set_update_check({"lastupdate"});
-  if (worker.update(false) != 1 || sqlca_->commit() != 0) {
+  if (worker.update_and_commit() != 1) {
     if (is_new) worker.setitem(1, "worker_code", shown_code);
     return fail(&worker);
   }
-  worker.reset_update_flags();
   return std::nullopt;
 }
 

@@ -345,6 +345,21 @@ long DataStore::modifiedcount() const {
   return n;
 }
 
+int DataStore::update_and_commit() {
+  if (!sqlca_) return fail("no transaction: call settransobject first");
+  if (update(false) != 1) {
+    sqlca_->rollback();
+    return -1;
+  }
+  if (sqlca_->commit() != 0) {
+    const std::string reason = sqlca_->sqlerrtext;
+    sqlca_->rollback();
+    return fail(reason);
+  }
+  reset_update_flags();
+  return 1;
+}
+
 void DataStore::reset_update_flags() {
   deleted_.clear();
   for (auto* rows : {&primary_, &filtered_}) {

@@ -97,6 +97,10 @@ class DataStore {
   // only once the commit has succeeded, so that a commit that fails (a full disk) leaves the
   // changes to be written again.
   int update(bool reset_flags = true);
+  // Writes the changes and commits the transaction: 1, the change flags dropped once the
+  // commit has succeeded; -1 with last_error() after rolling back, the changes kept to be
+  // written again.
+  int update_and_commit();
   // Takes the entry in progress. Entries reach a store when the user leaves the cell (the
   // browser sends each one before the next action), so none is ever pending: answers 1.
   int accepttext() const { return 1; }
