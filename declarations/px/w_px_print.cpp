@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 
+#include "declarations/px/captions.h"
 #include "framework/host/messages.h"
 
 namespace shenbao {
@@ -15,18 +16,6 @@ std::string sql_literal(const std::string& value) {
     if (c == '\'') out += '\'';
   }
   return out + "'";
-}
-
-// A caption for a quoted property value (see w_vorant_px): single quotes, or double quotes
-// with escapes when the caption holds an apostrophe.
-std::string quoted_caption(const std::string& text) {
-  if (text.find('\'') == std::string::npos) return "'" + text + "'";
-  std::string out = "\"";
-  for (char c : text) {
-    if (c == '"' || c == '\\') out += '\\';
-    out += c;
-  }
-  return out + "\"";
 }
 
 int width_of(const DataStore& store, const std::string& object) {

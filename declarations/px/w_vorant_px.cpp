@@ -3,6 +3,7 @@
 #include <unordered_map>
 
 #include "framework/declaration/declaration.h"
+#include "declarations/px/captions.h"
 #include "framework/host/messages.h"
 #include "framework/host/structures.h"
 
@@ -13,19 +14,6 @@ constexpr const char* kOverwriteQuestion = "人员培训信息已存在，如果
 constexpr const char* kExtractionFailed = "提取人员培训信息失败！";
 
 std::string two_digits(int n) { return (n < 10 ? "0" : "") + std::to_string(n); }
-
-// A caption for a quoted property value: in single quotes, or, when it holds an apostrophe
-// itself, in double quotes with its quotes and backslashes escaped, so that a name the user
-// typed can neither end the value early nor change what the rest of the text sets.
-std::string quoted_caption(const std::string& text) {
-  if (text.find('\'') == std::string::npos) return "'" + text + "'";
-  std::string out = "\"";
-  for (char c : text) {
-    if (c == '"' || c == '\\') out += '\\';
-    out += c;
-  }
-  return out + "\"";
-}
 
 void hide(std::string& s, const std::string& z) {
   s += " " + z + "_t.visible = 0 " + z + ".visible = 0 t_" + z + ".visible = 0";
