@@ -30,6 +30,7 @@
 #include <vector>
 
 #include "app/database_setup.h"
+#include "bench/served_process.h"
 #include "server/state_diff.h"
 
 namespace {
@@ -38,49 +39,8 @@ namespace fs = std::filesystem;
 using nlohmann::json;
 using Clock = std::chrono::steady_clock;
 
-struct Server {
-  pid_t pid = 0;
-  std::string host = "127.0.0.1";
-  int port = 0;
-  bool start(const std::string& shenbao, const std::string& db, const std::string& log) {
-    int out[2];
-    if (pipe(out) != 0) return false;
-    pid = fork();
-    if (pid == 0) {
-      dup2(out[1], STDOUT_FILENO);
-      close(out[0]);
-      close(out[1]);
-      execl(shenbao.c_str(), shenbao.c_str(), "serve", db.c_str(), "--port", "0", "--log", log.c_str(), nullptr);
-      _exit(127);
-    }
-    close(out[1]);
-    std::string line;
-    char c;
-    while (read(out[0], &c, 1) == 1 && c != '\n') line.push_back(c);
-    close(out[0]);
-    std::smatch m;
-    if (!std::regex_search(line, m, std::regex(R"(http://([0-9.]+):([0-9]+)/)"))) return false;
-    host = m[1];
-    port = std::stoi(m[2]);
-    return true;
-  }
-  void stop() {
-    if (pid <= 0) return;
-    kill(pid, SIGTERM);
-    waitpid(pid, nullptr, 0);
-    pid = 0;
-  }
-  ~Server() { stop(); }
-};
-
-long rss_kib(int pid) {
-  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-  std::string line;
-  while (std::getline(status, line)) {
-    if (line.rfind("VmRSS:", 0) == 0) return std::strtol(line.c_str() + 6, nullptr, 10);
-  }
-  return -1;
-}
+using shenbao::bench::rss_kib;
+using shenbao::bench::Server;
 
 std::string today_text() {
   const std::time_t now = std::time(nullptr);
