@@ -16,6 +16,7 @@
 #include "framework/host/host_session.h"
 #include "tests/unit/faulty_vfs.h"
 #include "tests/unit/test_database.h"
+#include "tests/unit/test_session.h"
 
 namespace shenbao::testing {
 namespace {
@@ -84,17 +85,7 @@ class AcceptanceFaultsTest : public ::testing::Test {
   }
 
   std::unique_ptr<Session> start_session(const std::string& url) {
-    std::string error;
-    Session::Options options;
-    options.database_url = url;
-    options.user = host_user("clerk001", "001", Role::Both);
-    apply_host(options);
-    options.registry = &registry;
-    options.print_folder = "/tmp";
-    options.today = DateTime::from_civil(2009, 6, 15);
-    auto session = Session::start(options, error);
-    EXPECT_TRUE(session) << error;
-    return session;
+    return start_test_session(url, registry, "clerk001", Role::Both);
   }
 
   static void post(Session& session, Event event) {

@@ -13,6 +13,7 @@
 #include "framework/declaration/declaration_record.h"
 #include "framework/host/host_session.h"
 #include "tests/unit/test_database.h"
+#include "tests/unit/test_session.h"
 
 namespace shenbao::testing {
 namespace {
@@ -27,17 +28,7 @@ class DeclarationKeysTest : public ::testing::TestWithParam<Backend> {
   }
 
   std::unique_ptr<Session> start_session(const std::string& username) {
-    std::string error;
-    Session::Options options;
-    options.database_url = db.url();
-    options.user = host_user(username, "001", Role::Clerk);
-    apply_host(options);
-    options.registry = &registry;
-    options.print_folder = "/tmp";
-    options.today = DateTime::from_civil(2009, 6, 15);
-    auto session = Session::start(options, error);
-    EXPECT_TRUE(session) << error;
-    return session;
+    return start_test_session(db.url(), registry, username, Role::Clerk);
   }
 
   TestDatabase db{GetParam()};

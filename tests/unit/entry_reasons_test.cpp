@@ -7,6 +7,7 @@
 #include "app/registry.h"
 #include "framework/host/host_session.h"
 #include "tests/unit/test_database.h"
+#include "tests/unit/test_session.h"
 
 namespace shenbao::testing {
 namespace {
@@ -18,15 +19,8 @@ class EntryReasonsTest : public ::testing::Test {
     std::string error;
     ASSERT_TRUE(create_database(db.sqlca(), true, "", error)) << error;
     register_windows(registry);
-    Session::Options options;
-    options.database_url = db.url();
-    options.user = host_user("clerk001", "001", Role::Clerk);
-    apply_host(options);
-    options.registry = &registry;
-    options.print_folder = "/tmp";
-    options.today = DateTime::from_civil(2009, 6, 15);
-    session = Session::start(options, error);
-    ASSERT_TRUE(session) << error;
+    session = start_test_session(db.url(), registry, "clerk001", Role::Clerk);
+    ASSERT_TRUE(session);
     ASSERT_TRUE(session->post({"open", "w_vorant_zw"}).ok());
     ASSERT_TRUE(session->post({"click", "pb_16"}).ok());
     ASSERT_TRUE(session->post({"click", "pb_5"}).ok());

@@ -11,6 +11,7 @@
 #include "app/registry.h"
 #include "framework/host/host_session.h"
 #include "tests/unit/test_database.h"
+#include "tests/unit/test_session.h"
 
 namespace shenbao::testing {
 namespace {
@@ -25,17 +26,7 @@ class PersonnelPlanConcurrencyTest : public ::testing::TestWithParam<Backend> {
   }
 
   std::unique_ptr<Session> start_session(const std::string& username) {
-    std::string error;
-    Session::Options options;
-    options.database_url = db.url();
-    options.user = host_user(username, "001", Role::Both);
-    apply_host(options);
-    options.registry = &registry;
-    options.print_folder = "/tmp";
-    options.today = DateTime::from_civil(2009, 6, 15);
-    auto session = Session::start(options, error);
-    EXPECT_TRUE(session) << error;
-    return session;
+    return start_test_session(db.url(), registry, username, Role::Both);
   }
 
   // Posts an event and fails the test when it is refused.
