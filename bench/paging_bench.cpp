@@ -31,7 +31,7 @@
 
 #include "app/database_setup.h"
 #include "bench/served_process.h"
-#include "server/state_diff.h"
+#include "framework/runtime/windows/state_diff.h"
 
 namespace {
 

@@ -58,11 +58,6 @@ class WebSession {
   std::mutex preview_mutex;
   Preview preview;
 
-  // The client state last sent to the browser, which the next answer's changes are taken
-  // from when the browser says it holds that version.
-  std::mutex sent_mutex;
-  Session::ClientState sent;
-
  private:
   friend class SessionTable;
   WebUser user_;

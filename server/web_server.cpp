@@ -30,7 +30,6 @@
 #include "server/event_request.h"
 #include "server/guarded_server.h"
 #include "server/passwords.h"
-#include "server/state_diff.h"
 
 namespace shenbao {
 namespace {
@@ -260,8 +259,8 @@ struct WebServer::Impl {
   void find(const httplib::Request& req, httplib::Response& res);
 
   // The session's client state for an answer, as members of its JSON object:
-  // "version":V,"state":{...} or, when the request says (X-State-Version) it holds the state
-  // last sent, "version":V,"base":B,"changes":[...].
+  // "version":V,"state":{...} or, when the request says (X-State-Version) it holds a recent
+  // version B, "version":V,"base":B,"changes":[...].
   static std::string state_members(const httplib::Request& req, WebSession& session, bool whole);
 
   // The print preview of form control `control` of the active window, laid out for the
@@ -752,20 +751,18 @@ void WebServer::Impl::state(const httplib::Request& req, httplib::Response& res)
 }
 
 std::string WebServer::Impl::state_members(const httplib::Request& req, WebSession& session, bool whole) {
-  const Session::ClientState now = session.session().client_state();
-  std::lock_guard lock(session.sent_mutex);
+  Session& app = session.session();
   const std::string held = req.get_header_value("X-State-Version");
-  const bool has_base = !whole && session.sent.document && !held.empty() && held == std::to_string(session.sent.version);
-  std::string out = "\"version\":" + std::to_string(now.version);
+  uint64_t base = 0;
+  const auto [end, ec] = std::from_chars(held.data(), held.data() + held.size(), base);
+  const bool has_base = !whole && !held.empty() && ec == std::errc() && end == held.data() + held.size();
   if (has_base) {
-    out += ",\"base\":" + held + ",\"changes\":";
-    out += state_changes(*session.sent.document, *now.document).dump(-1, ' ', false, json::error_handler_t::replace);
-  } else {
-    out += ",\"state\":";
-    out += now.document->dump(-1, ' ', false, json::error_handler_t::replace);
+    if (auto changes = app.client_changes(base)) {
+      return "\"version\":" + std::to_string(changes->version) + ",\"base\":" + held + ",\"changes\":" + changes->changes;
+    }
   }
-  session.sent = now;
-  return out;
+  const Session::ClientDocument document = app.client_document();
+  return "\"version\":" + std::to_string(document.version) + ",\"state\":" + document.text;
 }
 
 void WebServer::Impl::event(const httplib::Request& req, httplib::Response& res) {
@@ -843,7 +840,7 @@ void WebServer::Impl::units(const httplib::Request& req, httplib::Response& res)
 std::shared_ptr<const ReportPages> WebServer::Impl::preview(WebSession& session, const std::string& control,
                                                              size_t& version) {
   Session& app = session.session();
-  version = app.client_state().version;
+  version = app.quiet_version();
   std::lock_guard lock(session.preview_mutex);
   if (session.preview.pages && session.preview.control == control && session.preview.version == version)
     return session.preview.pages;
@@ -855,7 +852,7 @@ std::shared_ptr<const ReportPages> WebServer::Impl::preview(WebSession& session,
     pages = std::make_shared<ReportPages>(preview_pages(form->store()));
   });
   // The state may have moved on while the pages were laid out; they belong to the newer one.
-  version = app.client_state().version;
+  version = app.quiet_version();
   session.preview = {control, version, pages};
   return pages;
 }

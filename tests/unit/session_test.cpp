@@ -9,12 +9,14 @@
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <nlohmann/json.hpp>
 #include <stdexcept>
 
 #include "framework/host/structures.h"
 #include "framework/host/w_response.h"
 #include "framework/runtime/windows/session.h"
+#include "framework/runtime/windows/state_diff.h"
 
 namespace shenbao {
 namespace {
@@ -96,11 +98,12 @@ compute(name=total expression="sum(pay)" format="#,##0.00" band=summary x=60 y=0
   }
 };
 
-// A list of 1,000 names, "name0001" to "name1000", with a second sheet of the same window.
+// A list of 1,000 names, "name0001" to "name1000", that fills the window when it is resized.
 class LongListWindow : public Window {
  public:
   explicit LongListWindow(Session& session) : Window(session, "w_long") {
     DataStore& store = add_form("dw_1", 0, 0, 400, 200).store();
+    add_control(ControlKind::StaticText, "st_count", "1000 人", 0, 200, 100, 20);
     const std::string error = store.create(R"syntax(form(name=d_long style=grid)
 detail(height=24)
 column(name=worker_name type=char(20) band=detail x=0 y=0 width=80 height=20)
@@ -112,6 +115,15 @@ column(name=worker_name type=char(20) band=detail x=0 y=0 width=80 height=20)
       store.setitem(store.insertrow(0), "worker_name", Value(std::string(name)));
     }
     store.setrow(1);
+  }
+  void resize(int new_width, int new_height) override {
+    Control& list = *form("dw_1");
+    list.x = list.y = 4;
+    list.width = new_width - 8;
+    list.height = new_height - 32;
+    Control& count = *control("st_count");
+    count.y = new_height - 24;
+    count.width = new_width - 8;
   }
 };
 
@@ -316,7 +328,8 @@ TEST_F(SessionTest, CallThatWaitsForTheUserGivesItsResultWithTheAnswer) {
 TEST_F(SessionTest, LongListsReachTheClientInWindows) {
   ASSERT_TRUE(post("open", "w_long").ok());
   auto client_rows = [&] {
-    const auto& form = (*session_->client_state().document)["sheets"][1]["controls"][0]["form"];
+    const nlohmann::json document = nlohmann::json::parse(session_->client_document().text);
+    const auto& form = document["sheets"][1]["controls"][0]["form"];
     EXPECT_EQ(form["row_count"], 1000);
     return std::pair<long, std::vector<std::string>>(form["rows_from"].get<long>(), [&] {
       std::vector<std::string> names;
@@ -338,9 +351,9 @@ TEST_F(SessionTest, LongListsReachTheClientInWindows) {
   EXPECT_EQ(names[static_cast<size_t>(730 - from)], "name0730");
 
   // The client scrolls to the end; the window stays there until the current row moves.
-  const uint64_t before = session_->client_state().version;
+  const uint64_t before = session_->client_document().version;
   ASSERT_TRUE(session_->show_rows("dw_1", 990, 50));
-  EXPECT_GT(session_->client_state().version, before);
+  EXPECT_GT(session_->client_document().version, before);
   std::tie(from, names) = client_rows();
   EXPECT_EQ(from, 951);
   EXPECT_EQ(names.back(), "name1000");
@@ -360,6 +373,55 @@ TEST_F(SessionTest, LongListsReachTheClientInWindows) {
                {"worker_name", "name09", 950, 950}, {"worker_name", "x", 1, 0}, {"no_column", "n", 1, -1}};
   for (const auto& f : finds)
     EXPECT_EQ(session_->find_row("dw_1", f.column, f.prefix, f.from), f.row) << f.prefix << " from " << f.from;
+}
+
+// A client that holds any recent version reaches the present one by applying the changes
+// since it: through typing, paging, a resize that moves the list, windows opened and closed
+// (the forms behind them move in the document) and a message box.
+TEST_F(SessionTest, ClientChangesLeadFromEveryRecentVersionToThePresent) {
+  std::map<uint64_t, nlohmann::json> held;
+  // Every version held so far, with the changes since it, is the present document.
+  auto check_and_hold = [&](const char* step) {
+    const Session::ClientDocument present = session_->client_document();
+    const nlohmann::json expected = nlohmann::json::parse(present.text);
+    for (const auto& [version, document] : held) {
+      const auto changes = session_->client_changes(version);
+      ASSERT_TRUE(changes) << step << ": version " << version;
+      EXPECT_EQ(changes->version, present.version);
+      nlohmann::json updated = document;
+      apply_state_changes(updated, nlohmann::json::parse(changes->changes));
+      EXPECT_EQ(updated, expected) << step << ": from version " << version;
+    }
+    EXPECT_EQ(session_->client_changes(present.version)->changes, "[]");
+    EXPECT_FALSE(session_->client_changes(present.version + 1));
+    held[present.version] = expected;
+  };
+  auto type = [&](long row, std::string text) { return session_->post({"type", "dw_1", row, "pay", std::move(text)}); };
+  check_and_hold("start");
+  ASSERT_TRUE(post("open", "w_totals").ok());
+  check_and_hold("open");
+  ASSERT_TRUE(type(1, "300").ok());
+  check_and_hold("type");
+  ASSERT_TRUE(post("open", "w_long").ok());
+  check_and_hold("open a long list");
+  ASSERT_TRUE(session_->post({"select", "dw_1", 730}).ok());
+  check_and_hold("select");
+  ASSERT_TRUE(session_->show_rows("dw_1", 990, 50));
+  check_and_hold("page");
+  ASSERT_TRUE(session_->post({"resize", "", 0, "", "", {"640", "480"}}).ok());
+  check_and_hold("resize");
+  const uint64_t unchanged = session_->client_document().version;
+  ASSERT_TRUE(post("property", "dw_1", "visible").ok());
+  EXPECT_EQ(session_->client_document().version, unchanged) << "an inspection changes nothing the client holds";
+  ASSERT_TRUE(post("activate", "w_totals").ok());
+  ASSERT_TRUE(post("close").ok());
+  check_and_hold("close");
+  ASSERT_TRUE(post("activate", "w_asking").ok());
+  ASSERT_TRUE(post("click", "pb_ask").ok());
+  check_and_hold("ask");
+  ASSERT_TRUE(post("answer", "yes").ok());
+  check_and_hold("answer");
+  EXPECT_EQ(nlohmann::json::parse(session_->client_document().text)["status"], "deleted");
 }
 
 }  // namespace

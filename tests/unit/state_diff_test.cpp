@@ -5,7 +5,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "server/state_diff.h"
+#include "framework/runtime/windows/state_diff.h"
 
 namespace shenbao {
 namespace {

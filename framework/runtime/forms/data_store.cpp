@@ -1,5 +1,6 @@
 #include "framework/runtime/forms/data_store.h"
 
+#include <atomic>
 #include <cmath>
 #include <algorithm>
 #include <cctype>
@@ -118,7 +119,19 @@ Result<Value> parse_entry(const ColumnType& type, std::string_view text) {
   return refuse(quoted + "不是数字", "\"" + std::string(trimmed) + "\" is not a number");
 }
 
-DataStore::DataStore(const FormLibrary& library) : library_(&library) {}
+DataStore::DataStore(const FormLibrary& library) : library_(&library) { touch(); }
+
+void DataStore::touch() {
+  static std::atomic<uint64_t> counter{0};
+  revision_ = ++counter;
+}
+
+uint64_t DataStore::shown_revision() const {
+  uint64_t newest = revision_;
+  for (const auto& [column, child] : children_) newest = std::max(newest, child->shown_revision());
+  for (const auto& [name, nested] : nested_) newest = std::max(newest, nested->shown_revision());
+  return newest;
+}
 
 int DataStore::fail(std::string text) const {
   last_error_ = std::move(text);
@@ -136,6 +149,7 @@ int DataStore::set_dataobject(std::string_view name) {
 void DataStore::take_definition(std::shared_ptr<FormDef> def, std::string name) {
   def_ = std::move(def);
   dataobject_ = std::move(name);
+  touch();
   primary_.clear();
   deleted_.clear();
   filtered_.clear();
@@ -157,6 +171,7 @@ std::string DataStore::create(std::string_view syntax) {
 
 int DataStore::setsqlselect(std::string sql) {
   if (!def_) return fail("no form definition");
+  touch();
   def_->retrieve_sql = std::move(sql);
   return 1;
 }
@@ -189,6 +204,7 @@ long DataStore::retrieve(const std::vector<Value>& arguments) {
   if (arguments.size() != def_->arguments.size())
     return fail(dataobject_ + " takes " + std::to_string(def_->arguments.size()) + " arguments, " +
                 std::to_string(arguments.size()) + " given");
+  touch();
   std::vector<Value> args = arguments;
   for (size_t i = 0; i < args.size(); ++i) {
     if (auto refused = def_->arguments[i].type.coerce(args[i]))
@@ -247,6 +263,7 @@ long DataStore::insertrow(long before) {
   if (!def_) return fail("no form definition");
   if (before < 0 || before > rowcount()) return fail("no row " + std::to_string(before));
   const size_t at = before == 0 ? primary_.size() : static_cast<size_t>(before - 1);
+  touch();
   Row row = new_row();
   row.order = next_order_++;
   primary_.insert(primary_.begin() + static_cast<long>(at), std::move(row));
@@ -257,6 +274,7 @@ long DataStore::insertrow(long before) {
 long DataStore::deleterow(long row) {
   if (row == 0) row = current_row_;
   if (!row_at(row, Buffer::Primary)) return fail("no row " + std::to_string(row));
+  touch();
   Row removed = std::move(primary_[static_cast<size_t>(row - 1)]);
   primary_.erase(primary_.begin() + (row - 1));
   if (removed.status != RowStatus::New && removed.status != RowStatus::NewModified) deleted_.push_back(std::move(removed));
@@ -265,6 +283,7 @@ long DataStore::deleterow(long row) {
 }
 
 long DataStore::reset() {
+  touch();
   primary_.clear();
   deleted_.clear();
   filtered_.clear();
@@ -286,6 +305,7 @@ int DataStore::setitem(long row, int column, Value value) {
   if (!row_at(row, Buffer::Primary)) return fail("no row " + std::to_string(row) + " in " + dataobject_);
   const ColumnDef& def = def_->columns[static_cast<size_t>(column - 1)];
   if (auto refused = def.type.coerce(value)) return fail(def.name + ": " + *refused);
+  touch();
   Row& target = primary_[static_cast<size_t>(row - 1)];
   if (target.status == RowStatus::NotModified || target.status == RowStatus::DataModified) {
     if (!target.original) target.original = copy_cells(target.values.get(), column_count());
@@ -361,6 +381,7 @@ int DataStore::update_and_commit() {
 }
 
 void DataStore::reset_update_flags() {
+  touch();
   deleted_.clear();
   for (auto* rows : {&primary_, &filtered_}) {
     for (Row& r : *rows) {
@@ -458,6 +479,7 @@ int DataStore::update(bool reset_flags) {
   for (const auto& column : def_->columns) has_key |= column.key;
   if (!has_key) return fail(dataobject_ + " has no key columns");
   update_conflict_ = false;
+  touch();
   const bool ok = sqlca_->atomically([&] {
     for (const Row& row : deleted_) {
       if (!delete_row(row)) return false;
@@ -501,6 +523,7 @@ int DataStore::rowscopy(long start, long end, Buffer from_buffer, DataStore& tar
     copy.order = target.next_order_++;
     copies.push_back(std::move(copy));
   }
+  target.touch();
   destination.insert(destination.begin() + static_cast<long>(at), std::make_move_iterator(copies.begin()),
                      std::make_move_iterator(copies.end()));
   if (target.current_row_ == 0 && !target.primary_.empty()) target.current_row_ = 1;
@@ -551,6 +574,7 @@ int DataStore::setfilter(std::string_view expression) {
     if (!compile(expression, error)) return fail(error);
   }
   filter_text_ = std::string(expression);
+  touch();
   return 1;
 }
 
@@ -567,6 +591,7 @@ int DataStore::filter() {
 }
 
 int DataStore::filter_by(const std::function<bool(const DataStore&, long row)>& keep) {
+  touch();
   // Bring every row back in its place, then hide those that fail.
   std::vector<Row> all = std::move(primary_);
   all.insert(all.end(), std::make_move_iterator(filtered_.begin()), std::make_move_iterator(filtered_.end()));
@@ -585,6 +610,7 @@ int DataStore::filter_by(const std::function<bool(const DataStore&, long row)>& 
 
 int DataStore::setrow(long row) {
   if (row < 1 || row > rowcount()) return fail("no row " + std::to_string(row));
+  if (current_row_ != row) touch();
   current_row_ = row;
   return 1;
 }
@@ -593,6 +619,7 @@ int DataStore::setcolumn(std::string_view column) {
   if (!def_) return fail("no form definition");
   const int index = def_->column_index(column);
   if (index < 0) return fail("no column " + std::string(column));
+  if (current_column_ != index + 1) touch();
   current_column_ = index + 1;
   return 1;
 }
@@ -674,6 +701,7 @@ std::string DataStore::display_value(long row, int column) const {
 
 std::string DataStore::modify(std::string_view text) {
   if (!def_) return "no form definition";
+  touch();
   return def_->modify(text);
 }
 

@@ -149,8 +149,21 @@ class DataStore {
                        const ExpressionContext* page_context = nullptr) const;
   // Computed field (by slot) or column value of a row, as expressions read them.
   Value slot_value(int slot, long row) const;
-  void set_today(DateTime today) { today_ = today; }
+  void set_today(DateTime today) {
+    today_ = today;
+    touch();
+  }
   DateTime today() const { return today_; }
+
+  // Changes whenever anything a form shows of this data store may have changed: its
+  // definition, rows, values, row flags, filter, current row or column, or the date its
+  // expressions read. Revisions come from one counter for all data stores, so that no two
+  // data stores ever show the same one, and a change anywhere makes a revision newer than
+  // every earlier one.
+  uint64_t revision() const { return revision_; }
+  // The newest revision of this data store and of its drop-down lists and nested reports,
+  // whose rows its display values and lists show: it changes whenever any of them changes.
+  uint64_t shown_revision() const;
 
   const std::string& last_error() const { return last_error_; }
   // Bytes held for rows, for the memory benchmarks.
@@ -203,6 +216,8 @@ class DataStore {
   std::map<int, std::unique_ptr<DataStore>> children_;
   std::map<std::string, std::unique_ptr<DataStore>, std::less<>> nested_;
   DateTime today_;
+  uint64_t revision_ = 0;
+  void touch();
   mutable std::string last_error_;
 };
 

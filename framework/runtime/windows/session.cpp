@@ -6,6 +6,7 @@
 #include <ctime>
 #include <stdexcept>
 
+#include "framework/runtime/windows/client_view.h"
 
 namespace shenbao {
 
@@ -76,13 +77,13 @@ std::unique_ptr<Session> Session::start(Options options, std::string& error) {
   // Wait for the first quiet moment so that state() is never empty.
   {
     std::unique_lock lock(session->mutex_);
-    session->quiet_.wait(lock, [&] { return session->client_state_.document != nullptr; });
+    session->quiet_.wait(lock, [&] { return session->state_version_ > 0; });
   }
   for (const std::string& window : session->options_.open_at_start) session->post({"open", window});
   return session;
 }
 
-Session::Session(Options options) : options_(std::move(options)) {}
+Session::Session(Options options) : options_(std::move(options)), client_view_(std::make_unique<ClientView>()) {}
 
 Session::~Session() {
   {
@@ -167,7 +168,7 @@ std::string Session::state_text() const {
     const bool read = const_cast<Session*>(this)->read_quietly([&] {
       auto* self = const_cast<Session*>(this);
       text = std::make_shared<const std::string>(
-          self->build_state(true).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace));
+          self->build_state().dump(-1, ' ', false, nlohmann::json::error_handler_t::replace));
       std::lock_guard lock(mutex_);
       built = app_version_;
     });
@@ -178,9 +179,45 @@ std::string Session::state_text() const {
   return *whole_text_;
 }
 
-Session::ClientState Session::client_state() const {
+std::optional<Session::ClientChanges> Session::client_changes(uint64_t since) const {
   std::lock_guard lock(mutex_);
-  return client_state_;
+  ClientChanges out{state_version_, "["};
+  if (since > state_version_) return std::nullopt;
+  if (since < state_version_) {
+    // The versions after `since` must all be kept: the oldest kept one is since + 1 or older.
+    if (client_versions_.empty() || client_versions_.front().version > since + 1) return std::nullopt;
+    for (const ClientVersion& v : client_versions_) {
+      if (v.version <= since || v.changes->empty()) continue;
+      if (out.changes.size() > 1) out.changes += ',';
+      out.changes += *v.changes;
+    }
+  }
+  out.changes += ']';
+  return out;
+}
+
+Session::ClientDocument Session::client_document() {
+  {
+    std::lock_guard lock(mutex_);
+    if (document_text_ && document_version_ == state_version_) return {document_version_, *document_text_};
+  }
+  std::shared_ptr<const std::string> text;
+  uint64_t version = 0;
+  read_quietly([&] {
+    text = std::make_shared<const std::string>(
+        client_view_->document().dump(-1, ' ', false, nlohmann::json::error_handler_t::replace));
+    std::lock_guard lock(mutex_);
+    version = state_version_;
+    document_text_ = text;
+    document_version_ = version;
+  });
+  if (!text) return {0, "{}"};
+  return {version, *text};
+}
+
+uint64_t Session::quiet_version() const {
+  std::lock_guard lock(mutex_);
+  return app_version_;
 }
 
 Session::Queued Session::next_event() {
@@ -207,7 +244,10 @@ Session::Queued Session::next_event() {
 }
 
 void Session::change_user(SessionUser user) {
-  read_quietly([&] { options_.user = std::move(user); });
+  read_quietly([&] {
+    options_.user = std::move(user);
+    client_view_->frame = nullptr;  // the menu follows the user's rights
+  });
   // The state says who is logged in: it is taken again with the new user.
   read_quietly([this] { snapshot(); });
 }
@@ -237,18 +277,25 @@ void Session::finish_event(uint64_t id, EventResult result) {
 }
 
 void Session::snapshot() {
-  auto document = std::make_shared<const nlohmann::json>(build_state(false));
+  take_client_version();
   std::lock_guard lock(mutex_);
-  client_state_ = {++state_version_, std::move(document)};
   ++app_version_;
   quiet_.notify_all();
 }
 
-void Session::snapshot_client() {
-  auto document = std::make_shared<const nlohmann::json>(build_state(false));
-  // The application did not change (the whole state stays): only the client's view moved.
+void Session::take_client_version() {
+  const nlohmann::json ops = take_client_state();
   std::lock_guard lock(mutex_);
-  client_state_ = {++state_version_, std::move(document)};
+  if (ops.empty() && state_version_ > 0) return;
+  std::string text = ops.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+  auto changes = std::make_shared<const std::string>(text.substr(1, text.size() - 2));
+  client_versions_bytes_ += changes->size();
+  client_versions_.push_back({++state_version_, std::move(changes)});
+  while (client_versions_.size() > kKeptVersions ||
+         (client_versions_.size() > 1 && client_versions_bytes_ > kKeptVersionBytes)) {
+    client_versions_bytes_ -= client_versions_.front().changes->size();
+    client_versions_.pop_front();
+  }
 }
 
 bool Session::show_rows(const std::string& control, long from, long count) {
@@ -262,7 +309,8 @@ bool Session::show_rows(const std::string& control, long from, long count) {
     count = std::clamp(count, 1L, kMaxWindowRows);
     from = std::clamp(from, 1L, std::max(1L, rows - count + 1));
     row_views_[form] = {from, count, form->store().getrow()};
-    snapshot_client();
+    // Only the client's view moved: the application's state is as it was.
+    take_client_version();
   });
   return found;
 }

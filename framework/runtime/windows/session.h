@@ -126,6 +126,8 @@ class WindowRegistry {
 // wait on the SQLite database for as long as the user reads. That is a programming error: the
 // writes are rolled back and the script is stopped with a std::logic_error, which fails the
 // event (and the test that posted it). Ask first, then write and commit.
+struct ClientView;
+
 class Session {
  public:
   struct Options {
@@ -165,18 +167,30 @@ class Session {
   nlohmann::json state() const;
   std::string state_text() const;
 
-  // The state as the browser gets it, taken at every quiet moment: a form of more than
-  // kWholeRows rows carries "row_count" and only a window of rows ("rows_from", "rows"):
-  // around its current row, or the rows the client asked to see (show_rows). Its version
-  // grows with every snapshot.
-  struct ClientState {
-    uint64_t version = 0;
-    std::shared_ptr<const nlohmann::json> document;
-  };
+  // The state as the browser holds it, taken again at every quiet moment: a form of more
+  // than kWholeRows rows carries "row_count" and only a window of rows ("rows_from", "rows"):
+  // around its current row, or the rows the client asked to see (show_rows). Each taking that
+  // changes it is a new version, kept with its changes (state_changes operations), so that an
+  // answer carries only what changed since the version its client holds.
   static constexpr long kWholeRows = 150;   // a form this long goes out whole
   static constexpr long kWindowRows = 100;  // else this many rows around the current row
   static constexpr long kMaxWindowRows = 400;
-  ClientState client_state() const;
+  struct ClientChanges {
+    uint64_t version = 0;
+    std::string changes;  // one JSON array of operations
+  };
+  // The changes from version `since` to the present version; nullopt when `since` is not one
+  // of the recent versions (the client must then take the state whole).
+  std::optional<ClientChanges> client_changes(uint64_t since) const;
+  struct ClientDocument {
+    uint64_t version = 0;
+    std::string text;  // the JSON document; "{}" when the session has ended
+  };
+  // The client state whole, as of the last quiet moment (laid out on the UI thread).
+  ClientDocument client_document();
+  // Grows at every quiet moment after an event or read that may have changed something: what
+  // is derived from the session's windows (a print preview's pages) is kept per quiet version.
+  uint64_t quiet_version() const;
   // The client looks at rows [from, from + count) of form control `control` of the active
   // window: the client state's window of that form shows them (until its current row moves)
   // and is taken again. False when the active window has no such form.
@@ -232,11 +246,20 @@ class Session {
   Queued next_event();
   void finish_event(uint64_t id, EventResult result);
   void reap_closed();
+  // A quiet moment: the client state is taken again.
   void snapshot();
-  // The state document (session_state.cpp): whole, or with the client's row windows.
-  nlohmann::json build_state(bool whole);
-  // Takes the client state again (after its row windows changed).
-  void snapshot_client();
+  // Takes the client state again and keeps its changes as a new version when there are any.
+  void take_client_version();
+  // The state document with each form control handed to `forms_to` (session_state.cpp).
+  using FormsTo = std::function<void(nlohmann::json& control, FormControl& form, const nlohmann::json& path)>;
+  nlohmann::json build_document(const FormsTo& forms_to);
+  // The whole state document, every row of every form.
+  nlohmann::json build_state();
+  // Takes the client state again and answers the operations that turn the client's previous
+  // document into the new one (session_state.cpp).
+  nlohmann::json take_client_state();
+  // Which rows of a long form the client state shows (UI thread).
+  std::pair<long, long> client_rows(const FormControl& form);
   // Where a form's window of rows stands in the client state (UI thread only).
   struct RowView {
     long from = 1;
@@ -267,9 +290,20 @@ class Session {
   uint64_t posted_ = 0;
   std::map<uint64_t, EventResult> results_;
   std::optional<Value> last_call_result_;
+  std::unique_ptr<ClientView> client_view_;  // UI thread only
+  // The client state's versions with their changes, oldest first; the last is the present.
+  struct ClientVersion {
+    uint64_t version = 0;
+    std::shared_ptr<const std::string> changes;  // a JSON array's members, without brackets
+  };
+  std::deque<ClientVersion> client_versions_;
+  size_t client_versions_bytes_ = 0;
+  static constexpr size_t kKeptVersions = 32;
+  static constexpr size_t kKeptVersionBytes = 256 * 1024;
   uint64_t state_version_ = 0;  // of the client state
   uint64_t app_version_ = 0;    // of quiet moments
-  ClientState client_state_;
+  std::shared_ptr<const std::string> document_text_;  // the client state whole, at document_version_
+  uint64_t document_version_ = 0;
   mutable std::mutex whole_mutex_;  // one build of the whole state at a time
   mutable uint64_t whole_version_ = 0;
   mutable std::shared_ptr<const std::string> whole_text_;

@@ -33,7 +33,9 @@
 
 #include "framework/runtime/forms/expression.h"
 #include "framework/runtime/reports/report.h"
+#include "framework/runtime/windows/client_view.h"
 #include "framework/runtime/windows/session.h"
+#include "framework/runtime/windows/state_diff.h"
 
 namespace shenbao {
 namespace {
@@ -220,11 +222,13 @@ json role_json(const ControlRole& role) {
   return out;
 }
 
-// Which rows of a form go into the state: all of them, or for the client a window.
-using RowsOf = std::function<RowRange(FormControl&)>;
+// The state of a window; `forms_to` is called for each form control with its control object
+// and the path of its form in the state document: it puts the form there, or takes note of it.
+using FormsTo = std::function<void(json& control, FormControl& form, const json& path)>;
 
-json window_json(const Window& window, const RowsOf& rows_of) {
+json window_json(const Window& window, json path, const FormsTo& forms_to) {
   json controls = json::array();
+  path.push_back("controls");
   for (const auto& control : window.controls()) {
     json c = {{"name", control->name()},     {"kind", to_string(control->kind())},
               {"x", control->x},             {"y", control->y},
@@ -236,7 +240,11 @@ json window_json(const Window& window, const RowsOf& rows_of) {
     if (control->kind() == ControlKind::Form) {
       auto& form = *static_cast<FormControl*>(control.get());
       if (form.read_only) c["read_only"] = true;
-      c["form"] = form_json(form, rows_of(form));
+      path.push_back(controls.size());
+      path.push_back("form");
+      forms_to(c, form, path);
+      path.erase(path.size() - 1);
+      path.erase(path.size() - 1);
     }
     controls.push_back(std::move(c));
   }
@@ -250,45 +258,50 @@ json window_json(const Window& window, const RowsOf& rows_of) {
           {"controls", std::move(controls)}};
 }
 
+// True when an operation of `ops` replaces or removes what stands at `path` or above it, so
+// that the client no longer holds the part there.
+bool replaces(const json& ops, const json& path) {
+  for (const json& op : ops) {
+    const json& at = op["p"];
+    if (at.size() > path.size() || !std::equal(at.begin(), at.end(), path.begin())) continue;
+    if (!op.contains("n")) return true;
+    // An array cut short: only what stood past its new end is gone.
+    if (at.size() < path.size() && path[at.size()].is_number() && path[at.size()].get<long>() >= op["n"].get<long>())
+      return true;
+  }
+  return false;
+}
+
 }  // namespace
 
-json Session::build_state(bool whole) {
-  // A short form goes out whole. A long one shows the client a window of rows: where the
-  // client looked last (show_rows), or, once the current row has moved, around the current
-  // row, on 50-row steps, so that moving within the window does not move it.
-  std::map<const FormControl*, RowView> seen;
-  RowsOf rows_of = [&](FormControl& form) -> RowRange {
-    const long rows = form.store().rowcount();
-    if (whole || rows <= kWholeRows) return {1, rows};
-    const long current = form.store().getrow();
-    RowView view;
-    if (auto found = row_views_.find(&form); found != row_views_.end() && found->second.current == current) {
-      view = found->second;
-    } else {
-      constexpr long kStep = 50;
-      const long step_start = current > 0 ? (current - 1) / kStep * kStep + 1 : 1;
-      view = {step_start - (kWindowRows - kStep) / 2, kWindowRows, current};
-    }
-    view.from = std::clamp(view.from, 1L, std::max(1L, rows - view.count + 1));
-    seen[&form] = view;
-    return {view.from, std::min(view.count, rows - view.from + 1)};
-  };
+json ClientView::document() const {
+  json whole = skeleton;
+  json puts = json::array();
+  for (const auto& [control, taken] : forms) puts.push_back({{"p", taken.path}, {"v", taken.form}});
+  apply_state_changes(whole, puts);
+  return whole;
+}
+
+json Session::build_document(const FormsTo& forms_to) {
+  if (client_view_->frame.is_null()) {
+    json menu = json::array();
+    for (const auto& [class_name, caption] : options_.registry->menu(options_.user))
+      menu.push_back({{"class", class_name}, {"caption", caption}});
+    client_view_->frame = {{"class", options_.frame_class}, {"title", options_.frame_title}, {"menu", std::move(menu)}};
+  }
   json state = json::object();
   state["user"] = {{"username", options_.user.username},
                    {"company_num", options_.user.company_num},
                    {"rights", options_.user.rights}};
-  json menu = json::array();
-  for (const auto& [class_name, caption] : options_.registry->menu(options_.user))
-    menu.push_back({{"class", class_name}, {"caption", caption}});
-  state["frame"] = {{"class", options_.frame_class}, {"title", options_.frame_title}, {"menu", std::move(menu)}};
+  state["frame"] = client_view_->frame;
   state["status"] = status_;
   state["hourglass"] = hourglass_;
   json sheets = json::array();
-  for (const auto& w : sheets_) sheets.push_back(window_json(*w, rows_of));
+  for (const auto& w : sheets_) sheets.push_back(window_json(*w, {"sheets", sheets.size()}, forms_to));
   state["sheets"] = std::move(sheets);
   state["active_sheet"] = sheets_.empty() ? json(nullptr) : json(active_sheet_);
   json modals = json::array();
-  for (const auto& w : modals_) modals.push_back(window_json(*w, rows_of));
+  for (const auto& w : modals_) modals.push_back(window_json(*w, {"modals", modals.size()}, forms_to));
   state["modals"] = std::move(modals);
   state["message"] = box_ ? json{{"title", box_->title},
                                  {"text", box_->text},
@@ -299,9 +312,81 @@ json Session::build_state(bool whole) {
   for (const auto& job : print_jobs_->finished())
     jobs.push_back({{"id", job.id}, {"name", job.name}, {"forms", job.forms}, {"pages", job.pages}});
   state["print_jobs"] = std::move(jobs);
-  // Views of forms that are gone (their windows closed) go with them.
-  if (!whole) row_views_ = std::move(seen);
   return state;
+}
+
+json Session::build_state() {
+  return build_document([](json& control, FormControl& form, const json&) {
+    control["form"] = form_json(form, {1, form.store().rowcount()});
+  });
+}
+
+std::pair<long, long> Session::client_rows(const FormControl& form) {
+  // A short form goes out whole. A long one shows the client a window of rows: where the
+  // client looked last (show_rows), or, once the current row has moved, around the current
+  // row, on 50-row steps, so that moving within the window does not move it.
+  const long rows = form.store().rowcount();
+  if (rows <= kWholeRows) {
+    row_views_.erase(&form);
+    return {1, rows};
+  }
+  const long current = form.store().getrow();
+  RowView view;
+  if (auto found = row_views_.find(&form); found != row_views_.end() && found->second.current == current) {
+    view = found->second;
+  } else {
+    constexpr long kStep = 50;
+    const long step_start = current > 0 ? (current - 1) / kStep * kStep + 1 : 1;
+    view = {step_start - (kWindowRows - kStep) / 2, kWindowRows, current};
+  }
+  view.from = std::clamp(view.from, 1L, std::max(1L, rows - view.count + 1));
+  row_views_[&form] = view;
+  return {view.from, std::min(view.count, rows - view.from + 1)};
+}
+
+json Session::take_client_state() {
+  ClientView& view = *client_view_;
+  struct Shown {
+    FormControl* form;
+    json path;
+  };
+  std::vector<Shown> shown;
+  json skeleton = build_document([&](json&, FormControl& form, const json& path) { shown.push_back({&form, path}); });
+  json ops = state_changes(view.skeleton, skeleton);
+  view.skeleton = std::move(skeleton);
+
+  std::map<const FormControl*, ClientView::Form> taken;
+  std::map<const FormControl*, RowView> views;
+  for (auto& [form, path] : shown) {
+    const auto [from, count] = client_rows(*form);
+    if (auto v = row_views_.find(form); v != row_views_.end()) views.insert(*v);
+    ClientView::Form next;
+    auto before = view.forms.find(form);
+    const bool held = before != view.forms.end() && before->second.path == path && !replaces(ops, path);
+    if (before != view.forms.end() && before->second.revision == form->store().shown_revision() &&
+        before->second.rows_from == from && before->second.rows_count == count) {
+      // Nothing it shows changed: the client has it already, unless it moved or was replaced.
+      next = std::move(before->second);
+      if (!held) ops.push_back({{"p", path}, {"v", next.form}});
+    } else {
+      next.form = form_json(*form, {from, count});
+      // Laying it out may have filled a drop-down list: the revision is read after it.
+      next.revision = form->store().shown_revision();
+      next.rows_from = from;
+      next.rows_count = count;
+      if (held) {
+        for (json& op : state_changes(before->second.form, next.form, path)) ops.push_back(std::move(op));
+      } else {
+        ops.push_back({{"p", path}, {"v", next.form}});
+      }
+    }
+    next.path = std::move(path);
+    taken.emplace(form, std::move(next));
+  }
+  view.forms = std::move(taken);
+  // Views of forms that are gone (their windows closed) go with them.
+  row_views_ = std::move(views);
+  return ops;
 }
 
 }  // namespace shenbao

@@ -1,4 +1,4 @@
-#include "server/state_diff.h"
+#include "framework/runtime/windows/state_diff.h"
 
 namespace shenbao {
 namespace {
@@ -55,9 +55,9 @@ void diff(const json& a, const json& b, json& path, json& ops) {
 
 }  // namespace
 
-json state_changes(const json& from, const json& to) {
+json state_changes(const json& from, const json& to, const json& at) {
   json ops = json::array();
-  json path = json::array();
+  json path = at;
   diff(from, to, path, ops);
   return ops;
 }

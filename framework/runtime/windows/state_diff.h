@@ -11,8 +11,10 @@ namespace shenbao {
 //   {"p": [...], "n": length}              cuts the array there to length
 //   {"p": [...], "d": 1}                   removes the key there
 // Objects are compared key by key and arrays element by element; a part is replaced whole
-// when that is shorter than the operations for its changes.
-nlohmann::json state_changes(const nlohmann::json& from, const nlohmann::json& to);
+// when that is shorter than the operations for its changes. With `at`, the two documents are
+// the part at that path of a larger one, and the operations' paths start there.
+nlohmann::json state_changes(const nlohmann::json& from, const nlohmann::json& to,
+                             const nlohmann::json& at = nlohmann::json::array());
 
 // Applies state_changes' operations to `document` (what the browser does).
 void apply_state_changes(nlohmann::json& document, const nlohmann::json& changes);
