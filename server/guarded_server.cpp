@@ -215,6 +215,7 @@ void GuardedServer::track(socket_t sock, const std::string& address) {
     return;
   }
   connections_[sock] = Entry{address, true, now};
+  if (limits_.workers > 0 && connections_.size() < limits_.workers) return;
   // Ends the connection that has waited longest among those `counts`, when more than `limit`.
   auto limit = [&](size_t max, auto&& counts) {
     size_t n = 0;

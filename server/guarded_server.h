@@ -23,6 +23,9 @@ namespace shenbao {
 //   `max_waiting_per_address` of one client address (except `trusted_address`, a proxy that
 //   speaks for many). A connection beyond either limit ends the one of them that has waited
 //   longest: a real client sends its request as soon as it has connected, and is served.
+//   The limits hold only while every one of the `workers` holds a connection: before that,
+//   no connection waits for a worker, and ending a kept-alive one would only make its client
+//   connect again.
 class GuardedServer : public httplib::Server {
  public:
   struct Limits {
@@ -31,6 +34,7 @@ class GuardedServer : public httplib::Server {
     size_t max_waiting = 32;
     size_t max_waiting_per_address = 8;
     std::string trusted_address;
+    size_t workers = 0;  // 0: the limits always hold
   };
   explicit GuardedServer(Limits limits) : limits_(std::move(limits)) {}
 

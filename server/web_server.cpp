@@ -185,11 +185,12 @@ std::string default_web_root() {
 #endif
 }
 
-// Connections waiting for their request may hold at most half of the workers, so that the
-// other half always serves requests that have arrived.
+// Once every worker holds a connection, those waiting for their request may keep at most half
+// of them, so that the other half always serves requests that have arrived.
 static GuardedServer::Limits connection_limits(const WebServer::Options& options) {
   GuardedServer::Limits limits = options.connections;
   limits.max_waiting = std::max<size_t>(1, std::min<size_t>(limits.max_waiting, worker_count(options) / 2));
+  limits.workers = worker_count(options);
   return limits;
 }
 
