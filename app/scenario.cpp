@@ -9,6 +9,7 @@
 #include <memory>
 
 #include "framework/host/host_session.h"
+#include "framework/runtime/windows/state_diff.h"
 
 namespace shenbao {
 
@@ -146,6 +147,9 @@ class Runner {
   Failure need_session();
   Failure need_observer();
   Failure post(Event event, EventResult* out = nullptr);
+  // What a browser holds follows every event: the changes since the version it held lead to
+  // the client state as the session has it whole.
+  Failure follow_client_state();
   // An event that waited for the user has finished: a call's result, a type's outcome.
   Failure resumed(const EventResult& earlier);
   Failure inspect(Event event, Value& answer);
@@ -201,6 +205,8 @@ class Runner {
   std::optional<SessionUser> user_;
   Role role_ = Role::Both;
   std::unique_ptr<Session> session_;
+  json client_;  // the client state as a browser holding every answer would have it
+  uint64_t client_version_ = 0;
   std::unique_ptr<Transaction> observer_;
   // The last call and type, and their events while they wait for the user.
   std::optional<Value> last_result_;
@@ -334,6 +340,50 @@ Failure Runner::post(Event event, EventResult* out) {
     if (Failure f = resumed(earlier)) return f;
   }
   if (out) *out = std::move(result);
+  return follow_client_state();
+}
+
+// The whole state as a client sees it: a long form's rows cut to the window `client` shows.
+json as_client_sees(json whole, const json& client) {
+  for (const char* windows : {"sheets", "modals"}) {
+    if (!whole.contains(windows) || !client.contains(windows) || whole[windows].size() != client[windows].size()) continue;
+    for (size_t w = 0; w < whole[windows].size(); ++w) {
+      json& controls = whole[windows][w]["controls"];
+      const json& shown = client[windows][w]["controls"];
+      for (size_t c = 0; c < controls.size() && c < shown.size(); ++c) {
+        if (!controls[c].contains("form") || !shown[c].contains("form") || !shown[c]["form"].contains("rows")) continue;
+        json& form = controls[c]["form"];
+        const long from = shown[c]["form"]["rows_from"].get<long>();
+        const long count = static_cast<long>(shown[c]["form"]["rows"].size());
+        json rows = json::array();
+        for (long r = from; r < from + count && r <= static_cast<long>(form["rows"].size()); ++r)
+          rows.push_back(std::move(form["rows"][static_cast<size_t>(r - 1)]));
+        form["rows"] = std::move(rows);
+        form["rows_from"] = from;
+      }
+    }
+  }
+  return whole;
+}
+
+Failure Runner::follow_client_state() {
+  const Session::ClientDocument present = session_->client_document();
+  json whole = json::parse(present.text);
+  if (!client_.is_null()) {
+    const auto changes = session_->client_changes(client_version_);
+    if (!changes) return "expected the client state's changes since version " + std::to_string(client_version_) + ", got none";
+    apply_state_changes(client_, json::parse(changes->changes));
+    if (client_ != whole)
+      return "expected the client state's changes after " + line_text_ + " to lead to its present state, got " +
+             state_changes(client_, whole).dump().substr(0, 400) + " still to do";
+  }
+  // And the client state is the session's state, laid out afresh.
+  const json fresh = as_client_sees(session_->state(), whole);
+  if (fresh != whole)
+    return "expected the client state after " + line_text_ + " to be the session's, got " +
+           state_changes(whole, fresh).dump().substr(0, 400) + " differing";
+  client_ = std::move(whole);
+  client_version_ = present.version;
   return {};
 }
 

@@ -119,17 +119,18 @@ Result<Value> parse_entry(const ColumnType& type, std::string_view text) {
   return refuse(quoted + "不是数字", "\"" + std::string(trimmed) + "\" is not a number");
 }
 
-DataStore::DataStore(const FormLibrary& library) : library_(&library) { touch(); }
+DataStore::DataStore(const FormLibrary& library) : library_(&library) { touch(Touched::Definition); }
 
-void DataStore::touch() {
+void DataStore::touch(Touched what) {
   static std::atomic<uint64_t> counter{0};
   revision_ = ++counter;
+  if (what == Touched::Definition) definition_revision_ = revision_;
 }
 
-uint64_t DataStore::shown_revision() const {
-  uint64_t newest = revision_;
-  for (const auto& [column, child] : children_) newest = std::max(newest, child->shown_revision());
-  for (const auto& [name, nested] : nested_) newest = std::max(newest, nested->shown_revision());
+uint64_t DataStore::lists_revision() const {
+  uint64_t newest = 0;
+  for (const auto& [column, child] : children_) newest = std::max({newest, child->revision(), child->lists_revision()});
+  for (const auto& [name, nested] : nested_) newest = std::max({newest, nested->revision(), nested->lists_revision()});
   return newest;
 }
 
@@ -149,7 +150,7 @@ int DataStore::set_dataobject(std::string_view name) {
 void DataStore::take_definition(std::shared_ptr<FormDef> def, std::string name) {
   def_ = std::move(def);
   dataobject_ = std::move(name);
-  touch();
+  touch(Touched::Definition);
   primary_.clear();
   deleted_.clear();
   filtered_.clear();
@@ -171,7 +172,7 @@ std::string DataStore::create(std::string_view syntax) {
 
 int DataStore::setsqlselect(std::string sql) {
   if (!def_) return fail("no form definition");
-  touch();
+  touch(Touched::Definition);
   def_->retrieve_sql = std::move(sql);
   return 1;
 }
@@ -701,7 +702,7 @@ std::string DataStore::display_value(long row, int column) const {
 
 std::string DataStore::modify(std::string_view text) {
   if (!def_) return "no form definition";
-  touch();
+  touch(Touched::Definition);
   return def_->modify(text);
 }
 

@@ -161,9 +161,11 @@ class DataStore {
   // data stores ever show the same one, and a change anywhere makes a revision newer than
   // every earlier one.
   uint64_t revision() const { return revision_; }
-  // The newest revision of this data store and of its drop-down lists and nested reports,
-  // whose rows its display values and lists show: it changes whenever any of them changes.
-  uint64_t shown_revision() const;
+  // Changes with the definition alone (set_dataobject, create, modify, setsqlselect).
+  uint64_t definition_revision() const { return definition_revision_; }
+  // The newest revision of its drop-down lists and nested reports, whose rows its lists and
+  // display values show; 0 when it has none.
+  uint64_t lists_revision() const;
 
   const std::string& last_error() const { return last_error_; }
   // Bytes held for rows, for the memory benchmarks.
@@ -217,7 +219,9 @@ class DataStore {
   std::map<std::string, std::unique_ptr<DataStore>, std::less<>> nested_;
   DateTime today_;
   uint64_t revision_ = 0;
-  void touch();
+  uint64_t definition_revision_ = 0;
+  enum class Touched { Rows, Definition };
+  void touch(Touched what = Touched::Rows);
   mutable std::string last_error_;
 };
 

@@ -106,11 +106,11 @@ struct RowRange {
   long count = 0;
 };
 
-json form_json(FormControl& control, RowRange range) {
-  DataStore& store = control.store();
-  json form = json::object();
-  if (!store.has_definition()) return form;
+// A form's state in three parts, each taken from what it depends on, with their members
+// apart: the definition (how the form looks), the drop-down lists, and the rows.
+json form_definition_json(const DataStore& store) {
   const FormDef& def = store.def();
+  json form = json::object();
   form["dataobject"] = store.dataobject();
   form["style"] = to_string(def.style);
   // As the print engine reads it: a script's modify writes 'Yes' in quotes.
@@ -123,30 +123,49 @@ json form_json(FormControl& control, RowRange range) {
                    {"summary", down(def.band_height[2])},
                    {"footer", down(def.band_height[3])}};
   json columns = json::array();
-  json lists = json::object();
   for (size_t c = 0; c < def.columns.size(); ++c) {
     const ColumnDef& column = def.columns[c];
     json entry = {{"name", column.name}, {"type", column.type.to_string()}};
     if (column.updatable && !def.update_table.empty()) entry["update"] = true;
-    if (const FormObject* shown = shown_column(def, static_cast<int>(c))) {
+    if (const FormObject* shown = shown_column(def, static_cast<int>(c)))
       entry["edit"] = shown->get("edit", shown->find("dddw.name") ? "dropdown" : "edit");
-      if (shown->find("dddw.name")) {
-        if (DataStore* list = store.getchild(column.name); list && list->has_definition()) {
-          const int data = list->def().column_index(shown->get("dddw.data"));
-          const int display = list->def().column_index(shown->get("dddw.display"));
-          json items = json::array();
-          for (long r = 1; data >= 0 && display >= 0 && r <= list->rowcount(); ++r)
-            items.push_back({list->getitem(r, data + 1).to_string(), list->getitem(r, display + 1).to_string()});
-          lists[column.name] = std::move(items);
-        }
-      }
-    }
     columns.push_back(std::move(entry));
   }
   form["columns"] = std::move(columns);
-  form["lists"] = std::move(lists);
-
   json objects = json::array();
+  for (const auto& object : def.objects) {
+    json o = {{"kind", to_string(object.kind)}, {"name", object.name}, {"band", to_string(object.band)}};
+    if (object.column >= 0) o["column"] = def.columns[static_cast<size_t>(object.column)].name;
+    for (const auto& p : object.properties) {
+      if (!p.expression) o[p.name] = scale.is_pixels() ? p.text : to_pixels(scale, p.name, p.text);
+    }
+    objects.push_back(std::move(o));
+  }
+  form["objects"] = std::move(objects);
+  return form;
+}
+
+json form_lists_json(DataStore& store) {
+  const FormDef& def = store.def();
+  json lists = json::object();
+  for (size_t c = 0; c < def.columns.size(); ++c) {
+    const FormObject* shown = shown_column(def, static_cast<int>(c));
+    if (!shown || !shown->find("dddw.name")) continue;
+    const std::string& name = def.columns[c].name;
+    if (DataStore* list = store.getchild(name); list && list->has_definition()) {
+      const int data = list->def().column_index(shown->get("dddw.data"));
+      const int display = list->def().column_index(shown->get("dddw.display"));
+      json items = json::array();
+      for (long r = 1; data >= 0 && display >= 0 && r <= list->rowcount(); ++r)
+        items.push_back({list->getitem(r, data + 1).to_string(), list->getitem(r, display + 1).to_string()});
+      lists[name] = std::move(items);
+    }
+  }
+  return {{"lists", std::move(lists)}};
+}
+
+json form_rows_json(const DataStore& store, RowRange range) {
+  const FormDef& def = store.def();
   std::vector<std::pair<const FormObject*, const ObjectProperty*>> per_row;
   std::vector<const FormObject*> row_computes;
   json band_computes = json::object();
@@ -160,20 +179,10 @@ json form_json(FormControl& control, RowRange range) {
         band_computes[object.name] = computed_text(store, object, 1);
       }
     }
-    json o = {{"kind", to_string(object.kind)}, {"name", object.name}, {"band", to_string(object.band)}};
-    if (object.column >= 0) o["column"] = def.columns[static_cast<size_t>(object.column)].name;
     for (const auto& p : object.properties) {
-      if (p.expression) {
-        per_row.emplace_back(&object, &p);
-      } else {
-        o[p.name] = scale.is_pixels() ? p.text : to_pixels(scale, p.name, p.text);
-      }
+      if (p.expression) per_row.emplace_back(&object, &p);
     }
-    objects.push_back(std::move(o));
   }
-  form["objects"] = std::move(objects);
-  form["computed"] = std::move(band_computes);
-
   json rows = json::array();
   for (long r = range.from; r < range.from + range.count && r <= store.rowcount(); ++r) {
     json values = json::array();
@@ -200,12 +209,29 @@ json form_json(FormControl& control, RowRange range) {
     }
     rows.push_back(std::move(row));
   }
+  json form = json::object();
+  form["computed"] = std::move(band_computes);
   form["row_count"] = store.rowcount();
   form["rows_from"] = range.from;
   form["rows"] = std::move(rows);
   form["current_row"] = store.getrow();
   form["modified"] = store.modifiedcount() > 0 || store.deletedcount() > 0;
   form["current_column"] = store.getcolumnname();
+  return form;
+}
+
+// The members of `part` added to `form`.
+void add_members(json& form, const json& part) {
+  for (auto it = part.begin(); it != part.end(); ++it) form[it.key()] = it.value();
+}
+
+json form_json(FormControl& control, RowRange range) {
+  DataStore& store = control.store();
+  json form = json::object();
+  if (!store.has_definition()) return form;
+  add_members(form, form_definition_json(store));
+  add_members(form, form_lists_json(store));
+  add_members(form, form_rows_json(store, range));
   return form;
 }
 
@@ -272,12 +298,70 @@ bool replaces(const json& ops, const json& path) {
   return false;
 }
 
+// The operations that turn the members of `from` into those of `to`, under `path`.
+void member_changes(const json& from, const json& to, const json& path, json& ops) {
+  for (auto it = from.begin(); it != from.end(); ++it) {
+    if (!to.contains(it.key())) {
+      json at = path;
+      at.push_back(it.key());
+      ops.push_back({{"p", std::move(at)}, {"d", 1}});
+    }
+  }
+  for (auto it = to.begin(); it != to.end(); ++it) {
+    json at = path;
+    at.push_back(it.key());
+    if (auto old = from.find(it.key()); old != from.end()) {
+      for (json& op : state_changes(*old, it.value(), at)) ops.push_back(std::move(op));
+    } else {
+      ops.push_back({{"p", std::move(at)}, {"v", it.value()}});
+    }
+  }
+}
+
+// Lays out again the parts of `form` whose data store changed since they were taken; when
+// the client holds the form at `path`, adds the changes of each to `ops`.
+void take_form(FormControl& control, RowRange range, ClientView::Form& form, const json* path, json& ops) {
+  DataStore& store = control.store();
+  auto take = [&](json& part, json fresh) {
+    if (path) member_changes(part, fresh, *path, ops);
+    part = std::move(fresh);
+  };
+  if (!store.has_definition()) {
+    take(form.definition_part, json::object());
+    take(form.lists_part, json::object());
+    take(form.rows_part, json::object());
+    form.definition = form.lists = form.rows = 0;
+    return;
+  }
+  const bool new_definition = form.definition != store.definition_revision();
+  if (new_definition) take(form.definition_part, form_definition_json(store));
+  // The lists come before the rows, whose display values they name; laying them out may
+  // fill a list, so revisions are read after it.
+  if (new_definition || form.lists != store.lists_revision()) take(form.lists_part, form_lists_json(store));
+  const uint64_t lists = store.lists_revision();
+  if (form.rows != store.revision() || form.lists != lists || form.rows_from != range.from ||
+      form.rows_count != range.count) {
+    take(form.rows_part, form_rows_json(store, range));
+  }
+  form.definition = store.definition_revision();
+  form.lists = lists;
+  form.rows = store.revision();
+  form.rows_from = range.from;
+  form.rows_count = range.count;
+}
+
 }  // namespace
+
+json ClientView::Form::whole() const {
+  json form = json::object();
+  for (const json* part : {&definition_part, &lists_part, &rows_part}) add_members(form, *part);
+  return form;
+}
 
 json ClientView::document() const {
   json whole = skeleton;
   json puts = json::array();
-  for (const auto& [control, taken] : forms) puts.push_back({{"p", taken.path}, {"v", taken.form}});
+  for (const auto& [control, taken] : forms) puts.push_back({{"p", taken.path}, {"v", taken.whole()}});
   apply_state_changes(whole, puts);
   return whole;
 }
@@ -360,26 +444,11 @@ json Session::take_client_state() {
   for (auto& [form, path] : shown) {
     const auto [from, count] = client_rows(*form);
     if (auto v = row_views_.find(form); v != row_views_.end()) views.insert(*v);
-    ClientView::Form next;
     auto before = view.forms.find(form);
     const bool held = before != view.forms.end() && before->second.path == path && !replaces(ops, path);
-    if (before != view.forms.end() && before->second.revision == form->store().shown_revision() &&
-        before->second.rows_from == from && before->second.rows_count == count) {
-      // Nothing it shows changed: the client has it already, unless it moved or was replaced.
-      next = std::move(before->second);
-      if (!held) ops.push_back({{"p", path}, {"v", next.form}});
-    } else {
-      next.form = form_json(*form, {from, count});
-      // Laying it out may have filled a drop-down list: the revision is read after it.
-      next.revision = form->store().shown_revision();
-      next.rows_from = from;
-      next.rows_count = count;
-      if (held) {
-        for (json& op : state_changes(before->second.form, next.form, path)) ops.push_back(std::move(op));
-      } else {
-        ops.push_back({{"p", path}, {"v", next.form}});
-      }
-    }
+    ClientView::Form next = before != view.forms.end() ? std::move(before->second) : ClientView::Form{};
+    take_form(*form, {from, count}, next, held ? &path : nullptr, ops);
+    if (!held) ops.push_back({{"p", path}, {"v", next.whole()}});
     next.path = std::move(path);
     taken.emplace(form, std::move(next));
   }
