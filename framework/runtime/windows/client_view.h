@@ -2,6 +2,8 @@
 
 #include <cstdint>
 #include <map>
+#include <string>
+#include <vector>
 #include <nlohmann/json.hpp>
 
 namespace shenbao {
@@ -11,8 +13,16 @@ class FormControl;
 // What the browser holds of a session's state as last taken (UI thread only): the document
 // without its forms, and each form control's form in three parts (definition, drop-down
 // lists, rows) with the data store revisions each was laid out from, so that a part whose
-// data has not changed is neither laid out nor compared again.
+// data has not changed is neither laid out nor compared again. All is held as JSON text, a
+// fraction of the memory of a tree: a part changed is found, and sent, as the members or
+// array elements whose texts differ.
 struct ClientView {
+  // A member of a part: its value's text, or an array's text element by element.
+  struct Member {
+    bool array = false;
+    std::vector<std::string> texts;
+  };
+  using Part = std::map<std::string, Member>;
   struct Form {
     nlohmann::json path;  // where the form stands in the document
     uint64_t definition = 0;  // the data store's definition_revision()
@@ -20,13 +30,11 @@ struct ClientView {
     uint64_t rows = 0;        // its revision()
     long rows_from = 1;
     long rows_count = 0;
-    nlohmann::json definition_part = nlohmann::json::object();
-    nlohmann::json lists_part = nlohmann::json::object();
-    nlohmann::json rows_part = nlohmann::json::object();
+    Part definition_part, lists_part, rows_part;
     // The parts' members in one object, as the document holds the form.
-    nlohmann::json whole() const;
+    std::string whole() const;
   };
-  nlohmann::json skeleton;
+  std::string skeleton = "null";
   std::map<const FormControl*, Form> forms;
   nlohmann::json frame;  // the frame and its menu: they change only with the user
 

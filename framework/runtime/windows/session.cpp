@@ -187,7 +187,9 @@ std::optional<Session::ClientChanges> Session::client_changes(uint64_t since) co
     // The versions after `since` must all be kept: the oldest kept one is since + 1 or older.
     if (client_versions_.empty() || client_versions_.front().version > since + 1) return std::nullopt;
     for (const ClientVersion& v : client_versions_) {
-      if (v.version <= since || v.changes->empty()) continue;
+      if (v.version <= since) continue;
+      if (!v.changes) return std::nullopt;
+      if (v.changes->empty()) continue;
       if (out.changes.size() > 1) out.changes += ',';
       out.changes += *v.changes;
     }
@@ -197,22 +199,13 @@ std::optional<Session::ClientChanges> Session::client_changes(uint64_t since) co
 }
 
 Session::ClientDocument Session::client_document() {
-  {
-    std::lock_guard lock(mutex_);
-    if (document_text_ && document_version_ == state_version_) return {document_version_, *document_text_};
-  }
-  std::shared_ptr<const std::string> text;
-  uint64_t version = 0;
+  ClientDocument document{0, "{}"};
   read_quietly([&] {
-    text = std::make_shared<const std::string>(
-        client_view_->document().dump(-1, ' ', false, nlohmann::json::error_handler_t::replace));
+    document.text = client_view_->document().dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
     std::lock_guard lock(mutex_);
-    version = state_version_;
-    document_text_ = text;
-    document_version_ = version;
+    document.version = state_version_;
   });
-  if (!text) return {0, "{}"};
-  return {version, *text};
+  return document;
 }
 
 uint64_t Session::quiet_version() const {
@@ -284,17 +277,18 @@ void Session::snapshot() {
 }
 
 void Session::take_client_version() {
-  const nlohmann::json ops = take_client_state();
-  std::lock_guard lock(mutex_);
-  if (ops.empty() && state_version_ > 0) return;
-  std::string text = ops.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
-  auto changes = std::make_shared<const std::string>(text.substr(1, text.size() - 2));
-  client_versions_bytes_ += changes->size();
-  client_versions_.push_back({++state_version_, std::move(changes)});
-  while (client_versions_.size() > kKeptVersions ||
-         (client_versions_.size() > 1 && client_versions_bytes_ > kKeptVersionBytes)) {
-    client_versions_bytes_ -= client_versions_.front().changes->size();
-    client_versions_.pop_front();
+  std::string ops = take_client_state();
+  if (!ops.empty() || state_version_ == 0) {
+    std::shared_ptr<const std::string> changes;
+    if (ops.size() <= kLargestKeptChanges) changes = std::make_shared<const std::string>(std::move(ops));
+    std::lock_guard lock(mutex_);
+    client_versions_bytes_ += changes ? changes->size() : 0;
+    client_versions_.push_back({++state_version_, std::move(changes)});
+    while (client_versions_.size() > kKeptVersions ||
+           (client_versions_.size() > 1 && client_versions_bytes_ > kKeptVersionBytes)) {
+      client_versions_bytes_ -= client_versions_.front().changes ? client_versions_.front().changes->size() : 0;
+      client_versions_.pop_front();
+    }
   }
 }
 

@@ -256,8 +256,8 @@ class Session {
   // The whole state document, every row of every form.
   nlohmann::json build_state();
   // Takes the client state again and answers the operations that turn the client's previous
-  // document into the new one (session_state.cpp).
-  nlohmann::json take_client_state();
+  // document into the new one, as a JSON array's members (session_state.cpp).
+  std::string take_client_state();
   // Which rows of a long form the client state shows (UI thread).
   std::pair<long, long> client_rows(const FormControl& form);
   // Where a form's window of rows stands in the client state (UI thread only).
@@ -291,19 +291,20 @@ class Session {
   std::map<uint64_t, EventResult> results_;
   std::optional<Value> last_call_result_;
   std::unique_ptr<ClientView> client_view_;  // UI thread only
-  // The client state's versions with their changes, oldest first; the last is the present.
+  // The client state's recent versions with their changes, oldest first; the last is the
+  // present. Changes as large as a window's whole state are not kept: a client that needs
+  // them takes the state whole, which is no larger.
   struct ClientVersion {
     uint64_t version = 0;
-    std::shared_ptr<const std::string> changes;  // a JSON array's members, without brackets
+    std::shared_ptr<const std::string> changes;  // a JSON array's members; null when not kept
   };
   std::deque<ClientVersion> client_versions_;
   size_t client_versions_bytes_ = 0;
-  static constexpr size_t kKeptVersions = 32;
-  static constexpr size_t kKeptVersionBytes = 256 * 1024;
+  static constexpr size_t kKeptVersions = 16;
+  static constexpr size_t kKeptVersionBytes = 64 * 1024;
+  static constexpr size_t kLargestKeptChanges = 16 * 1024;
   uint64_t state_version_ = 0;  // of the client state
   uint64_t app_version_ = 0;    // of quiet moments
-  std::shared_ptr<const std::string> document_text_;  // the client state whole, at document_version_
-  uint64_t document_version_ = 0;
   mutable std::mutex whole_mutex_;  // one build of the whole state at a time
   mutable uint64_t whole_version_ = 0;
   mutable std::shared_ptr<const std::string> whole_text_;

@@ -220,6 +220,8 @@ json form_rows_json(const DataStore& store, RowRange range) {
   return form;
 }
 
+std::string compact(const json& value) { return value.dump(-1, ' ', false, json::error_handler_t::replace); }
+
 // The members of `part` added to `form`.
 void add_members(json& form, const json& part) {
   for (auto it = part.begin(); it != part.end(); ++it) form[it.key()] = it.value();
@@ -298,33 +300,92 @@ bool replaces(const json& ops, const json& path) {
   return false;
 }
 
-// The operations that turn the members of `from` into those of `to`, under `path`.
-void member_changes(const json& from, const json& to, const json& path, json& ops) {
-  for (auto it = from.begin(); it != from.end(); ++it) {
-    if (!to.contains(it.key())) {
-      json at = path;
-      at.push_back(it.key());
-      ops.push_back({{"p", std::move(at)}, {"d", 1}});
+// A part as the client holds it.
+ClientView::Part hold(const json& part) {
+  ClientView::Part held;
+  for (auto it = part.begin(); it != part.end(); ++it) {
+    ClientView::Member& member = held[it.key()];
+    member.array = it->is_array();
+    if (!member.array) {
+      member.texts.push_back(compact(*it));
+      continue;
     }
+    member.texts.reserve(it->size());
+    for (const json& element : *it) member.texts.push_back(compact(element));
   }
-  for (auto it = to.begin(); it != to.end(); ++it) {
-    json at = path;
-    at.push_back(it.key());
-    if (auto old = from.find(it.key()); old != from.end()) {
-      for (json& op : state_changes(*old, it.value(), at)) ops.push_back(std::move(op));
+  return held;
+}
+
+std::string member_text(const ClientView::Member& member) {
+  if (!member.array) return member.texts.front();
+  std::string text = "[";
+  for (const std::string& element : member.texts) {
+    if (text.size() > 1) text += ',';
+    text += element;
+  }
+  return text + ']';
+}
+
+// Operations as text, each a JSON object ({"p": path, "v": value} and the others of
+// state_changes), separated by commas.
+class OpsText {
+ public:
+  explicit OpsText(std::string& out) : out_(out) {}
+  // `at` is a path's text without its closing bracket.
+  void put(const std::string& at, const std::string& value) { add(at, "\"v\":" + value); }
+  void cut(const std::string& at, size_t length) { add(at, "\"n\":" + std::to_string(length)); }
+  void remove(const std::string& at) { add(at, "\"d\":1"); }
+
+ private:
+  void add(const std::string& at, const std::string& what) {
+    if (!out_.empty()) out_ += ',';
+    out_ += "{\"p\":" + at + "]," + what + '}';
+  }
+  std::string& out_;
+};
+
+// Adds to `ops` what turns part `from` into part `to`, at the form whose path's text is
+// `at` (without its closing bracket): members whose texts differ, array members element by
+// element unless the whole array is shorter.
+void part_changes(const ClientView::Part& from, const ClientView::Part& to, const std::string& at, std::string& ops) {
+  OpsText out(ops);
+  for (const auto& [key, member] : from) {
+    if (!to.count(key)) out.remove(at + ',' + compact(key));
+  }
+  for (const auto& [key, member] : to) {
+    const std::string member_at = at + ',' + compact(key);
+    const auto old = from.find(key);
+    if (old == from.end() || !member.array || !old->second.array) {
+      if (old == from.end() || old->second.texts != member.texts) out.put(member_at, member_text(member));
+      continue;
+    }
+    const std::vector<std::string>& a = old->second.texts;
+    const std::vector<std::string>& b = member.texts;
+    std::string elements;
+    OpsText element_ops(elements);
+    if (b.size() < a.size()) element_ops.cut(member_at, b.size());
+    for (size_t i = 0; i < b.size(); ++i) {
+      if (i >= a.size() || a[i] != b[i]) element_ops.put(member_at + ',' + std::to_string(i), b[i]);
+    }
+    if (elements.empty()) continue;
+    const std::string whole = member_text(member);
+    if (elements.size() > whole.size() + member_at.size() + 16) {
+      out.put(member_at, whole);
     } else {
-      ops.push_back({{"p", std::move(at)}, {"v", it.value()}});
+      if (!ops.empty()) ops += ',';
+      ops += elements;
     }
   }
 }
 
 // Lays out again the parts of `form` whose data store changed since they were taken; when
-// the client holds the form at `path`, adds the changes of each to `ops`.
-void take_form(FormControl& control, RowRange range, ClientView::Form& form, const json* path, json& ops) {
+// the client holds the form at the path whose text is `at`, adds the changes of each to `ops`.
+void take_form(FormControl& control, RowRange range, ClientView::Form& form, const std::string* at, std::string& ops) {
   DataStore& store = control.store();
-  auto take = [&](json& part, json fresh) {
-    if (path) member_changes(part, fresh, *path, ops);
-    part = std::move(fresh);
+  auto take = [&](ClientView::Part& part, const json& fresh) {
+    ClientView::Part held = hold(fresh);
+    if (at) part_changes(part, held, *at, ops);
+    part = std::move(held);
   };
   if (!store.has_definition()) {
     take(form.definition_part, json::object());
@@ -352,16 +413,21 @@ void take_form(FormControl& control, RowRange range, ClientView::Form& form, con
 
 }  // namespace
 
-json ClientView::Form::whole() const {
-  json form = json::object();
-  for (const json* part : {&definition_part, &lists_part, &rows_part}) add_members(form, *part);
-  return form;
+std::string ClientView::Form::whole() const {
+  std::string text = "{";
+  for (const Part* part : {&definition_part, &lists_part, &rows_part}) {
+    for (const auto& [key, member] : *part) {
+      if (text.size() > 1) text += ',';
+      text += compact(key) + ':' + member_text(member);
+    }
+  }
+  return text + '}';
 }
 
 json ClientView::document() const {
-  json whole = skeleton;
+  json whole = json::parse(skeleton);
   json puts = json::array();
-  for (const auto& [control, taken] : forms) puts.push_back({{"p", taken.path}, {"v", taken.whole()}});
+  for (const auto& [control, taken] : forms) puts.push_back({{"p", taken.path}, {"v", json::parse(taken.whole())}});
   apply_state_changes(whole, puts);
   return whole;
 }
@@ -428,7 +494,7 @@ std::pair<long, long> Session::client_rows(const FormControl& form) {
   return {view.from, std::min(view.count, rows - view.from + 1)};
 }
 
-json Session::take_client_state() {
+std::string Session::take_client_state() {
   ClientView& view = *client_view_;
   struct Shown {
     FormControl* form;
@@ -436,8 +502,15 @@ json Session::take_client_state() {
   };
   std::vector<Shown> shown;
   json skeleton = build_document([&](json&, FormControl& form, const json& path) { shown.push_back({&form, path}); });
-  json ops = state_changes(view.skeleton, skeleton);
-  view.skeleton = std::move(skeleton);
+  // Mostly nothing but forms changed: the texts are compared first, the trees only when they differ.
+  std::string skeleton_text = compact(skeleton);
+  json skeleton_ops = json::array();
+  std::string ops;
+  if (skeleton_text != view.skeleton) {
+    skeleton_ops = state_changes(json::parse(view.skeleton), skeleton);
+    view.skeleton = std::move(skeleton_text);
+    for (const json& op : skeleton_ops) ops += (ops.empty() ? "" : ",") + compact(op);
+  }
 
   std::map<const FormControl*, ClientView::Form> taken;
   std::map<const FormControl*, RowView> views;
@@ -445,10 +518,12 @@ json Session::take_client_state() {
     const auto [from, count] = client_rows(*form);
     if (auto v = row_views_.find(form); v != row_views_.end()) views.insert(*v);
     auto before = view.forms.find(form);
-    const bool held = before != view.forms.end() && before->second.path == path && !replaces(ops, path);
+    const bool held = before != view.forms.end() && before->second.path == path && !replaces(skeleton_ops, path);
     ClientView::Form next = before != view.forms.end() ? std::move(before->second) : ClientView::Form{};
-    take_form(*form, {from, count}, next, held ? &path : nullptr, ops);
-    if (!held) ops.push_back({{"p", path}, {"v", next.whole()}});
+    std::string at = compact(path);
+    at.pop_back();
+    take_form(*form, {from, count}, next, held ? &at : nullptr, ops);
+    if (!held) OpsText(ops).put(at, next.whole());
     next.path = std::move(path);
     taken.emplace(form, std::move(next));
   }
