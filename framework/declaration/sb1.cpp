@@ -317,13 +317,12 @@ int sb1::wf_rystate() {
                             });
   }
   int marked = 0;
+  const Value mark("申报");
   for (long r = 1; r <= workers.rowcount(); ++r) {
-    const std::string code = workers.getitemstring(r, "worker_code");
-    const bool in_declaration = declared.contains(code);
-    workers.setitem(r, "status", in_declaration ? Value("申报") : Value());
+    const bool in_declaration = !declared.empty() && declared.contains(workers.getitemstring(r, "worker_code"));
+    workers.setitem_as_retrieved(r, "status", in_declaration ? mark : Value());
     marked += in_declaration;
   }
-  workers.reset_update_flags();
   return marked;
 }
 

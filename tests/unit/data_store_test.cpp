@@ -114,6 +114,24 @@ TEST_P(DataStoreTest, UpdateWritesNewChangedAndDeletedRowsThenResetsFlags) {
   EXPECT_EQ(ds.update(), 1);
 }
 
+// A value set as retrieved (a marker) leaves the row as it was: unchanged rows stay unchanged,
+// and a changed row still writes only what the user changed.
+TEST_P(DataStoreTest, ValueSetAsRetrievedIsNeverWritten) {
+  ASSERT_EQ(ds.retrieve({"a"}), 3);
+  const uint64_t before = ds.revision();
+  ASSERT_EQ(ds.setitem_as_retrieved(2, "name", Value("标记")), 1);
+  EXPECT_GT(ds.revision(), before) << "what the form shows changed";
+  EXPECT_EQ(ds.getitemstatus(2), RowStatus::NotModified);
+  ds.setitem(1, "age", Value(41));
+  ASSERT_EQ(ds.setitem_as_retrieved(1, "name", Value("标记")), 1);
+  EXPECT_FALSE(ds.item_modified(1, 2));
+  EXPECT_EQ(ds.modifiedcount(), 1);
+  EXPECT_EQ(ds.setitem_as_retrieved(1, "name", Value("五个字太长")), -1) << "held to the column's length";
+  ASSERT_EQ(ds.update(), 1) << ds.last_error();
+  ASSERT_EQ(db.sqlca().commit(), 0);
+  EXPECT_EQ(stored(), (std::vector<std::string>{"001 张三 41", "002 李四 30", "003 王五 20"}));
+}
+
 TEST_P(DataStoreTest, UpdateChangesTheKeyByTheRetrievedKey) {
   ASSERT_EQ(ds.retrieve({"a"}), 3);
   ds.setitem(3, "code", Value("007"));

@@ -318,6 +318,21 @@ int DataStore::setitem(long row, int column, Value value) {
   return 1;
 }
 
+int DataStore::setitem_as_retrieved(long row, std::string_view column, Value value) {
+  if (!def_) return fail("no form definition");
+  const int index = def_->column_index(column);
+  if (index < 0) return fail("no column " + std::string(column) + " in " + dataobject_);
+  if (!row_at(row, Buffer::Primary)) return fail("no row " + std::to_string(row) + " in " + dataobject_);
+  const ColumnDef& def = def_->columns[static_cast<size_t>(index)];
+  if (auto refused = def.type.coerce(value)) return fail(def.name + ": " + *refused);
+  Row& target = primary_[static_cast<size_t>(row - 1)];
+  if (target.values[static_cast<size_t>(index)] == value) return 1;
+  touch();
+  if (target.original) target.original[static_cast<size_t>(index)] = value;
+  target.values[static_cast<size_t>(index)] = std::move(value);
+  return 1;
+}
+
 Value DataStore::getitem(long row, std::string_view column, Buffer buffer) const {
   if (!def_) return {};
   const int index = def_->column_index(column);
