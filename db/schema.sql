@@ -44,6 +44,9 @@ create table rs_main (
 
 create index rs_main_unit on rs_main (company_num);
 create index rs_main_unit_status on rs_main (company_num, stuff_status);
+-- A unit's civil servants in service counted by rank (the post and rank declaration's counts)
+-- are read from this index alone, however large the unit.
+create index rs_main_rank_count on rs_main (company_num, stuff_status, people_standing, jb, worker_code);
 
 -- Departments of a unit (book_code is the unit's company_num).
 create table gg_bumen_bm (
