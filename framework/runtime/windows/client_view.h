@@ -38,8 +38,8 @@ struct ClientView {
   std::map<const FormControl*, Form> forms;
   nlohmann::json frame;  // the frame and its menu: they change only with the user
 
-  // The skeleton with every form in its place.
-  nlohmann::json document() const;
+  // The skeleton with every form in its place, as JSON text.
+  std::string document() const;
 };
 
 }  // namespace shenbao

@@ -201,7 +201,7 @@ std::optional<Session::ClientChanges> Session::client_changes(uint64_t since) co
 Session::ClientDocument Session::client_document() {
   ClientDocument document{0, "{}"};
   read_quietly([&] {
-    document.text = client_view_->document().dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+    document.text = client_view_->document();
     std::lock_guard lock(mutex_);
     document.version = state_version_;
   });

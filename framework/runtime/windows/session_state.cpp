@@ -424,12 +424,23 @@ std::string ClientView::Form::whole() const {
   return text + '}';
 }
 
-json ClientView::document() const {
+std::string ClientView::document() const {
+  // Each form's place is marked in the skeleton by a text no state holds (entries refuse
+  // control characters), which its own text then replaces: no form is read back as a tree.
   json whole = json::parse(skeleton);
-  json puts = json::array();
-  for (const auto& [control, taken] : forms) puts.push_back({{"p", taken.path}, {"v", json::parse(taken.whole())}});
-  apply_state_changes(whole, puts);
-  return whole;
+  std::vector<std::pair<std::string, const Form*>> places;
+  json marks = json::array();
+  for (const auto& [control, form] : forms) {
+    const std::string mark = "\x01form " + std::to_string(places.size());
+    marks.push_back({{"p", form.path}, {"v", mark}});
+    places.emplace_back(compact(mark), &form);
+  }
+  apply_state_changes(whole, marks);
+  std::string text = compact(whole);
+  for (const auto& [mark, form] : places) {
+    if (const size_t at = text.find(mark); at != std::string::npos) text.replace(at, mark.size(), form->whole());
+  }
+  return text;
 }
 
 json Session::build_document(const FormsTo& forms_to) {
