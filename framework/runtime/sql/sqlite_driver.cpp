@@ -1,7 +1,9 @@
 #include <sqlite3.h>
 
 #include <cstring>
+#include <optional>
 #include <unordered_map>
+#include <vector>
 
 #include "framework/runtime/sql/transaction.h"
 
@@ -59,18 +61,27 @@ class SqliteRow final : public ResultRow {
         const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(stmt_, column));
         const std::string_view view(text, static_cast<size_t>(sqlite3_column_bytes(stmt_, column)));
         if (type) return type->from_db_text(view);
-        const char* declared = sqlite3_column_decltype(stmt_, column);
-        if (declared) {
-          const ColumnType t = type_from_declared(declared);
-          if (t.is_date()) return t.from_db_text(view);
-        }
+        if (const ColumnType* date = declared_date(column)) return date->from_db_text(view);
         return Value(view);
       }
     }
   }
 
  private:
+  // The declared type of a column when it is a date or time, read once per statement run.
+  const ColumnType* declared_date(int column) const {
+    if (declared_.empty()) {
+      declared_.resize(static_cast<size_t>(column_count()));
+      for (int c = 0; c < column_count(); ++c) {
+        if (const char* declared = sqlite3_column_decltype(stmt_, c)) declared_[static_cast<size_t>(c)] = type_from_declared(declared);
+      }
+    }
+    const auto& type = declared_[static_cast<size_t>(column)];
+    return type && type->is_date() ? &*type : nullptr;
+  }
+
   sqlite3_stmt* stmt_;
+  mutable std::vector<std::optional<ColumnType>> declared_;
 };
 
 // SQLite through its C API: one connection in WAL mode with a busy timeout, and a cache of
