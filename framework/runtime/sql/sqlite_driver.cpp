@@ -192,7 +192,9 @@ std::unique_ptr<Driver> open_sqlite_driver(const std::string& location, std::str
     vfs = location.substr(at + 5);
   }
   sqlite3* db = nullptr;
-  if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX,
+  // A transaction is used by one thread at a time (see transaction.h): its connection needs no
+  // lock of its own, which would otherwise be taken around every value read.
+  if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
                       vfs.empty() ? nullptr : vfs.c_str()) != SQLITE_OK) {
     error = db ? sqlite3_errmsg(db) : "cannot open " + path;
     sqlite3_close_v2(db);
