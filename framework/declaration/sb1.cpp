@@ -318,9 +318,11 @@ int sb1::wf_rystate() {
   }
   int marked = 0;
   const Value mark("申报");
+  const int code = workers.def().column_index("worker_code") + 1;
+  const int status = workers.def().column_index("status") + 1;
   for (long r = 1; r <= workers.rowcount(); ++r) {
-    const bool in_declaration = !declared.empty() && declared.contains(workers.getitemstring(r, "worker_code"));
-    workers.setitem_as_retrieved(r, "status", in_declaration ? mark : Value());
+    const bool in_declaration = !declared.empty() && declared.contains(workers.getitem(r, code).to_string());
+    workers.setitem_as_retrieved(r, status, in_declaration ? mark : Value());
     marked += in_declaration;
   }
   return marked;

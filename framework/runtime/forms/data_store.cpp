@@ -322,14 +322,21 @@ int DataStore::setitem_as_retrieved(long row, std::string_view column, Value val
   if (!def_) return fail("no form definition");
   const int index = def_->column_index(column);
   if (index < 0) return fail("no column " + std::string(column) + " in " + dataobject_);
+  return setitem_as_retrieved(row, index + 1, std::move(value));
+}
+
+int DataStore::setitem_as_retrieved(long row, int column, Value value) {
+  if (!def_) return fail("no form definition");
+  if (column < 1 || column > static_cast<int>(def_->columns.size()))
+    return fail("no column " + std::to_string(column) + " in " + dataobject_);
   if (!row_at(row, Buffer::Primary)) return fail("no row " + std::to_string(row) + " in " + dataobject_);
-  const ColumnDef& def = def_->columns[static_cast<size_t>(index)];
-  if (auto refused = def.type.coerce(value)) return fail(def.name + ": " + *refused);
+  const size_t c = static_cast<size_t>(column - 1);
+  if (auto refused = def_->columns[c].type.coerce(value)) return fail(def_->columns[c].name + ": " + *refused);
   Row& target = primary_[static_cast<size_t>(row - 1)];
-  if (target.values[static_cast<size_t>(index)] == value) return 1;
+  if (target.values[c] == value) return 1;
   touch();
-  if (target.original) target.original[static_cast<size_t>(index)] = value;
-  target.values[static_cast<size_t>(index)] = std::move(value);
+  if (target.original) target.original[c] = value;
+  target.values[c] = std::move(value);
   return 1;
 }
 

@@ -87,6 +87,7 @@ class DataStore {
   // Sets a value as though it had been retrieved so: the row's flags, and whether it counts
   // as modified, stay as they were (a marker column that no update writes).
   int setitem_as_retrieved(long row, std::string_view column, Value value);
+  int setitem_as_retrieved(long row, int column, Value value);
   Value getitem(long row, std::string_view column, Buffer buffer = Buffer::Primary) const;
   Value getitem(long row, int column, Buffer buffer = Buffer::Primary) const;
   std::string getitemstring(long row, std::string_view column) const;
