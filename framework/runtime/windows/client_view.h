@@ -8,7 +8,22 @@
 
 namespace shenbao {
 
+class DataStore;
 class FormControl;
+
+// Operations of state_changes written as text, each a JSON object, separated by commas, into
+// `out`. `at` is the text of a path without its closing bracket.
+class OpsText {
+ public:
+  explicit OpsText(std::string& out) : out_(out) {}
+  void put(const std::string& at, const std::string& value);
+  void cut(const std::string& at, size_t length);
+  void remove(const std::string& at);
+
+ private:
+  void add(const std::string& at, const std::string& what);
+  std::string& out_;
+};
 
 // What the browser holds of a session's state as last taken (UI thread only): the document
 // without its forms, and each form control's form in three parts (definition, drop-down
@@ -31,6 +46,10 @@ struct ClientView {
     long rows_from = 1;
     long rows_count = 0;
     Part definition_part, lists_part, rows_part;
+    // Lays out again the parts whose data store changed since they were taken, with rows
+    // [from, from + count); when the client holds the form at the path whose text is `at`
+    // (without its closing bracket), adds the changes of each to `ops`.
+    void take(DataStore& store, long from, long count, const std::string* at, std::string& ops);
     // The parts' members in one object, as the document holds the form.
     std::string whole() const;
   };

@@ -7,6 +7,7 @@
 #include <stdexcept>
 
 #include "framework/runtime/windows/client_view.h"
+#include "framework/runtime/windows/form_state.h"
 
 namespace shenbao {
 
@@ -168,7 +169,7 @@ std::string Session::state_text() const {
     const bool read = const_cast<Session*>(this)->read_quietly([&] {
       auto* self = const_cast<Session*>(this);
       text = std::make_shared<const std::string>(
-          self->build_state().dump(-1, ' ', false, nlohmann::json::error_handler_t::replace));
+          compact_text(self->build_state()));
       std::lock_guard lock(mutex_);
       built = app_version_;
     });
