@@ -43,7 +43,9 @@ create table rs_main (
 );
 
 create index rs_main_unit on rs_main (company_num);
-create index rs_main_unit_status on rs_main (company_num, stuff_status);
+-- A unit's workers in service, in number order with their names (the worker list of every
+-- declaration window), are read from this index alone.
+create index rs_main_unit_status on rs_main (company_num, stuff_status, worker_code, worker_name);
 -- A unit's civil servants in service counted by rank (the post and rank declaration's counts)
 -- are read from this index alone, however large the unit.
 create index rs_main_rank_count on rs_main (company_num, stuff_status, people_standing, jb, worker_code);
