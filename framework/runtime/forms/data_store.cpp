@@ -292,51 +292,72 @@ long DataStore::reset() {
   return 1;
 }
 
-int DataStore::setitem(long row, std::string_view column, Value value) {
-  if (!def_) return fail("no form definition");
+int DataStore::column_number(std::string_view column) const {
+  if (!def_) {
+    fail("no form definition");
+    return 0;
+  }
   const int index = def_->column_index(column);
-  if (index < 0) return fail("no column " + std::string(column) + " in " + dataobject_);
-  return setitem(row, index + 1, std::move(value));
+  if (index < 0) {
+    fail("no column " + std::string(column) + " in " + dataobject_);
+    return 0;
+  }
+  return index + 1;
+}
+
+DataStore::Row* DataStore::settable_row(long row, int column, Value& value) {
+  if (!def_) {
+    fail("no form definition");
+    return nullptr;
+  }
+  if (column < 1 || column > static_cast<int>(def_->columns.size())) {
+    fail("no column " + std::to_string(column) + " in " + dataobject_);
+    return nullptr;
+  }
+  if (!row_at(row, Buffer::Primary)) {
+    fail("no row " + std::to_string(row) + " in " + dataobject_);
+    return nullptr;
+  }
+  const ColumnDef& def = def_->columns[static_cast<size_t>(column - 1)];
+  if (auto refused = def.type.coerce(value)) {
+    fail(def.name + ": " + *refused);
+    return nullptr;
+  }
+  return &primary_[static_cast<size_t>(row - 1)];
+}
+
+int DataStore::setitem(long row, std::string_view column, Value value) {
+  const int number = column_number(column);
+  return number > 0 ? setitem(row, number, std::move(value)) : -1;
 }
 
 int DataStore::setitem(long row, int column, Value value) {
-  if (!def_) return fail("no form definition");
-  if (column < 1 || column > static_cast<int>(def_->columns.size()))
-    return fail("no column " + std::to_string(column) + " in " + dataobject_);
-  if (!row_at(row, Buffer::Primary)) return fail("no row " + std::to_string(row) + " in " + dataobject_);
-  const ColumnDef& def = def_->columns[static_cast<size_t>(column - 1)];
-  if (auto refused = def.type.coerce(value)) return fail(def.name + ": " + *refused);
+  Row* target = settable_row(row, column, value);
+  if (!target) return -1;
   touch();
-  Row& target = primary_[static_cast<size_t>(row - 1)];
-  if (target.status == RowStatus::NotModified || target.status == RowStatus::DataModified) {
-    if (!target.original) target.original = copy_cells(target.values.get(), column_count());
-    target.status = RowStatus::DataModified;
+  if (target->status == RowStatus::NotModified || target->status == RowStatus::DataModified) {
+    if (!target->original) target->original = copy_cells(target->values.get(), column_count());
+    target->status = RowStatus::DataModified;
   } else {
-    target.status = RowStatus::NewModified;
+    target->status = RowStatus::NewModified;
   }
-  target.values[static_cast<size_t>(column - 1)] = std::move(value);
+  target->values[static_cast<size_t>(column - 1)] = std::move(value);
   return 1;
 }
 
 int DataStore::setitem_as_retrieved(long row, std::string_view column, Value value) {
-  if (!def_) return fail("no form definition");
-  const int index = def_->column_index(column);
-  if (index < 0) return fail("no column " + std::string(column) + " in " + dataobject_);
-  return setitem_as_retrieved(row, index + 1, std::move(value));
+  const int number = column_number(column);
+  return number > 0 ? setitem_as_retrieved(row, number, std::move(value)) : -1;
 }
 
 int DataStore::setitem_as_retrieved(long row, int column, Value value) {
-  if (!def_) return fail("no form definition");
-  if (column < 1 || column > static_cast<int>(def_->columns.size()))
-    return fail("no column " + std::to_string(column) + " in " + dataobject_);
-  if (!row_at(row, Buffer::Primary)) return fail("no row " + std::to_string(row) + " in " + dataobject_);
+  Row* target = settable_row(row, column, value);
+  if (!target) return -1;
   const size_t c = static_cast<size_t>(column - 1);
-  if (auto refused = def_->columns[c].type.coerce(value)) return fail(def_->columns[c].name + ": " + *refused);
-  Row& target = primary_[static_cast<size_t>(row - 1)];
-  if (target.values[c] == value) return 1;
+  if (target->values[c] == value) return 1;
   touch();
-  if (target.original) target.original[c] = value;
-  target.values[c] = std::move(value);
+  if (target->original) target->original[c] = value;
+  target->values[c] = std::move(value);
   return 1;
 }
 

@@ -203,6 +203,11 @@ class DataStore {
   const Row* row_at(long row, Buffer b) const;
   Row new_row() const;
   int fail(std::string text) const;
+  // Column `column` by name, counted from 1; 0, with the reason in last_error(), when none.
+  int column_number(std::string_view column) const;
+  // The row whose column `column` may take `value` (coerced to the column's type); nullptr,
+  // with the reason in last_error(), when there is no such cell or the value does not fit.
+  Row* settable_row(long row, int column, Value& value);
   // Uses `def` from now on, without rows.
   void take_definition(std::shared_ptr<FormDef> def, std::string name);
   bool write_row(const Row& row, bool insert);
