@@ -25,6 +25,7 @@
 #include "app/registry.h"
 #include "server/event_request.h"
 #include "server/passwords.h"
+#include "framework/runtime/windows/state_diff.h"
 #include "server/web_server.h"
 #include "test_database.h"
 
@@ -367,6 +368,40 @@ TEST(ServerTest, SlowClientsDoNotStarveOthers) {
   }
   EXPECT_TRUE(closed);
   EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(3));
+}
+
+// An answer carries the changes since the version the client says it holds, and the state
+// whole when it holds none the server still keeps (or says something that is no version).
+TEST(ServerTest, AnswersCarryTheChangesSinceTheClientsVersion) {
+  Served s;
+  ASSERT_TRUE(s.started());
+  const auto clerk = s.login("clerk001", "clerk001pass");
+  const Reply first = s.request("GET", "/api/state", {}, {{"Cookie", clerk.first}});
+  ASSERT_EQ(first.status, 200);
+  json held = first.data()["state"];
+  std::string version = std::to_string(first.data()["version"].get<uint64_t>());
+  auto post = [&](const json& event, const std::string& says) {
+    return s.request("POST", "/api/event", event.dump(),
+                     {{"Cookie", clerk.first}, {"X-CSRF-Token", clerk.second}, {"X-State-Version", says}});
+  };
+  for (const json& event : {json{{"kind", "open"}, {"target", "w_vorant_zw"}}, json{{"kind", "click"}, {"target", "pb_16"}},
+                            json{{"kind", "type"}, {"target", "dw_3"}, {"row", 1}, {"column", "sbr"}, {"text", "李明"}}}) {
+    const json answer = post(event, version).data();
+    if (answer.contains("changes")) {
+      EXPECT_EQ(answer["base"].dump(), version);
+      apply_state_changes(held, answer["changes"]);
+    } else {
+      held = answer["state"];
+    }
+    version = std::to_string(answer["version"].get<uint64_t>());
+    EXPECT_EQ(held.dump(), s.state(clerk)) << event.dump();
+  }
+  EXPECT_TRUE(post({{"kind", "click"}, {"target", "pb_16"}}, version).data().contains("changes"));
+  for (const char* says : {"999999", "-1", "abc", "1"}) {
+    const json answer = post({{"kind", "select"}, {"target", "dw_1"}, {"row", 1}}, says).data();
+    EXPECT_TRUE(answer.contains("state")) << says;
+    EXPECT_FALSE(answer.contains("changes")) << says;
+  }
 }
 
 TEST(ServerTest, EventsNeedALiveSession) {
