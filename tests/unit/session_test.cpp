@@ -115,6 +115,12 @@ column(name=worker_name type=char(20) band=detail x=0 y=0 width=80 height=20)
       store.setitem(store.insertrow(0), "worker_name", Value(std::string(name)));
     }
     store.setrow(1);
+    // A name added at the top, as a saved declaration joins the top of its list.
+    define_function("wf_insert_first", [this](const auto& args) -> Result<Value> {
+      DataStore& list = form("dw_1")->store();
+      list.setitem(list.insertrow(1), "worker_name", Value(args.empty() ? std::string("new") : args[0]));
+      return Value(1);
+    });
   }
   void resize(int new_width, int new_height) override {
     Control& list = *form("dw_1");
@@ -410,6 +416,14 @@ TEST_F(SessionTest, ClientChangesLeadFromEveryRecentVersionToThePresent) {
   check_and_hold("page");
   ASSERT_TRUE(session_->post({"resize", "", 0, "", "", {"640", "480"}}).ok());
   check_and_hold("resize");
+  // Rows that shift by one within the client's window go as one row put in, not fifty.
+  const uint64_t before_insert = session_->client_document().version;
+  ASSERT_TRUE(session_->post({"call", "wf_insert_first", 0, "", "", {"name0000"}}).ok());
+  const auto inserted = session_->client_changes(before_insert);
+  ASSERT_TRUE(inserted);
+  EXPECT_NE(inserted->changes.find("\"i\":0"), std::string::npos) << inserted->changes;
+  EXPECT_LT(inserted->changes.size(), 600u) << inserted->changes;
+  check_and_hold("insert at the top");
   const uint64_t unchanged = session_->client_document().version;
   ASSERT_TRUE(post("property", "dw_1", "visible").ok());
   EXPECT_EQ(session_->client_document().version, unchanged) << "an inspection changes nothing the client holds";

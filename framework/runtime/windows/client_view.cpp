@@ -35,6 +35,35 @@ std::string member_text(const ClientView::Member& member) {
   return text + ']';
 }
 
+// The operations that turn array `a` into array `b` (element texts), at the path whose text
+// is `at`: a run of elements inserted or removed after their common start (a list that
+// shifted by a row, as a declaration list does when one is added at its top), then the
+// elements that differ one by one, and the array cut or lengthened to its new size.
+std::string element_changes(const std::vector<std::string>& a, const std::vector<std::string>& b, const std::string& at) {
+  constexpr size_t kLongestRun = 64;
+  size_t same = 0;
+  while (same < a.size() && same < b.size() && a[same] == b[same]) ++same;
+  size_t inserted = 0, removed = 0;
+  for (size_t k = 1; k <= kLongestRun && same < a.size() && same + k < b.size() && !inserted; ++k) {
+    if (b[same + k] == a[same]) inserted = k;
+  }
+  for (size_t k = 1; k <= kLongestRun && same < b.size() && same + k < a.size() && !inserted && !removed; ++k) {
+    if (a[same + k] == b[same]) removed = k;
+  }
+  std::string ops;
+  OpsText out(ops);
+  if (inserted || removed)
+    out.splice(at, same, removed, std::vector<std::string>(b.begin() + same, b.begin() + same + inserted));
+  // `a` with the run spliced in, element by element.
+  const size_t length = a.size() - removed + inserted;
+  auto spliced = [&](size_t i) -> const std::string& { return i < same + inserted ? b[i] : a[i - inserted + removed]; };
+  if (b.size() < length) out.cut(at, b.size());
+  for (size_t i = same + inserted; i < b.size(); ++i) {
+    if (i >= length || spliced(i) != b[i]) out.put(at + ',' + std::to_string(i), b[i]);
+  }
+  return ops;
+}
+
 // Adds to `ops` what turns part `from` into part `to`, at the form whose path's text is
 // `at` (without its closing bracket): members whose texts differ, array members element by
 // element unless the whole array is shorter.
@@ -50,14 +79,7 @@ void part_changes(const ClientView::Part& from, const ClientView::Part& to, cons
       if (old == from.end() || old->second.texts != member.texts) out.put(member_at, member_text(member));
       continue;
     }
-    const std::vector<std::string>& a = old->second.texts;
-    const std::vector<std::string>& b = member.texts;
-    std::string elements;
-    OpsText element_ops(elements);
-    if (b.size() < a.size()) element_ops.cut(member_at, b.size());
-    for (size_t i = 0; i < b.size(); ++i) {
-      if (i >= a.size() || a[i] != b[i]) element_ops.put(member_at + ',' + std::to_string(i), b[i]);
-    }
+    const std::string elements = element_changes(old->second.texts, member.texts, member_at);
     if (elements.empty()) continue;
     const std::string whole = member_text(member);
     if (elements.size() > whole.size() + member_at.size() + 16) {
@@ -76,6 +98,14 @@ void part_changes(const ClientView::Part& from, const ClientView::Part& to, cons
 void OpsText::put(const std::string& at, const std::string& value) { add(at, "\"v\":" + value); }
 void OpsText::cut(const std::string& at, size_t length) { add(at, "\"n\":" + std::to_string(length)); }
 void OpsText::remove(const std::string& at) { add(at, "\"d\":1"); }
+void OpsText::splice(const std::string& at, size_t index, size_t removed, const std::vector<std::string>& inserted) {
+  std::string values = "[";
+  for (const std::string& value : inserted) {
+    if (values.size() > 1) values += ',';
+    values += value;
+  }
+  add(at, "\"i\":" + std::to_string(index) + ",\"r\":" + std::to_string(removed) + ",\"a\":" + values + ']');
+}
 
 void OpsText::add(const std::string& at, const std::string& what) {
   if (!out_.empty()) out_ += ',';

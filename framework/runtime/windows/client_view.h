@@ -19,6 +19,8 @@ class OpsText {
   void put(const std::string& at, const std::string& value);
   void cut(const std::string& at, size_t length);
   void remove(const std::string& at);
+  // Replaces `removed` elements from `index` of the array at `at` by `inserted`.
+  void splice(const std::string& at, size_t index, size_t removed, const std::vector<std::string>& inserted);
 
  private:
   void add(const std::string& at, const std::string& what);

@@ -86,6 +86,11 @@ void apply_state_changes(json& document, const json& changes) {
       while (array.size() > op["n"].get<size_t>()) array.erase(array.size() - 1);
     } else if (op.contains("d")) {
       parent->erase(last.get<std::string>());
+    } else if (op.contains("i")) {
+      json& array = last.is_string() ? (*parent)[last.get<std::string>()] : (*parent)[last.get<size_t>()];
+      const auto from = array.begin() + op["i"].get<long>();
+      array.erase(from, from + op["r"].get<long>());
+      array.insert(array.begin() + op["i"].get<long>(), op["a"].begin(), op["a"].end());
     }
   }
 }

@@ -10,6 +10,9 @@ namespace shenbao {
 //                                           end appends)
 //   {"p": [...], "n": length}              cuts the array there to length
 //   {"p": [...], "d": 1}                   removes the key there
+//   {"p": [...], "i": i, "r": r, "a": [...]}  replaces r elements from index i of the array
+//                                           there by those of "a" (the client state's
+//                                           changes use it for a list that shifted)
 // Objects are compared key by key and arrays element by element; a part is replaced whole
 // when that is shorter than the operations for its changes. With `at`, the two documents are
 // the part at that path of a larger one, and the operations' paths start there.
