@@ -59,6 +59,10 @@ class AskingWindow : public Window {
       this->session().message_box("提示", "继续吗？", Icon::Question, Buttons::YesNo);
       throw std::runtime_error("failed after the answer");
     });
+    define_function("wf_title", [this](const auto& args) -> Result<Value> {
+      title = args.empty() ? std::string() : args[0];
+      return Value(1);
+    });
     define_function("wf_confirm", [this](const auto&) -> Result<Value> {
       return Value(this->session().message_box("提示", "保存吗？", Icon::Question, Buttons::OkCancel));
     });
@@ -431,6 +435,10 @@ TEST_F(SessionTest, ClientChangesLeadFromEveryRecentVersionToThePresent) {
   ASSERT_TRUE(post("close").ok());
   check_and_hold("close");
   ASSERT_TRUE(post("activate", "w_asking").ok());
+  // A text that looks like the marks the whole document is put together with changes nothing.
+  ASSERT_TRUE(session_->post({"call", "wf_title", 0, "", "", {"\x01\x02form 0\x02\x01"}}).ok());
+  check_and_hold("a title that looks like a mark");
+  EXPECT_EQ(nlohmann::json::parse(session_->client_document().text)["sheets"][0]["title"], "\x01\x02form 0\x02\x01");
   ASSERT_TRUE(post("click", "pb_ask").ok());
   check_and_hold("ask");
   ASSERT_TRUE(post("answer", "yes").ok());

@@ -1,5 +1,7 @@
 #include "framework/runtime/windows/client_view.h"
 
+#include <algorithm>
+
 #include "framework/runtime/forms/data_store.h"
 #include "framework/runtime/windows/form_state.h"
 #include "framework/runtime/windows/state_diff.h"
@@ -153,22 +155,41 @@ std::string ClientView::Form::whole() const {
 }
 
 std::string ClientView::document() const {
-  // Each form's place is marked in the skeleton by a text no state holds (entries refuse
-  // control characters), which its own text then replaces: no form is read back as a tree.
+  // Each form's place is marked in the skeleton by a text of control characters, which its
+  // own text then replaces, so that no form is read back as a tree. Should the skeleton hold
+  // a mark's text anywhere else, the forms are put in as trees instead.
   json whole = json::parse(skeleton);
-  std::vector<std::pair<std::string, const Form*>> places;
   json marks = json::array();
+  std::vector<std::pair<std::string, const Form*>> places;
   for (const auto& [control, form] : forms) {
-    const std::string mark = "\x01form " + std::to_string(places.size());
+    const std::string mark = "\x01\x02form " + std::to_string(places.size()) + "\x02\x01";
     marks.push_back({{"p", form.path}, {"v", mark}});
     places.emplace_back(compact_text(mark), &form);
   }
-  apply_state_changes(whole, marks);
-  std::string text = compact_text(whole);
-  for (const auto& [mark, form] : places) {
-    if (const size_t at = text.find(mark); at != std::string::npos) text.replace(at, mark.size(), form->whole());
+  json with_marks = whole;
+  apply_state_changes(with_marks, marks);
+  const std::string text = compact_text(with_marks);
+  std::vector<std::pair<size_t, const std::pair<std::string, const Form*>*>> at;
+  for (const auto& place : places) {
+    const size_t found = text.find(place.first);
+    if (found == std::string::npos || text.find(place.first, found + 1) != std::string::npos) {
+      json puts = json::array();
+      for (const auto& [control, form] : forms) puts.push_back({{"p", form.path}, {"v", json::parse(form.whole())}});
+      apply_state_changes(whole, puts);
+      return compact_text(whole);
+    }
+    at.emplace_back(found, &place);
   }
-  return text;
+  std::sort(at.begin(), at.end());
+  std::string out;
+  size_t from = 0;
+  for (const auto& [position, place] : at) {
+    out.append(text, from, position - from);
+    out += place->second->whole();
+    from = position + place->first.size();
+  }
+  out.append(text, from, std::string::npos);
+  return out;
 }
 
 }  // namespace shenbao
