@@ -132,6 +132,35 @@ TEST_P(DataStoreTest, ValueSetAsRetrievedIsNeverWritten) {
   EXPECT_EQ(stored(), (std::vector<std::string>{"001 张三 41", "002 李四 30", "003 王五 20"}));
 }
 
+// Many new rows are written many to a statement: every one of them, each with its own values
+// and null where it has none, in batches and in the rows left over; and a failure in any
+// batch keeps nothing.
+TEST_P(DataStoreTest, ManyNewRowsAreAllWrittenOrNoneIs) {
+  ASSERT_EQ(ds.retrieve({"a"}), 3);
+  constexpr int kAdded = 150;
+  for (int i = 0; i < kAdded; ++i) {
+    const long row = ds.insertrow(0);
+    char code[8];
+    std::snprintf(code, sizeof code, "n%03d", i);
+    ds.setitem(row, "code", Value(code));
+    if (i % 3 != 0) ds.setitem(row, "age", Value(i));
+  }
+  ds.setitem(ds.rowcount() - 20, "code", Value("009"));  // taken by dept b's row, in the last batch
+  EXPECT_EQ(ds.update(), -1);
+  db.sqlca().commit();
+  EXPECT_EQ(stored().size(), 3u) << "nothing of a failed update is kept";
+
+  ds.setitem(ds.rowcount() - 20, "code", Value("n999"));
+  ASSERT_EQ(ds.update(), 1) << ds.last_error();
+  db.sqlca().commit();
+  const std::vector<std::string> rows = stored();
+  ASSERT_EQ(rows.size(), 3u + kAdded);
+  EXPECT_EQ(rows[3], "n000 null null");
+  EXPECT_EQ(rows[4], "n001 null 1");
+  EXPECT_EQ(rows[rows.size() - 2], "n149 null 149");
+  EXPECT_EQ(rows.back(), "n999 null null") << "the row that failed, written once mended";
+}
+
 TEST_P(DataStoreTest, UpdateChangesTheKeyByTheRetrievedKey) {
   ASSERT_EQ(ds.retrieve({"a"}), 3);
   ds.setitem(3, "code", Value("007"));

@@ -450,62 +450,76 @@ bool DataStore::delete_row(const Row& row) {
   return true;
 }
 
-bool DataStore::write_row(const Row& row, bool insert) {
+std::vector<size_t> DataStore::inserted_columns(const Row& row) const {
+  std::vector<size_t> columns;
+  for (size_t c = 0; c < def_->columns.size(); ++c) {
+    const ColumnDef& column = def_->columns[c];
+    // A key the form does not write and the row leaves empty is the table's own to give
+    // (a generated pk_id).
+    if (column.updatable || (column.key && !row.values[c].is_null())) columns.push_back(c);
+  }
+  return columns;
+}
+
+bool DataStore::insert_rows(const std::vector<const Row*>& rows, const std::vector<size_t>& columns) {
+  std::string names;
+  for (size_t c : columns) names += (names.empty() ? "" : ", ") + def_->columns[c].dbname;
+  std::string sql = "insert into " + def_->update_table + " (" + names + ") values ";
   std::vector<Value> params;
-  std::string sql;
-  if (insert) {
-    std::string names, values;
-    for (size_t c = 0; c < def_->columns.size(); ++c) {
-      const ColumnDef& column = def_->columns[c];
-      // A key the form does not write and the row leaves empty is the table's own to give
-      // (a generated pk_id).
-      if (!column.updatable && (!column.key || row.values[c].is_null())) continue;
-      names += (names.empty() ? "" : ", ") + column.dbname;
-      values += (values.empty() ? ":v" : ", :v") + std::to_string(c);
-      params.push_back(row.values[c]);
+  params.reserve(rows.size() * columns.size());
+  for (size_t r = 0; r < rows.size(); ++r) {
+    sql += r == 0 ? "(" : ", (";
+    for (size_t i = 0; i < columns.size(); ++i) {
+      sql += (i == 0 ? ":v" : ", :v") + std::to_string(columns[i]) + '_' + std::to_string(r);
+      params.push_back(rows[r]->values[columns[i]]);
     }
-    sql = "insert into " + def_->update_table + " (" + names + ") values (" + values + ")";
-  } else {
-    std::string sets, where;
-    for (size_t c = 0; c < def_->columns.size(); ++c) {
-      const ColumnDef& column = def_->columns[c];
-      if (!column.updatable || row.values[c] == row.original[c]) continue;
-      sets += (sets.empty() ? "" : ", ") + column.dbname + " = :v" + std::to_string(c);
-      params.push_back(row.values[c]);
-    }
-    if (sets.empty()) return true;
-    for (size_t c = 0; c < def_->columns.size(); ++c) {
-      if (!def_->columns[c].key) continue;
-      where += (where.empty() ? "" : " and ") + def_->columns[c].dbname + " = :k" + std::to_string(c);
-      params.push_back(row.original[c]);
-    }
-    std::vector<bool> checked(def_->columns.size(), false);
-    if (!update_check_.empty()) {
-      for (const std::string& name : update_check_) {
-        const int c = def_->column_index(name);
-        if (c >= 0) checked[static_cast<size_t>(c)] = true;
-      }
-      for (size_t c = 0; c < def_->columns.size(); ++c) {
-        const ColumnDef& column = def_->columns[c];
-        if (column.updatable && !(row.values[c] == row.original[c])) checked[c] = true;
-      }
-    }
-    for (size_t c = 0; c < def_->columns.size(); ++c) {
-      if (!checked[c] || def_->columns[c].key) continue;
-      const ColumnDef& column = def_->columns[c];
-      const Value& read = row.original[c];
-      if (read.is_null()) {
-        where += " and " + column.dbname + " is null";
-      } else if (read.kind() != ValueKind::Number) {  // a float read back need not compare equal
-        where += " and " + column.dbname + " = :o" + std::to_string(c);
-        params.push_back(read);
-      }
-    }
-    sql = "update " + def_->update_table + " set " + sets + " where " + where;
+    sql += ')';
   }
   sqlca_->execute(sql, params);
+  return sqlca_->sqlcode >= 0;
+}
+
+bool DataStore::update_row(const Row& row) {
+  std::vector<Value> params;
+  std::string sets, where;
+  for (size_t c = 0; c < def_->columns.size(); ++c) {
+    const ColumnDef& column = def_->columns[c];
+    if (!column.updatable || row.values[c] == row.original[c]) continue;
+    sets += (sets.empty() ? "" : ", ") + column.dbname + " = :v" + std::to_string(c);
+    params.push_back(row.values[c]);
+  }
+  if (sets.empty()) return true;
+  for (size_t c = 0; c < def_->columns.size(); ++c) {
+    if (!def_->columns[c].key) continue;
+    where += (where.empty() ? "" : " and ") + def_->columns[c].dbname + " = :k" + std::to_string(c);
+    params.push_back(row.original[c]);
+  }
+  std::vector<bool> checked(def_->columns.size(), false);
+  if (!update_check_.empty()) {
+    for (const std::string& name : update_check_) {
+      const int c = def_->column_index(name);
+      if (c >= 0) checked[static_cast<size_t>(c)] = true;
+    }
+    for (size_t c = 0; c < def_->columns.size(); ++c) {
+      const ColumnDef& column = def_->columns[c];
+      if (column.updatable && !(row.values[c] == row.original[c])) checked[c] = true;
+    }
+  }
+  for (size_t c = 0; c < def_->columns.size(); ++c) {
+    if (!checked[c] || def_->columns[c].key) continue;
+    const ColumnDef& column = def_->columns[c];
+    const Value& read = row.original[c];
+    if (read.is_null()) {
+      where += " and " + column.dbname + " is null";
+    } else if (read.kind() != ValueKind::Number) {  // a float read back need not compare equal
+      where += " and " + column.dbname + " = :o" + std::to_string(c);
+      params.push_back(read);
+    }
+  }
+  const std::string sql = "update " + def_->update_table + " set " + sets + " where " + where;
+  sqlca_->execute(sql, params);
   if (sqlca_->sqlcode < 0) return false;
-  if (!insert && sqlca_->sqlnrows == 0) {
+  if (sqlca_->sqlnrows == 0) {
     // The row is gone or changed since it was retrieved: nothing was written.
     update_conflict_ = true;
     sqlca_->sqlcode = -1;
@@ -528,13 +542,33 @@ int DataStore::update(bool reset_flags) {
     for (const Row& row : deleted_) {
       if (!delete_row(row)) return false;
     }
+    // New rows go many to a statement while they write the same columns (at most 64, and
+    // about a thousand values); a batch cut short goes row by row, so that a form has no
+    // more than two insert statements to prepare.
+    std::vector<const Row*> batch;
+    std::vector<size_t> batch_columns;
+    auto full = [&] { return std::clamp<size_t>(1000 / std::max<size_t>(1, batch_columns.size()), 1, 64); };
+    auto flush = [&] {
+      bool written = batch.size() == full() ? insert_rows(batch, batch_columns) : true;
+      for (size_t r = 0; written && batch.size() < full() && r < batch.size(); ++r)
+        written = insert_rows({batch[r]}, batch_columns);
+      batch.clear();
+      return written;
+    };
     for (const auto* rows : {&primary_, &filtered_}) {
       for (const Row& row : *rows) {
-        if (row.status == RowStatus::NewModified && !write_row(row, true)) return false;
-        if (row.status == RowStatus::DataModified && !write_row(row, false)) return false;
+        if (row.status == RowStatus::NewModified) {
+          std::vector<size_t> columns = inserted_columns(row);
+          if (!batch.empty() && columns != batch_columns && !flush()) return false;
+          batch_columns = std::move(columns);
+          batch.push_back(&row);
+          if (batch.size() == full() && !flush()) return false;
+        } else if (row.status == RowStatus::DataModified) {
+          if (!flush() || !update_row(row)) return false;
+        }
       }
     }
-    return true;
+    return flush();
   });
   if (!ok) return fail(sqlca_->sqlerrtext);
   if (reset_flags) reset_update_flags();

@@ -210,7 +210,11 @@ class DataStore {
   Row* settable_row(long row, int column, Value& value);
   // Uses `def` from now on, without rows.
   void take_definition(std::shared_ptr<FormDef> def, std::string name);
-  bool write_row(const Row& row, bool insert);
+  // Writes a changed row's changed columns, where it still is as it was read.
+  bool update_row(const Row& row);
+  // The columns an insert of `row` writes, and one INSERT of `rows` (which write the same).
+  std::vector<size_t> inserted_columns(const Row& row) const;
+  bool insert_rows(const std::vector<const Row*>& rows, const std::vector<size_t>& columns);
   bool delete_row(const Row& row);
   std::shared_ptr<const Expression> compile(std::string_view expression, std::string& error) const;
 
