@@ -84,6 +84,7 @@ struct EventResult {
 };
 
 using WindowFactory = std::function<std::unique_ptr<Window>(Session&)>;
+struct ClientView;
 
 // The windows a session can open, by class name. Filled once at start-up (app/), then read.
 class WindowRegistry {
@@ -126,8 +127,6 @@ class WindowRegistry {
 // wait on the SQLite database for as long as the user reads. That is a programming error: the
 // writes are rolled back and the script is stopped with a std::logic_error, which fails the
 // event (and the test that posted it). Ask first, then write and commit.
-struct ClientView;
-
 class Session {
  public:
   struct Options {
@@ -186,7 +185,8 @@ class Session {
     uint64_t version = 0;
     std::string text;  // the JSON document; "{}" when the session has ended
   };
-  // The client state whole, as of the last quiet moment (laid out on the UI thread).
+  // The client state whole, put together on the UI thread at its next quiet moment (after an
+  // event that is running).
   ClientDocument client_document();
   // Grows at every quiet moment after an event or read that may have changed something: what
   // is derived from the session's windows (a print preview's pages) is kept per quiet version.
