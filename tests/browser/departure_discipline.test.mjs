@@ -5,7 +5,7 @@
 import assert from 'node:assert/strict';
 import {after, before, describe, it} from 'node:test';
 
-import {cell, launchBrowser, login, newPage, settle, shot, startServer} from './harness.mjs';
+import {acceptFirstListed, cell, launchBrowser, login, newPage, openCategory, settle, shot, startServer} from './harness.mjs';
 
 describe('a dismissal and a discipline declaration, filed, tallied and accepted', () => {
   let server;
@@ -26,12 +26,6 @@ describe('a dismissal and a discipline declaration, filed, tallied and accepted'
 
   const status = (page) => page.locator('.status-text').textContent();
   const workerRow = (page, name) => page.locator('[data-name=dw_2] tbody tr', {hasText: name});
-
-  async function openCategory(page, caption) {
-    await page.locator('.menu-item', {hasText: caption}).click();
-    await settle(page);
-    assert.equal(await page.locator('.tab.active .tab-title').textContent(), caption);
-  }
 
   async function newDeclaration(page) {
     await page.click('[data-name=pb_16]');
@@ -109,16 +103,7 @@ describe('a dismissal and a discipline declaration, filed, tallied and accepted'
       await authority.locator('select[data-key$="/uo_1"]').selectOption('002');
       await settle(authority);
       assert.equal(await workerRow(authority, left).count(), 1);
-      await authority.locator('[data-name=dw_1] tbody tr').first().click();
-      await settle(authority);
-      await authority.click('[data-name=pb_approve]');
-      await settle(authority);
-      assert.equal(await authority.locator('.msgbox-text').textContent(), '确定要将本次申报数据入库吗？');
-      await authority.click('.msgbox [data-answer=yes]');
-      await settle(authority);
-      assert.equal(await authority.locator('.msgbox-text').textContent(), '数据入库成功！');
-      await authority.click('.msgbox [data-answer=ok]');
-      await settle(authority);
+      await acceptFirstListed(authority);
       await authority.click('[data-name=pb_3]');
       await settle(authority);
       assert.equal(await workerRow(authority, left).count(), 0, `${left} has left`);

@@ -7,10 +7,12 @@
 //   const page = await newPage(browser);
 //   await login(page, server.url, 'clerk001', 'clerk001pass');
 //   await page.click('[data-name=pb_16]'); await settle(page);
+//   await openCategory(page, '公务员辞退');  await acceptFirstListed(authority);
 //
 // The shenbao binary is $SHENBAO_BIN, else build/shenbao. Screenshots go to
 // test-artifacts/browser/.
 
+import assert from 'node:assert/strict';
 import {spawn, execFile} from 'node:child_process';
 import {mkdtemp, mkdir, readFile, rm} from 'node:fs/promises';
 import {tmpdir} from 'node:os';
@@ -88,6 +90,29 @@ export async function login(page, url, username, password) {
   await page.fill('#password', password);
   await page.click('.login-submit');
   await page.waitForSelector('.topbar');
+  await settle(page);
+}
+
+// Opens a category from the frame's menu; its sheet is the active tab.
+export async function openCategory(page, caption) {
+  await page.locator('.menu-item', {hasText: caption}).click();
+  await settle(page);
+  assert.equal(await page.locator('.tab.active .tab-title').textContent(), caption);
+}
+
+// The authority accepts the first declaration of the active window's list (数据入库): the
+// question is answered yes and the success message, after `onAccepted` has seen it, ok.
+export async function acceptFirstListed(page, {onAccepted} = {}) {
+  await page.locator('[data-name=dw_1] tbody tr').first().click();
+  await settle(page);
+  await page.click('[data-name=pb_approve]');
+  await settle(page);
+  assert.equal(await page.locator('.msgbox-text').textContent(), '确定要将本次申报数据入库吗？');
+  await page.click('.msgbox [data-answer=yes]');
+  await settle(page);
+  assert.equal(await page.locator('.msgbox-text').textContent(), '数据入库成功！');
+  if (onAccepted) await onAccepted();
+  await page.click('.msgbox [data-answer=ok]');
   await settle(page);
 }
 

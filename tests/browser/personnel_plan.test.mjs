@@ -7,7 +7,7 @@ import {writeFile} from 'node:fs/promises';
 import path from 'node:path';
 import {after, before, describe, it} from 'node:test';
 
-import {artifacts, cell, launchBrowser, login, newPage, settle, shot, startServer} from './harness.mjs';
+import {acceptFirstListed, artifacts, cell, launchBrowser, login, newPage, settle, shot, startServer} from './harness.mjs';
 
 describe('a personnel plan is filed and accepted', () => {
   let server;
@@ -141,16 +141,7 @@ describe('a personnel plan is filed and accepted', () => {
     await settle(authority);
     await authority.locator('select[data-key$="/uo_1"]').selectOption('001');
     await settle(authority);
-    await authority.locator('[data-name=dw_1] tbody tr').first().click();
-    await settle(authority);
-    await authority.click('[data-name=pb_approve]');
-    await settle(authority);
-    assert.equal(await authority.locator('.msgbox-text').textContent(), '确定要将本次申报数据入库吗？');
-    await authority.click('.msgbox [data-answer=yes]');
-    await settle(authority);
-    assert.equal(await authority.locator('.msgbox-text').textContent(), '数据入库成功！');
-    await authority.click('.msgbox [data-answer=ok]');
-    await settle(authority);
+    await acceptFirstListed(authority);
     assert.match(await server.log(), /authority - 127\.0\.0\.1 approve rs_w00034_com pkid=0000000001 unit=001: accepted/);
     assert.deepEqual(authority.errors, []);
   });

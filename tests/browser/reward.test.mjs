@@ -9,7 +9,7 @@ import path from 'node:path';
 import {after, before, describe, it} from 'node:test';
 import {promisify} from 'node:util';
 
-import {artifacts, cell, launchBrowser, login, newPage, settle, shot, startServer} from './harness.mjs';
+import {acceptFirstListed, artifacts, cell, launchBrowser, login, newPage, openCategory, settle, shot, startServer} from './harness.mjs';
 
 const run = promisify(execFile);
 
@@ -31,11 +31,6 @@ describe('reward declarations', () => {
   });
 
   const query = async (sql) => (await run('sqlite3', [server.db, sql])).stdout.trim();
-  const openCategory = async (page, caption) => {
-    await page.locator('.menu-item', {hasText: caption}).click();
-    await settle(page);
-    assert.equal(await page.locator('.tab.active .tab-title').textContent(), caption);
-  };
   const rowOf = (page, name) => page.locator('[data-name=dw_2] tbody tr', {hasText: name}).first();
 
   it('extracts the workers\' rewards of a period into a civil-servant declaration', async () => {
@@ -71,17 +66,7 @@ describe('reward declarations', () => {
     await openCategory(authority, '公务员奖励申报');
     await authority.locator('select[data-key$="/uo_1"]').selectOption('001');
     await settle(authority);
-    await authority.locator('[data-name=dw_1] tbody tr').first().click();
-    await settle(authority);
-    await authority.click('[data-name=pb_approve]');
-    await settle(authority);
-    assert.equal(await authority.locator('.msgbox-text').textContent(), '确定要将本次申报数据入库吗？');
-    await authority.click('.msgbox [data-answer=yes]');
-    await settle(authority);
-    assert.equal(await authority.locator('.msgbox-text').textContent(), '数据入库成功！');
-    await shot(authority, 'reward-03-accepted');
-    await authority.click('.msgbox [data-answer=ok]');
-    await settle(authority);
+    await acceptFirstListed(authority, {onAccepted: () => shot(authority, 'reward-03-accepted')});
     assert.equal(Number(await query('select count(*) from rs_sub_jl_2')), before + 3);
     assert.equal(await query("select jl_date || ' ' || ry_jb from rs_sub_jl_2 where worker_code = '0010009' order by pk_id desc limit 1"),
                  '20090110 4');
