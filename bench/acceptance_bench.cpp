@@ -21,6 +21,7 @@
 #include "framework/host/host_functions.h"
 #include "framework/host/host_session.h"
 #include "framework/runtime/windows/session.h"
+#include "bench/bench_session.h"
 
 namespace shenbao {
 namespace {
@@ -78,11 +79,6 @@ void fresh_copy() {
   std::filesystem::copy_file(kTemplate, kWork);
 }
 
-double median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  return v[v.size() / 2];
-}
-
 long count(const std::string& sql) {
   std::string error;
   auto sqlca = Transaction::open(kWork, error);
@@ -93,14 +89,7 @@ long count(const std::string& sql) {
 
 // The window's acceptance: open, choose the declaration, 数据入库, then time the answer Yes.
 double accept_in_window(const WindowRegistry& registry, const char* window, std::string& error) {
-  Session::Options options;
-  options.database_url = kWork;
-  options.user = host_user("bench", kUnit, Role::Both);
-  apply_host(options);
-  options.registry = &registry;
-  options.print_folder = "/tmp";
-  options.today = DateTime::from_civil(2009, 6, 15);
-  auto session = Session::start(options, error);
+  auto session = bench::start_session(kWork, registry, "bench", kUnit, Role::Both, error, DateTime::from_civil(2009, 6, 15));
   if (!session) return -1;
   session->post({"open", window});
   session->post({"select", "dw_1", 1});
@@ -194,8 +183,8 @@ void run_case(benchmark::State& state, const Case& c) {
       }
     }
   }
-  const double window = median(window_ms);
-  const double hand = median(hand_ms);
+  const double window = bench::median(window_ms);
+  const double hand = bench::median(hand_ms);
   state.counters["window_ms"] = window;
   state.counters["hand_ms"] = hand;
   state.counters["ratio"] = window / hand;

@@ -23,6 +23,7 @@
 #include "app/registry.h"
 #include "framework/host/host_session.h"
 #include "framework/runtime/windows/session.h"
+#include "bench/bench_session.h"
 
 namespace shenbao {
 namespace {
@@ -76,13 +77,7 @@ int main(int argc, char** argv) {
   // Through the windows.
   std::vector<std::unique_ptr<Session>> clerks;
   for (int s = 0; s < sessions; ++s) {
-    Session::Options options;
-    options.database_url = path;
-    options.user = host_user("clerk" + std::to_string(s), "001", Role::Clerk);
-    apply_host(options);
-    options.registry = &registry;
-    options.print_folder = "/tmp";
-    auto session = Session::start(options, error);
+    auto session = bench::start_session(path, registry, "clerk" + std::to_string(s), "001", Role::Clerk, error);
     if (!session || !session->post({"open", "w_vorant_zw"}).ok()) {
       std::fprintf(stderr, "cannot start a session: %s\n", error.c_str());
       return 1;

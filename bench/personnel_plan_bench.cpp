@@ -14,6 +14,7 @@
 #include "app/registry.h"
 #include "framework/host/host_session.h"
 #include "framework/runtime/windows/session.h"
+#include "bench/bench_session.h"
 
 namespace shenbao {
 namespace {
@@ -56,14 +57,8 @@ void BM_AcceptPlanThroughWindow(benchmark::State& state) {
   std::string error;
   WindowRegistry registry;
   register_windows(registry);
-  Session::Options options;
-  options.database_url = database();
-  options.user = host_user("authority", "001", Role::Both);
-  apply_host(options);
-  options.registry = &registry;
-  options.print_folder = "/tmp";
-  options.today = DateTime::from_civil(2009, 6, 15);
-  auto session = Session::start(options, error);
+  auto session =
+      bench::start_session(database(), registry, "authority", "001", Role::Both, error, DateTime::from_civil(2009, 6, 15));
   auto cleaner = Transaction::open(database(), error);
   if (!session || !cleaner) {
     state.SkipWithError(error.c_str());
@@ -123,12 +118,6 @@ void BM_AcceptPlanHandWritten(benchmark::State& state) {
 BENCHMARK(BM_AcceptPlanThroughWindow)->Unit(benchmark::kMillisecond)->Iterations(15);
 BENCHMARK(BM_AcceptPlanHandWritten)->Unit(benchmark::kMillisecond)->Iterations(15);
 
-double median(std::vector<double> v) {
-  if (v.empty()) return 0;
-  std::sort(v.begin(), v.end());
-  return v[v.size() / 2];
-}
-
 }  // namespace
 }  // namespace shenbao
 
@@ -136,7 +125,7 @@ int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
-  const double window = shenbao::median(shenbao::window_ms), hand = shenbao::median(shenbao::hand_ms);
+  const double window = shenbao::bench::median(shenbao::window_ms), hand = shenbao::bench::median(shenbao::hand_ms);
   std::printf("accept a plan of %d persons: %.1f ms through the window, %.1f ms hand-written INSERT ... SELECT: %.2f x\n",
               shenbao::kPersons, window, hand, hand > 0 ? window / hand : 0.0);
   std::remove(shenbao::database().c_str());

@@ -14,6 +14,7 @@
 #include "framework/host/host_functions.h"
 #include "framework/host/host_session.h"
 #include "framework/runtime/windows/session.h"
+#include "bench/bench_session.h"
 
 namespace shenbao {
 namespace {
@@ -58,13 +59,7 @@ void BM_CivilServantRewardExtractionAndAcceptance(benchmark::State& state) {
   WindowRegistry registry;
   register_windows(registry);
   for (auto _ : state) {
-    Session::Options options;
-    options.database_url = path;
-    options.user = host_user("bench", kUnit, Role::Both);
-    apply_host(options);
-    options.registry = &registry;
-    options.print_folder = "/tmp";
-    auto session = Session::start(options, error);
+    auto session = bench::start_session(path, registry, "bench", kUnit, Role::Both, error);
     if (!session) {
       state.SkipWithError(error.c_str());
       return;

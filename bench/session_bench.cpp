@@ -15,6 +15,7 @@
 #include "app/registry.h"
 #include "framework/host/host_session.h"
 #include "framework/runtime/windows/session.h"
+#include "bench/bench_session.h"
 
 namespace shenbao {
 namespace {
@@ -38,13 +39,7 @@ void BM_AddWorkersOneByOne(benchmark::State& state) {
   register_windows(registry);
   std::vector<double> event_ms;
   for (auto _ : state) {
-    Session::Options options;
-    options.database_url = path;
-    options.user = host_user("clerk003", "003", Role::Clerk);
-    apply_host(options);
-    options.registry = &registry;
-    options.print_folder = "/tmp";
-    auto session = Session::start(options, error);
+    auto session = bench::start_session(path, registry, "clerk003", "003", Role::Clerk, error);
     if (!session) {
       state.SkipWithError(error.c_str());
       return;

@@ -22,6 +22,7 @@
 #include "framework/runtime/reports/report.h"
 #include "framework/runtime/windows/session.h"
 #include "framework/runtime/windows/window.h"
+#include "bench/bench_session.h"
 
 namespace shenbao {
 namespace {
@@ -32,12 +33,6 @@ constexpr const char* kHandKey = "H000000001";
 
 double ms_since(std::chrono::steady_clock::time_point start) {
   return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
-}
-
-double median(std::vector<double> v) {
-  if (v.empty()) return 0;
-  std::sort(v.begin(), v.end());
-  return v[v.size() / 2];
 }
 
 const std::string& database() {
@@ -74,14 +69,7 @@ const std::string& database() {
 }
 
 std::unique_ptr<Session> clerk_session(WindowRegistry& registry, std::string& error) {
-  Session::Options options;
-  options.database_url = database();
-  options.user = host_user("clerk003", kUnit, Role::Clerk);
-  apply_host(options);
-  options.registry = &registry;
-  options.print_folder = "/tmp";
-  options.today = DateTime::from_civil(2009, 6, 15);
-  return Session::start(options, error);
+  return bench::start_session(database(), registry, "clerk003", kUnit, Role::Clerk, error, DateTime::from_civil(2009, 6, 15));
 }
 
 std::vector<double> window_ms, hand_ms;
@@ -228,13 +216,13 @@ int main(int argc, char** argv) {
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
   using namespace shenbao;
-  const double window = median(window_ms), hand = median(hand_ms);
+  const double window = bench::median(window_ms), hand = bench::median(hand_ms);
   std::printf("training extraction of %d workers: %.1f ms through the window, %.1f ms hand-written INSERT ... SELECT: "
               "%.2f x\n",
               kWorkers, window, hand, hand > 0 ? window / hand : 0.0);
   std::printf("应培未培公务员名单 for %d workers, ten subjects: generated in %.1f ms, laid out and drawn to a PDF of %zu "
               "pages in %.1f ms\n",
-              kWorkers, median(generate_ms), list_pages, median(draw_ms));
+              kWorkers, bench::median(generate_ms), list_pages, bench::median(draw_ms));
   for (const char* suffix : {"", "-wal", "-shm"}) std::remove((database() + suffix).c_str());
   return 0;
 }
