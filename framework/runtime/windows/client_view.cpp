@@ -27,14 +27,18 @@ ClientView::Part hold(const json& part) {
   return held;
 }
 
-std::string member_text(const ClientView::Member& member) {
-  if (!member.array) return member.texts.front();
+// The JSON array of elements whose texts these are.
+std::string array_text(const std::vector<std::string>& elements) {
   std::string text = "[";
-  for (const std::string& element : member.texts) {
+  for (const std::string& element : elements) {
     if (text.size() > 1) text += ',';
     text += element;
   }
   return text + ']';
+}
+
+std::string member_text(const ClientView::Member& member) {
+  return member.array ? array_text(member.texts) : member.texts.front();
 }
 
 // The operations that turn array `a` into array `b` (element texts), at the path whose text
@@ -87,8 +91,7 @@ void part_changes(const ClientView::Part& from, const ClientView::Part& to, cons
     if (elements.size() > whole.size() + member_at.size() + 16) {
       out.put(member_at, whole);
     } else {
-      if (!ops.empty()) ops += ',';
-      ops += elements;
+      out.append(elements);
     }
   }
 }
@@ -101,18 +104,16 @@ void OpsText::put(const std::string& at, const std::string& value) { add(at, "\"
 void OpsText::cut(const std::string& at, size_t length) { add(at, "\"n\":" + std::to_string(length)); }
 void OpsText::remove(const std::string& at) { add(at, "\"d\":1"); }
 void OpsText::splice(const std::string& at, size_t index, size_t removed, const std::vector<std::string>& inserted) {
-  std::string values = "[";
-  for (const std::string& value : inserted) {
-    if (values.size() > 1) values += ',';
-    values += value;
-  }
-  add(at, "\"i\":" + std::to_string(index) + ",\"r\":" + std::to_string(removed) + ",\"a\":" + values + ']');
+  add(at, "\"i\":" + std::to_string(index) + ",\"r\":" + std::to_string(removed) + ",\"a\":" + array_text(inserted));
 }
 
-void OpsText::add(const std::string& at, const std::string& what) {
+void OpsText::append(const std::string& ops) {
+  if (ops.empty()) return;
   if (!out_.empty()) out_ += ',';
-  out_ += "{\"p\":" + at + "]," + what + '}';
+  out_ += ops;
 }
+
+void OpsText::add(const std::string& at, const std::string& what) { append("{\"p\":" + at + "]," + what + '}'); }
 
 void ClientView::Form::take(DataStore& store, long from, long count, const std::string* at, std::string& ops) {
   auto lay_out = [&](Part& part, const json& fresh) {
@@ -142,7 +143,6 @@ void ClientView::Form::take(DataStore& store, long from, long count, const std::
   rows_count = count;
 }
 
-
 std::string ClientView::Form::whole() const {
   std::string text = "{";
   for (const Part* part : {&definition_part, &lists_part, &rows_part}) {
@@ -158,7 +158,6 @@ std::string ClientView::document() const {
   // Each form's place is marked in the skeleton by a text of control characters, which its
   // own text then replaces, so that no form is read back as a tree. Should the skeleton hold
   // a mark's text anywhere else, the forms are put in as trees instead.
-  json whole = json::parse(skeleton);
   json marks = json::array();
   std::vector<std::pair<std::string, const Form*>> places;
   for (const auto& [control, form] : forms) {
@@ -166,13 +165,14 @@ std::string ClientView::document() const {
     marks.push_back({{"p", form.path}, {"v", mark}});
     places.emplace_back(compact_text(mark), &form);
   }
-  json with_marks = whole;
+  json with_marks = json::parse(skeleton);
   apply_state_changes(with_marks, marks);
   const std::string text = compact_text(with_marks);
   std::vector<std::pair<size_t, const std::pair<std::string, const Form*>*>> at;
   for (const auto& place : places) {
     const size_t found = text.find(place.first);
     if (found == std::string::npos || text.find(place.first, found + 1) != std::string::npos) {
+      json whole = json::parse(skeleton);
       json puts = json::array();
       for (const auto& [control, form] : forms) puts.push_back({{"p", form.path}, {"v", json::parse(form.whole())}});
       apply_state_changes(whole, puts);

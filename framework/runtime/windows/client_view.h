@@ -21,6 +21,8 @@ class OpsText {
   void remove(const std::string& at);
   // Replaces `removed` elements from `index` of the array at `at` by `inserted`.
   void splice(const std::string& at, size_t index, size_t removed, const std::vector<std::string>& inserted);
+  // Operations written by another OpsText, after these.
+  void append(const std::string& ops);
 
  private:
   void add(const std::string& at, const std::string& what);

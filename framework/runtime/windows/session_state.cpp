@@ -203,7 +203,7 @@ std::string Session::take_client_state() {
   if (skeleton_text != view.skeleton) {
     skeleton_ops = state_changes(json::parse(view.skeleton), skeleton);
     view.skeleton = std::move(skeleton_text);
-    for (const json& op : skeleton_ops) ops += (ops.empty() ? "" : ",") + compact_text(op);
+    for (const json& op : skeleton_ops) OpsText(ops).append(compact_text(op));
   }
 
   std::map<const FormControl*, ClientView::Form> taken;
