@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <stdexcept>
+
 #include "tests/unit/test_database.h"
 
 namespace shenbao::testing {
@@ -156,6 +158,47 @@ TEST_P(TransactionTest, ScriptsSpellGeneratedKeysForTheirDatabase) {
 
 INSTANTIATE_TEST_SUITE_P(Databases, TransactionTest, ::testing::Values(Backend::SQLite, Backend::PostgreSQL),
                          backend_name);
+
+// A protected table is written only while a permit is held: any other write to it rolls the
+// whole transaction back and throws, reads and other tables are untouched by the rule.
+TEST_P(TransactionTest, ProtectedTablesAreWrittenOnlyUnderAPermit) {
+  Transaction& sqlca = db.sqlca();
+  sqlca.protect_tables([](std::string_view table) { return table == "person"; });
+  ASSERT_EQ(sqlca.execute("create table note (text varchar(20))"), 0) << sqlca.sqlerrtext;
+  ASSERT_EQ(sqlca.execute("insert into note values ('pending')"), 0);
+  for (const char* write : {"update person set age = 41 where code = '001'", "delete from person",
+                            "insert into person (code) values ('003')", "UPDATE \"PERSON\" set age = 1"}) {
+    EXPECT_THROW(sqlca.execute(write), std::logic_error) << write;
+    EXPECT_FALSE(sqlca.in_transaction()) << write << ": the pending writes are rolled back";
+  }
+  std::vector<Value> row;
+  EXPECT_EQ(sqlca.select_into("select age from person where code = '001'", {}, row), 0);
+  EXPECT_EQ(row, std::vector<Value>{Value(40)});
+  {
+    Transaction::WritePermit permit(sqlca);
+    EXPECT_EQ(sqlca.execute("update person set age = 41 where code = '001'"), 0) << sqlca.sqlerrtext;
+  }
+  EXPECT_EQ(sqlca.commit(), 0);
+  EXPECT_EQ(sqlca.select_into("select age from person where code = '001'", {}, row), 0);
+  EXPECT_EQ(row, std::vector<Value>{Value(41)});
+}
+
+TEST(WrittenTable, NamesTheTableAStatementWrites) {
+  static const struct {
+    const char* sql;
+    const char* table;
+  } cases[] = {
+      {"insert into rs_w00031 (pkid) values (:id)", "rs_w00031"},
+      {"  INSERT INTO Rs_W00031_com select * from x", "rs_w00031_com"},
+      {"update rs_main as a set post = b.ndzw from rs_w00031 as b", "rs_main"},
+      {"update only public.rs_px_type set xf = 1", "rs_px_type"},
+      {"delete from \"rs_w00028\" where pkid = :id", "rs_w00028"},
+      {"select * from rs_w00031", ""},
+      {"create table rs_w00099 (x integer)", ""},
+      {"insert rs_w00031 values (1)", ""},
+  };
+  for (const auto& c : cases) EXPECT_EQ(written_table(c.sql), c.table) << c.sql;
+}
 
 TEST(TransactionOpen, ReportsABadUrl) {
   std::string error;

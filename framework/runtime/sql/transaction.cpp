@@ -1,6 +1,7 @@
 #include "framework/runtime/sql/transaction.h"
 
 #include <cctype>
+#include <stdexcept>
 
 namespace shenbao {
 namespace {
@@ -106,6 +107,36 @@ const Transaction::Numbered& Transaction::number_host_variables(std::string_view
   return numbered_.emplace(std::string(sql), std::move(out)).first->second;
 }
 
+std::string written_table(std::string_view sql) {
+  size_t at = 0;
+  const auto next_word = [&] {
+    at = sql.find_first_not_of(" \t\r\n(", at);
+    std::string word;
+    for (; at < sql.size() && (is_name_char(sql[at]) || sql[at] == '.' || sql[at] == '"'); ++at) {
+      if (sql[at] != '"') word += static_cast<char>(std::tolower(static_cast<unsigned char>(sql[at])));
+    }
+    return word;
+  };
+  const std::string verb = next_word();
+  std::string table;
+  if (verb == "insert" || verb == "delete") {
+    const std::string into = next_word();
+    if (into == (verb == "insert" ? "into" : "from")) table = next_word();
+  } else if (verb == "update") {
+    table = next_word();
+    if (table == "only") table = next_word();
+  }
+  // A schema-qualified name is the table's name.
+  if (const size_t dot = table.rfind('.'); dot != std::string::npos) table.erase(0, dot + 1);
+  return table;
+}
+
+void Transaction::protect_tables(std::function<bool(std::string_view table)> is_protected) {
+  is_protected_ = std::move(is_protected);
+}
+
+bool Transaction::begin() { return begin_if_needed(); }
+
 long Transaction::fail(const Driver::Outcome& outcome) {
   sqlcode = -1;
   sqlerrtext = outcome.error;
@@ -141,6 +172,12 @@ long Transaction::run(std::string_view sql, const std::vector<Value>& params,
   // that lasts until commit or rollback.
   const std::string verb = leading_verb(sql);
   const bool reads = verb == "select" || verb == "with";
+  if (!reads && is_protected_ && permits_ == 0) {
+    if (const std::string table = written_table(sql); !table.empty() && is_protected_(table)) {
+      rollback();
+      throw std::logic_error("a write to " + table + " went around its one writer; the transaction was rolled back");
+    }
+  }
   if (!reads && !begin_if_needed()) return sqlcode;
   const auto outcome = guarded([&] { return driver_->run(numbered.sql, params, on_row); });
   if (!outcome.ok) return fail(outcome);

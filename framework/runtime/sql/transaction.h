@@ -91,6 +91,28 @@ class Transaction {
   long commit();
   long rollback();
   bool in_transaction() const { return in_transaction_; }
+  // Begins the transaction now rather than at the first write: on SQLite with the database's
+  // write lock (begin immediate), so that what is read next stays as read until commit. False,
+  // with sqlcode -1, when it cannot begin.
+  bool begin();
+
+  // Tables that only one writer of the layer above may write (that layer names them). A
+  // statement that writes such a table (insert into, update, delete from) while no
+  // WritePermit is held is a programming error: the transaction is rolled back and
+  // std::logic_error thrown, so a write that goes around the writer fails loudly, never
+  // silently. Without a predicate nothing is protected.
+  void protect_tables(std::function<bool(std::string_view table)> is_protected);
+  // Held by that one writer while it writes the protected tables.
+  class WritePermit {
+   public:
+    explicit WritePermit(Transaction& sqlca) : sqlca_(&sqlca) { ++sqlca_->permits_; }
+    ~WritePermit() { --sqlca_->permits_; }
+    WritePermit(const WritePermit&) = delete;
+    WritePermit& operator=(const WritePermit&) = delete;
+
+   private:
+    Transaction* sqlca_;
+  };
 
   // Runs `work` so that it takes effect whole or not at all: when it answers false every
   // statement it ran is undone (a savepoint), and the transaction goes on.
@@ -122,7 +144,13 @@ class Transaction {
   bool in_transaction_ = false;
   int savepoint_depth_ = 0;
   std::unordered_map<std::string, Numbered> numbered_;
+  std::function<bool(std::string_view table)> is_protected_;
+  int permits_ = 0;
 };
+
+// The table a statement writes: the name after "insert into", "update" or "delete from",
+// lower-cased; empty for any other statement.
+std::string written_table(std::string_view sql);
 
 std::unique_ptr<Driver> open_sqlite_driver(const std::string& path, std::string& error);
 std::unique_ptr<Driver> open_postgres_driver(const std::string& url, std::string& error);

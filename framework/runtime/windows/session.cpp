@@ -73,6 +73,7 @@ std::unique_ptr<Session> Session::start(Options options, std::string& error) {
   std::unique_ptr<Session> session(new Session(std::move(options)));
   session->sqlca_ = Transaction::open(session->options_.database_url, error);
   if (!session->sqlca_) return nullptr;
+  session->sqlca_->protect_tables(session->options_.protected_tables);
   session->print_jobs_ = std::make_unique<PrintJobs>(session->options_.print_folder);
   session->thread_ = std::thread([s = session.get()] { s->run(); });
   // Wait for the first quiet moment so that state() is never empty.

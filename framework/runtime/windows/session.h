@@ -144,6 +144,9 @@ class Session {
     std::vector<std::string> open_at_start;
     // Where window scripts write the audit log's entries (who and which unit it adds itself).
     std::function<void(const std::string& action, const std::string& detail)> audit;
+    // The tables the session's connection lets only their one writer write
+    // (Transaction::protect_tables); none when not set.
+    std::function<bool(std::string_view table)> protected_tables;
   };
   // Opens the connection and starts the UI thread. `error` says why it could not connect.
   static std::unique_ptr<Session> start(Options options, std::string& error);
