@@ -64,7 +64,7 @@ const CategoryDescriptor& w_vorant_cj::descriptor() {
 }
 
 w_vorant_cj::w_vorant_cj(Session& session) : sb1(session, descriptor()) {
-  add_control(ControlKind::Button, "pb_6", "统计(&T)", 0, 0, 96, 28).clicked = [this] { pb_6_clicked(); };
+  add_write_button("pb_6", "统计(&T)", 96, DeclarationChange::Edit, [this] { pb_6_clicked(); });
 }
 
 void w_vorant_cj::resize(int new_width, int new_height) {
@@ -118,7 +118,7 @@ void w_vorant_cj::pb_6_clicked() {
   session().set_pointer_hourglass(false);
   if (refused) {
     // Rolled back: the counts stay on screen as unsaved changes, and the user is told so.
-    say(session(), HostMessage::SaveFailed, refused->text);
+    report_save_refusal(*refused);
     return;
   }
   session().set_status(kSavedStatus);

@@ -1,6 +1,5 @@
 #include "declarations/jl/candidate.h"
 
-#include "framework/host/messages.h"
 
 namespace shenbao {
 namespace {
@@ -11,7 +10,7 @@ bool is_blank(std::string_view text) { return text.find_first_not_of(" \t") == s
 
 w_sb_candidate::w_sb_candidate(Session& session, const CategoryDescriptor& category, const CandidateKind& kind)
     : sb1(session, category), kind_(&kind) {
-  add_control(ControlKind::Button, "pb_n", kind.new_button, 0, 0, 120, 28).clicked = [this] { pb_n_clicked(); };
+  add_write_button("pb_n", kind.new_button, 120, DeclarationChange::Edit, [this] { pb_n_clicked(); });
 }
 
 void w_sb_candidate::resize(int new_width, int new_height) {
@@ -47,41 +46,6 @@ int w_sb_candidate::wf_rystate() {
   return 0;
 }
 
-std::optional<w_sb_candidate::StoreFailure> w_sb_candidate::store_candidate() {
-  DataStore& candidate = dw_4().store();
-  const RowStatus status = candidate.getitemstatus(1);
-  candidate.setitem(1, "pkid", Value(pkid));
-  if (status == RowStatus::New || status == RowStatus::NewModified) {
-    Result<std::string> code = record().next_person_code(company_num, true);
-    if (!code || code->empty()) {
-      session().sqlca().rollback();
-      return code ? StoreFailure{true, {}} : StoreFailure{false, code.refusal().text};
-    }
-    candidate.setitem(1, "company_num", Value(company_num));
-    candidate.setitem(1, "worker_code", Value(*code));
-    candidate.setitem(1, "state", Value(0));
-  }
-  if (auto refused = record().save_worker(candidate, author())) return StoreFailure{false, refused->text};
-  return std::nullopt;
-}
-
-int w_sb_candidate::save_worker() {
-  if (lacks_declaration()) return -1;
-  DataStore& candidate = dw_4().store();
-  if (candidate.rowcount() == 0) return 0;
-  if (pfc_save() < 0) return -1;
-  if (auto failed = store_candidate()) {
-    if (failed->at_limit)
-      say(session(), HostMessage::NumberLimit);
-    else
-      say(session(), HostMessage::SaveFailed, failed->reason);
-    return -1;
-  }
-  session().set_status(kSavedStatus);
-  wf_rystate();
-  return 1;
-}
-
 void w_sb_candidate::pb_n_clicked() {
   if (lacks_declaration()) return;
   DataStore& candidate = dw_4().store();
@@ -98,6 +62,7 @@ void w_sb_candidate::pb_n_clicked() {
   candidate.setitem(row, "company_num", Value(company_num));
   candidate.setitem(row, "worker_code", Value(code));
   candidate.setitem(row, "pkid", Value(pkid));
+  candidate.setitem(row, "state", Value(0));
   dw_4().setfocus();
 }
 

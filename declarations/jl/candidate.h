@@ -19,27 +19,16 @@ struct CandidateKind {
 // not necessarily in the register, each numbered "9" + six digits per unit over the
 // window's own table. The worker list shows the open declaration's stored candidates, each
 // "申报"; pb_n starts a new candidate with the next number. The number is taken again when
-// the candidate is first stored, inside the storing transaction and with the table's counter
-// row locked, so that two sessions adding candidates of one unit at once never store the
-// same number.
+// the candidate is first stored (the category numbers new persons), inside the storing
+// transaction and with the table's counter row locked, so that two sessions adding
+// candidates of one unit at once never store the same number.
 class w_sb_candidate : public sb1 {
  public:
   w_sb_candidate(Session& session, const CategoryDescriptor& category, const CandidateKind& kind);
 
   int wf_rystate() override;
-  int save_worker() override;
   void resize(int new_width, int new_height) override;
   virtual void pb_n_clicked();
-
- protected:
-  // Why a candidate was not stored: the numbers of the unit are used up, or the database's
-  // reason. The transaction is rolled back by then.
-  struct StoreFailure {
-    bool at_limit = false;
-    std::string reason;
-  };
-  // Stores row 1 of dw_4 under the open declaration, numbering a new candidate now.
-  std::optional<StoreFailure> store_candidate();
 
  private:
   const CandidateKind* kind_;

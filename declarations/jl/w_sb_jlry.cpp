@@ -25,6 +25,7 @@ const CategoryDescriptor& w_sb_jlry::descriptor() {
                      {"post", "zhiwu_code", "zhiwu_name", "zhiwu_code"},
                      {"jl_name", "jl_code", "jl_name", "jl_code"}},
       .adds_register_workers = false,
+      .numbers_new_persons = true,
       .functions = {"wf_rystate", "uf_getworkercode"},
   };
   return kDescriptor;

@@ -26,13 +26,14 @@ const CategoryDescriptor& w_sb_sjjt::descriptor() {
       .worker_list = "d_worker_list_1",
       .drop_downs = {{"jl_name", "jl_code", "jl_name", "jl_code"}},
       .adds_register_workers = false,
+      .numbers_new_persons = true,
       .functions = {"wf_rystate", "uf_getworkercode"},
   };
   return kDescriptor;
 }
 
 w_sb_sjjt::w_sb_sjjt(Session& session) : w_sb_candidate(session, descriptor(), kUnits) {
-  add_control(ControlKind::Button, "pb_22", "保存候选单位(&S)", 0, 0, 120, 28).clicked = [this] { pb_22_clicked(); };
+  add_write_button("pb_22", "保存候选单位(&S)", 120, DeclarationChange::Edit, [this] { pb_22_clicked(); });
 }
 
 long w_sb_sjjt::pb_22_clicked() {
@@ -41,11 +42,8 @@ long w_sb_sjjt::pb_22_clicked() {
   candidate.accepttext();
   if (candidate.rowcount() == 0 || candidate.modifiedcount() == 0) return 0;
   if (pfc_save() < 0) return -1;
-  if (auto failed = store_candidate()) {
-    if (failed->at_limit)
-      say(session(), HostMessage::NumberLimit);
-    else
-      session().message_box("提示", "保存候选单位信息失败！\n" + failed->reason, Icon::StopSign);
+  if (auto refused = record().save_worker(candidate, pkid, company_num, author())) {
+    report_write_refusal(session(), *refused, "保存候选单位信息失败！");
     return -1;
   }
   // The number it was stored under, which another session may have taken meanwhile.

@@ -34,7 +34,7 @@ const CategoryDescriptor& w_vorant_jl_gwy::descriptor() {
 }
 
 w_vorant_jl_gwy::w_vorant_jl_gwy(Session& session) : sb1(session, descriptor()) {
-  add_control(ControlKind::Button, "pb_6", "提取人员信息(&A)", 0, 0, 120, 28).clicked = [this] { pb_6_clicked(); };
+  add_write_button("pb_6", "提取人员信息(&A)", 120, DeclarationChange::Edit, [this] { pb_6_clicked(); });
   define_function("uf_getdata", [this](const std::vector<std::string>&) -> Result<Value> { return Value(uf_getdata()); });
 }
 
@@ -58,12 +58,12 @@ long w_vorant_jl_gwy::pb_6_clicked() {
   // Entries still pending are saved (or dropped) first: the extraction replaces every
   // worker row of the declaration.
   if (!offer_to_save()) return -1;
-  const long written = run_extraction(
+  const ExtractionOutcome extracted = run_extraction(
       *this, Extraction{kOverwriteQuestion, kExtractionFailed,
                         [this](const ExtractionPeriod& period) { return extract_rewards(period); }});
   dw_4().store().reset();
   wf_rystate();
-  return written < 0 ? -1 : 0;
+  return extracted.result == ExtractionOutcome::Result::Failed ? -1 : 0;
 }
 
 long w_vorant_jl_gwy::extract_rewards(const ExtractionPeriod& period) {

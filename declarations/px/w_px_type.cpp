@@ -1,5 +1,6 @@
 #include "declarations/px/w_px_type.h"
 
+#include "declarations/px/w_vorant_px.h"
 #include "framework/host/messages.h"
 
 namespace shenbao {
@@ -9,13 +10,14 @@ constexpr const char* kFixedSubjects[] = {"公共服务", "公共政策", "公�
 
 }  // namespace
 
-w_px_type::w_px_type(Session& session) : w_response(session, "w_px_type") {
+w_px_type::w_px_type(Session& session) : w_response(session, "w_px_type"), subjects_(session) {
   title = "培训科目设置";
   width = 820;
   height = 380;
   add_form("dw_1", 10, 10, 800, 300).set_dataobject("d_px_type_list");
   add_control(ControlKind::Button, "pb_2", "保存(&S)", 600, 330, 96, 28).clicked = [this] { pb_2_clicked(); };
   add_control(ControlKind::Button, "pb_1", "退出(&C)", 710, 330, 96, 28).clicked = [this] { pb_1_clicked(); };
+  subjects_.attach(dw_1(), *control("pb_2"));
 }
 
 void w_px_type::open() {
@@ -27,7 +29,10 @@ void w_px_type::open() {
   }
   DataStore& list = dw_1().store();
   list.settransobject(&session().sqlca());
-  if (list.retrieve({Value(declaration->id), Value(declaration->company)}) == 0) initialise_subjects(*declaration);
+  const bool may_change =
+      subjects_.open({w_vorant_px::descriptor().unit_table, declaration->id, declaration->company});
+  if (list.retrieve({Value(declaration->id), Value(declaration->company)}) == 0 && may_change)
+    initialise_subjects(*declaration);
 }
 
 void w_px_type::initialise_subjects(const u_stru_com& declaration) {
@@ -41,13 +46,11 @@ void w_px_type::initialise_subjects(const u_stru_com& declaration) {
   }
   for (int i = 0; i < 5; ++i) list.setitem(i + 1, "name", Value(kFixedSubjects[i]));
   // Saved at once; when that fails the rows stay on screen and "保存(&S)" inserts them.
-  list.update_and_commit();
+  subjects_.save();
 }
 
 void w_px_type::pb_2_clicked() {
-  DataStore& list = dw_1().store();
-  list.accepttext();
-  if (list.update_and_commit() != 1) say(session(), HostMessage::SaveFailed, list.last_error());
+  if (auto refused = subjects_.save()) report_write_refusal(session(), *refused);
 }
 
 void w_px_type::pb_1_clicked() { close_window(); }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "framework/declaration/declaration_gate.h"
 #include "framework/host/structures.h"
 #include "framework/host/w_response.h"
 
@@ -9,6 +10,8 @@ namespace shenbao {
 // subject. Opened modally with a u_stru_com (id = pkid, company); without one it closes at
 // once. The first opening for a declaration creates and commits the ten rows (01 to 05 the
 // fixed subjects, 06 to 10 "其他"); "保存(&S)" commits the edits, "退出(&C)" drops them.
+// Every write goes through the declaration gate: for the authority and on an accepted
+// declaration the subjects are shown read-only.
 class w_px_type : public w_response {
  public:
   explicit w_px_type(Session& session);
@@ -21,6 +24,8 @@ class w_px_type : public w_response {
 
  private:
   void initialise_subjects(const u_stru_com& declaration);
+
+  DeclarationDialogForm subjects_;
 };
 
 }  // namespace shenbao

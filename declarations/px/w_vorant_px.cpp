@@ -38,8 +38,8 @@ const CategoryDescriptor& w_vorant_px::descriptor() {
 }
 
 w_vorant_px::w_vorant_px(Session& session) : sb1(session, descriptor()) {
-  add_control(ControlKind::Button, "pb_6", "提取人员信息(&A)", 0, 0, 120, 28).clicked = [this] { pb_6_clicked(); };
-  add_control(ControlKind::Button, "pb_8", "培训科目维护(&D)", 0, 0, 120, 28).clicked = [this] { pb_8_clicked(); };
+  add_write_button("pb_6", "提取人员信息(&A)", 120, DeclarationChange::Edit, [this] { pb_6_clicked(); });
+  add_write_button("pb_8", "培训科目维护(&D)", 120, DeclarationChange::Edit, [this] { pb_8_clicked(); });
   dw_1().rowfocuschanged = [this](long row) { dw_1_rowfocuschanged(row); };
   define_function("uf_modify", [this](const std::vector<std::string>&) -> Result<Value> { return Value(uf_modify()); });
   define_function("uf_getdata", [this](const std::vector<std::string>&) -> Result<Value> { return Value(uf_getdata()); });
@@ -94,6 +94,7 @@ void w_vorant_px::pb_16_clicked() {
     unit.setitem(row, "company_name", name[0]);
   unit.setitem(row, "state", Value(1));
   wf_getcompanyinfo();
+  lock_forms();
   wf_rystate();
   uf_modify();
   dw_3().setfocus();
@@ -201,10 +202,10 @@ long w_vorant_px::extract_rows() {
 
 void w_vorant_px::pb_6_clicked() {
   session().set_pointer_hourglass(true);
-  const long written = run_extraction(*this, Extraction{kOverwriteQuestion, kExtractionFailed,
-                                                        [this](const ExtractionPeriod&) { return extract_rows(); }});
+  const ExtractionOutcome extracted = run_extraction(
+      *this, Extraction{kOverwriteQuestion, kExtractionFailed, [this](const ExtractionPeriod&) { return extract_rows(); }});
   session().set_pointer_hourglass(false);
-  if (written <= 0) return;
+  if (extracted.result != ExtractionOutcome::Result::Extracted || extracted.rows == 0) return;
   // As a click on the declaration does: the unit form again, the layout and the list marks.
   const long current = dw_1().store().getrow();
   if (current > 0) {
@@ -216,23 +217,12 @@ void w_vorant_px::pb_6_clicked() {
 }
 
 int w_vorant_px::uf_getdata() {
-  if (lacks_declaration()) return -1;
-  Transaction& sqlca = session().sqlca();
-  const std::vector<Value> key{Value(pkid), Value(company_num)};
-  std::vector<Value> count;
-  if (sqlca.select_into("select count(pkid) from rs_w00028 where pkid = :id and company_num = :com", key, count) == 0 &&
-      !count[0].is_null() && count[0].as_long() > 0 &&
-      session().message_box("提示", kOverwriteQuestion, Icon::Question, Buttons::YesNo) != 1)
-    return 0;
-  long written = -1;
-  if (sqlca.execute("delete from rs_w00028 where pkid = :id and company_num = :com", key) >= 0) written = extract_rows();
-  if (written < 0 || sqlca.commit() != 0) {
-    const std::string reason = sqlca.sqlerrtext;
-    sqlca.rollback();
-    session().message_box("提示", std::string(kExtractionFailed) + (reason.empty() ? "" : "\n" + reason), Icon::StopSign);
-    return -1;
-  }
-  pb_8_clicked();
+  Extraction extraction{kOverwriteQuestion, kExtractionFailed,
+                        [this](const ExtractionPeriod&) { return extract_rows(); }};
+  extraction.asks_period = false;
+  const ExtractionOutcome extracted = run_extraction(*this, extraction);
+  if (extracted.result == ExtractionOutcome::Result::Failed) return -1;
+  if (extracted.result == ExtractionOutcome::Result::Extracted) pb_8_clicked();
   return 0;
 }
 

@@ -53,9 +53,12 @@ const CategoryDescriptor& w_vorant_rsjh::descriptor() {
 }
 
 w_vorant_rsjh::w_vorant_rsjh(Session& session) : sb1(session, descriptor()) {
-  add_control(ControlKind::Button, "pb_6", "增加人员(&A)", 0, 0, 96, 28).clicked = [this] { pb_6_clicked(); };
+  add_write_button("pb_6", "增加人员(&A)", 96, DeclarationChange::Edit, [this] { pb_6_clicked(); });
   // Beside the date range, above the unit form it belongs to.
-  add_control(ControlKind::Button, "pb_8", "编制情况申报(&B)", 640, 6, 120, 28).clicked = [this] { pb_8_clicked(); };
+  Control& staffing =
+      add_write_button("pb_8", "编制情况申报(&B)", 120, DeclarationChange::Edit, [this] { pb_8_clicked(); });
+  staffing.x = 640;
+  staffing.y = 6;
   // As the host calls it: 0 when the unit's figures were copied, -1 when the unit is unknown.
   define_function("wf_getcompanyinfo", [this](const std::vector<std::string>&) -> Result<Value> {
     wf_getcompanyinfo();

@@ -100,8 +100,9 @@ bool leave_unit_form(sb1& window, const char* question) {
   return true;
 }
 
-long run_extraction(sb1& window, const Extraction& extraction) {
-  if (window.lacks_declaration()) return -1;
+ExtractionOutcome run_extraction(sb1& window, const Extraction& extraction) {
+  using Result = ExtractionOutcome::Result;
+  if (window.lacks_declaration() || window.refuses_change(DeclarationChange::Edit)) return {Result::Failed};
   Session& session = window.session();
   Transaction& sqlca = session.sqlca();
   const std::vector<Value> key{Value(window.pkid), Value(window.company_num)};
@@ -111,21 +112,29 @@ long run_extraction(sb1& window, const Extraction& extraction) {
                                               " where pkid = :id and company_num = :com limit 1",
                                           key, found) == 0;
   if (has_rows &&
-      session.message_box("提示", extraction.overwrite_question, Icon::Question, Buttons::YesNo) != 1)
-    return 0;
-  const auto period = ask_extraction_period(session);
-  if (!period) return 0;
-  long written = -1;
-  if (sqlca.execute("delete from " + worker_table + " where pkid = :id and company_num = :com", key) >= 0)
-    written = extraction.fill(*period);
-  if (written < 0 || sqlca.commit() != 0) {
-    const std::string reason = sqlca.sqlerrtext;
-    sqlca.rollback();
-    session.message_box("提示", std::string(extraction.failure) + (reason.empty() ? "" : "\n" + reason),
-                        Icon::StopSign);
-    return -1;
+      session.message_box("提示", extraction.overwrite_question, Icon::Question, Buttons::YesNo, 2) != 1)
+    return {Result::Declined};
+  ExtractionPeriod period;
+  if (extraction.asks_period) {
+    const auto asked = ask_extraction_period(session);
+    if (!asked) return {Result::Declined};
+    period = *asked;
   }
-  return written;
+  long written = 0;
+  DeclarationRecord& record = window.record();
+  const auto refused = record.gate().write(
+      record.key(window.pkid, window.company_num), DeclarationChange::Edit, [&]() -> std::optional<Refusal> {
+        if (sqlca.execute("delete from " + worker_table + " where pkid = :id and company_num = :com", key) < 0)
+          return write_failure(sqlca);
+        written = extraction.fill(period);
+        if (written < 0) return write_failure(sqlca);
+        return std::nullopt;
+      });
+  if (refused) {
+    report_write_refusal(session, *refused, extraction.failure);
+    return {Result::Failed};
+  }
+  return {Result::Extracted, written};
 }
 
 std::string sql_register_date(const Transaction& sqlca, std::string_view column) {

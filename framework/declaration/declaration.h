@@ -46,19 +46,28 @@ int open_print_window(sb1& window, const char* print_window);
 bool leave_unit_form(sb1& window, const char* question);
 
 // An extraction that fills the declaration's worker rows from the register for a period:
-// the question whether to overwrite the rows already there (asked only when there are some;
-// No keeps them), then the period dialog (closed without an answer keeps them), then, in one
-// transaction, the old rows deleted and `fill` run for the period; committed when `fill`
-// answers 0 or more, else rolled back and `failure` said with the reason. Every question
-// comes before the first write, so no transaction is held while the user reads.
+// the question whether to overwrite the rows already there (asked only when there are some,
+// with No as the default; No keeps them), then the period dialog (closed without an answer
+// keeps them), then, through the declaration gate in one transaction, the old rows deleted
+// and `fill` run for the period; committed when `fill` answers 0 or more, else rolled back
+// and `failure` said with the reason. Every question comes before the first write, so no
+// transaction is held while the user reads; a user who may not change the declaration is
+// told so before any of them.
 struct Extraction {
   const char* overwrite_question;  // asked under "提示" with Yes/No
   const char* failure;             // said under "提示" when the writes fail
   // Writes the new rows for the period, uncommitted: how many, or -1 when a statement failed.
   std::function<long(const ExtractionPeriod& period)> fill;
+  // Whether the period dialog is asked; without it `fill` gets an empty period.
+  bool asks_period = true;
 };
-// Answers the rows written, 0 when the user gave up, -1 on failure.
-long run_extraction(sb1& window, const Extraction& extraction);
+struct ExtractionOutcome {
+  enum class Result { Extracted, Declined, Failed } result = Result::Failed;
+  long rows = 0;  // the rows written, when extracted
+};
+// Declined: the user gave up (nothing written); Failed: no declaration, refused or failed,
+// each said.
+ExtractionOutcome run_extraction(sb1& window, const Extraction& extraction);
 
 // SQL expressions over a date-time column, for set-based statements that write the register
 // in one pass on either database: the register's date text "yyyymmdd" of the column, and

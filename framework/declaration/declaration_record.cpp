@@ -13,20 +13,13 @@ bool is_new_row(const DataStore& store) {
   return status == RowStatus::New || status == RowStatus::NewModified;
 }
 
-constexpr const char* kAcceptedQuery =
-    "select pkid from rs_sb_approval where table_name = :t and pkid = :id and company_num = :com";
-
 }  // namespace
 
-DeclarationRecord::DeclarationRecord(Transaction& sqlca, const CategoryDescriptor& category)
-    : sqlca_(&sqlca), category_(&category) {}
+DeclarationRecord::DeclarationRecord(Session& session, const CategoryDescriptor& category)
+    : sqlca_(&session.sqlca()), category_(&category), gate_(session) {}
 
-std::optional<Refusal> DeclarationRecord::fail(const DataStore* store) {
-  std::string reason = sqlca_->sqlerrtext;
-  if (reason.empty() && store) reason = store->last_error();
-  sqlca_->rollback();
-  if (store && store->update_conflict()) return Refusal::for_user(RefusalCode::Conflict, "", reason);
-  return Refusal::for_user(RefusalCode::Failed, reason, reason);
+DeclarationKey DeclarationRecord::key(const std::string& pkid, const std::string& company_num) const {
+  return {category_->unit_table, pkid, company_num};
 }
 
 void DeclarationRecord::fill_audit(DataStore& store, bool is_new, const Author& author) {
@@ -42,135 +35,155 @@ std::optional<Refusal> DeclarationRecord::save_unit(DataStore& unit, std::string
   if (unit.rowcount() == 0) return std::nullopt;
   const bool is_new = is_new_row(unit);
   std::string id = pkid;
-  if (is_new) {
-    id = next_id();
-    if (id.empty()) return fail(nullptr);
-    unit.setitem(1, "pkid", Value(id));
-  }
-  fill_audit(unit, is_new, author);
-  // Written only over the row as it was read: another session's save in between wins, and
-  // this one is told so rather than overwriting it.
-  unit.set_update_check({"lastupdate"});
-  if (unit.update_and_commit() != 1) {
+  const DeclarationChange change = is_new ? DeclarationChange::Create : DeclarationChange::Edit;
+  auto refused = gate_.write(key(pkid, unit.getitemstring(1, "company_num")), change, [&]() -> std::optional<Refusal> {
+    if (is_new) {
+      id = next_declaration_id(*sqlca_, *category_);
+      if (id.empty()) return write_failure(*sqlca_);
+      unit.setitem(1, "pkid", Value(id));
+    }
+    fill_audit(unit, is_new, author);
+    // Written only over the row as it was read: another session's save in between wins, and
+    // this one is told so rather than overwriting it.
+    unit.set_update_check({"lastupdate"});
+    if (unit.update(false) != 1) return write_failure(*sqlca_, &unit);
+    return std::nullopt;
+  });
+  if (refused) {
     if (is_new) unit.setitem(1, "pkid", Value());
-    return fail(&unit);
+    return refused;
   }
+  unit.reset_update_flags();
   pkid = id;
   return std::nullopt;
 }
 
-std::optional<Refusal> DeclarationRecord::save_worker(DataStore& worker, const Author& author) {
+std::optional<Refusal> DeclarationRecord::save_worker(DataStore& worker, const std::string& pkid,
+                                                      const std::string& company_num, const Author& author) {
   if (worker.rowcount() == 0) return std::nullopt;
   const bool is_new = is_new_row(worker);
   const Value shown_code = worker.getitem(1, "worker_code");
-  if (is_new && category_->numbers_new_persons) {
-    // The number shown since the person was added may have been taken meanwhile by another
-    // session: the person is numbered again here, with the counter row locked until commit.
-    Result<std::string> code = next_person_code(worker.getitemstring(1, "company_num"), true);
-    if (!code) {
-      sqlca_->rollback();
-      return code.refusal();
-    }
-    if (code->empty()) {
-      sqlca_->rollback();
-      const std::string limit = host_message_text(HostMessage::NumberLimit);
-      return Refusal::for_user(RefusalCode::Failed, limit, limit);
-    }
-    worker.setitem(1, "worker_code", Value(*code));
+  const DeclarationKey declaration = key(pkid, company_num);
+  if (is_new) {
+    worker.setitem(1, "pkid", Value(pkid));
+    worker.setitem(1, "company_num", Value(company_num));
   }
-  fill_audit(worker, is_new, author);
-  worker.set_update_check({"lastupdate"});
-  if (worker.update_and_commit() != 1) {
+  auto refused = gate_.write(declaration, DeclarationChange::Edit, [&]() -> std::optional<Refusal> {
+    if (is_new && category_->numbers_new_persons) {
+      // The number shown since the person was added may have been taken meanwhile by another
+      // session: the person is numbered again here, with the counter row locked until commit.
+      Result<std::string> code = next_person_code(*sqlca_, *category_, declaration.company_num, true);
+      if (!code) return code.refusal();
+      if (code->empty()) {
+        const std::string limit = host_message_text(HostMessage::NumberLimit);
+        return Refusal::for_user(RefusalCode::InvalidEntry, limit, limit);
+      }
+      worker.setitem(1, "worker_code", Value(*code));
+    }
+    fill_audit(worker, is_new, author);
+    worker.set_update_check({"lastupdate"});
+    if (worker.update(false) != 1) return write_failure(*sqlca_, &worker);
+    return std::nullopt;
+  });
+  if (refused) {
     if (is_new) worker.setitem(1, "worker_code", shown_code);
-    return fail(&worker);
+    return refused;
   }
+  worker.reset_update_flags();
   return std::nullopt;
 }
 
 std::optional<Refusal> DeclarationRecord::remove(const std::string& pkid, const std::string& company_num) {
-  const std::vector<Value> key{Value(pkid), Value(company_num)};
-  const std::string where = " where pkid = :id and company_num = :com";
-  const bool ok = sqlca_->execute("delete from " + std::string(category_->worker_table) + where, key) >= 0 &&
-                  sqlca_->execute("delete from " + std::string(category_->unit_table) + where, key) >= 0;
-  if (!ok || sqlca_->commit() != 0) return fail(nullptr);
-  return std::nullopt;
+  return gate_.write(key(pkid, company_num), DeclarationChange::Delete, [&]() -> std::optional<Refusal> {
+    const std::vector<Value> declaration{Value(pkid), Value(company_num)};
+    const std::string where = " where pkid = :id and company_num = :com";
+    if (sqlca_->execute("delete from " + std::string(category_->worker_table) + where, declaration) < 0 ||
+        sqlca_->execute("delete from " + std::string(category_->unit_table) + where, declaration) < 0)
+      return write_failure(*sqlca_);
+    return std::nullopt;
+  });
 }
 
 std::optional<Refusal> DeclarationRecord::remove_worker(DataStore& worker) {
   if (worker.rowcount() == 0) return std::nullopt;
-  worker.deleterow(1);
-  if (worker.update() != 1 || sqlca_->commit() != 0) {
-    auto refused = fail(&worker);
+  const DeclarationKey declaration = key(worker.getitemstring(1, "pkid"), worker.getitemstring(1, "company_num"));
+  auto refused = gate_.write(declaration, DeclarationChange::Delete, [&]() -> std::optional<Refusal> {
+    worker.deleterow(1);
+    if (worker.update(false) != 1) return write_failure(*sqlca_, &worker);
+    return std::nullopt;
+  });
+  if (refused) {
     worker.retrieve(worker.retrieval_arguments());
     return refused;
   }
+  worker.reset_update_flags();
   return std::nullopt;
 }
 
 bool DeclarationRecord::is_accepted(const std::string& pkid, const std::string& company_num) {
-  std::vector<Value> found;
-  return sqlca_->select_into(kAcceptedQuery, {Value(category_->unit_table), Value(pkid), Value(company_num)}, found) == 0;
+  return gate_.is_accepted(key(pkid, company_num));
 }
 
 DeclarationRecord::AcceptOutcome DeclarationRecord::accept(const std::string& pkid, const std::string& company_num,
                                                            const Author& author, const std::function<int()>& approve) {
-  sqlca_->execute(
-      "insert into rs_sb_approval (table_name, pkid, company_num, approved_at, approved_by) "
-      "values (:t, :id, :com, :at, :by)",
-      {Value(category_->unit_table), Value(pkid), Value(company_num), Value(author.now), Value(author.username)});
-  if (sqlca_->sqlcode < 0) {
-    const std::string reason = sqlca_->sqlerrtext;
-    sqlca_->rollback();
-    if (is_accepted(pkid, company_num)) return {Acceptance::AlreadyAccepted, {}};
-    return {Acceptance::Failed, reason};
-  }
-  if (approve() == 0 && sqlca_->commit() == 0) return {Acceptance::Accepted, {}};
-  const std::string reason = sqlca_->sqlerrtext;
-  sqlca_->rollback();
-  return {Acceptance::Failed, reason};
+  auto refused = gate_.write(key(pkid, company_num), DeclarationChange::Accept, [&]() -> std::optional<Refusal> {
+    // The record goes first: a second acceptance of the same declaration fails on its key
+    // before it writes anything.
+    if (sqlca_->execute("insert into rs_sb_approval (table_name, pkid, company_num, approved_at, approved_by) "
+                        "values (:t, :id, :com, :at, :by)",
+                        {Value(category_->unit_table), Value(pkid), Value(company_num), Value(author.now),
+                         Value(author.username)}) < 0 ||
+        approve() != 0)
+      return write_failure(*sqlca_);
+    return std::nullopt;
+  });
+  if (!refused) return {Acceptance::Accepted, {}};
+  if (refused->code == RefusalCode::Forbidden) return {Acceptance::Refused, {}};
+  return {Acceptance::Failed, refused->text};
 }
 
-std::string DeclarationRecord::next_id() {
-  const Value table(category_->worker_table);
+std::string next_declaration_id(Transaction& sqlca, const CategoryDescriptor& category) {
+  const Value table(category.worker_table);
   // Every worker table has its counter row from the schema on; a table added later gets one
   // here.
-  if (sqlca_->execute("update sb_key_counter set next_value = next_value + 1 where table_name = :t", {table}) == 100)
-    sqlca_->execute("insert into sb_key_counter (table_name, next_value) values (:t, 2)", {table});
-  if (sqlca_->sqlcode < 0) return {};
+  if (sqlca.execute("update sb_key_counter set next_value = next_value + 1 where table_name = :t", {table}) == 100)
+    sqlca.execute("insert into sb_key_counter (table_name, next_value) values (:t, 2)", {table});
+  if (sqlca.sqlcode < 0) return {};
   std::vector<Value> taken;
-  if (sqlca_->select_into("select next_value - 1 from sb_key_counter where table_name = :t", {table}, taken) != 0)
+  if (sqlca.select_into("select next_value - 1 from sb_key_counter where table_name = :t", {table}, taken) != 0)
     return {};
   const auto in_use = [&](std::string_view table_name, const std::string& id) {
     std::vector<Value> found;
-    return sqlca_->select_into("select pkid from " + std::string(table_name) + " where pkid = :id limit 1", {Value(id)},
+    return sqlca.select_into("select pkid from " + std::string(table_name) + " where pkid = :id limit 1", {Value(id)},
                                found);
   };
   for (long candidate = taken[0].as_long();; ++candidate) {
     const std::string id = zero_padded(candidate, 10);
-    long code = in_use(category_->worker_table, id);
-    if (code == 100) code = in_use(category_->unit_table, id);
-    for (const char* sharing : category_->unit_tables_sharing_workers)
+    long code = in_use(category.worker_table, id);
+    if (code == 100) code = in_use(category.unit_table, id);
+    for (const char* sharing : category.unit_tables_sharing_workers)
       if (code == 100) code = in_use(sharing, id);
     if (code < 0) return {};
     if (code == 100) {
-      sqlca_->execute("update sb_key_counter set next_value = :n where table_name = :t", {Value(candidate + 1), table});
-      return sqlca_->sqlcode < 0 ? std::string() : id;
+      sqlca.execute("update sb_key_counter set next_value = :n where table_name = :t", {Value(candidate + 1), table});
+      return sqlca.sqlcode < 0 ? std::string() : id;
     }
   }
 }
 
-Result<std::string> DeclarationRecord::next_person_code(const std::string& company_num, bool reserve) {
+Result<std::string> next_person_code(Transaction& sqlca, const CategoryDescriptor& category,
+                                     const std::string& company_num, bool reserve) {
   if (reserve) {
-    const Value table(category_->worker_table);
-    if (sqlca_->execute("update sb_key_counter set next_value = next_value where table_name = :t", {table}) == 100)
-      sqlca_->execute("insert into sb_key_counter (table_name, next_value) values (:t, 1)", {table});
-    if (sqlca_->sqlcode < 0) return Refusal::for_user(RefusalCode::Failed, sqlca_->sqlerrtext, sqlca_->sqlerrtext);
+    const Value table(category.worker_table);
+    if (sqlca.execute("update sb_key_counter set next_value = next_value where table_name = :t", {table}) == 100)
+      sqlca.execute("insert into sb_key_counter (table_name, next_value) values (:t, 1)", {table});
+    if (sqlca.sqlcode < 0) return Refusal::for_user(RefusalCode::Failed, sqlca.sqlerrtext, sqlca.sqlerrtext);
   }
   std::vector<Value> highest{Value()};
-  if (sqlca_->select_into("select worker_code from " + std::string(category_->worker_table) +
+  if (sqlca.select_into("select worker_code from " + std::string(category.worker_table) +
                               " where company_num = :com order by worker_code desc limit 1",
                           {Value(company_num)}, highest) < 0)
-    return Refusal::for_user(RefusalCode::Failed, sqlca_->sqlerrtext, sqlca_->sqlerrtext);
+    return Refusal::for_user(RefusalCode::Failed, sqlca.sqlerrtext, sqlca.sqlerrtext);
   return provisional_worker_code(next_person_sequence(highest[0]));
 }
 

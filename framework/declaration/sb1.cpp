@@ -31,7 +31,7 @@ sb1::sb1(Session& session, const CategoryDescriptor& category)
     : Window(session, category.class_name),
       is_index(std::string(category.worker_table).substr(3)),
       category_(&category),
-      record_(session.sqlca(), category) {
+      record_(session, category) {
   title = category.caption;
   width = 1280;
   height = 760;
@@ -94,23 +94,20 @@ void sb1::build_controls() {
   FormControl& unit = add_form("dw_3", kListWidth + 2 * kGap, 44, 0, 400);
   FormControl& worker = add_form("dw_4", kListWidth + 2 * kGap, 452, 0, 0);
 
-  static const struct {
-    const char* name;
-    const char* caption;
-  } kButtons[] = {
-      {"pb_16", "新增申报(&N)"}, {"pb_5", "保存申报(&D)"}, {"pb_d", "删除申报(&D)"},
-      {"pb_2", "保存人员(&S)"},   {"pb_del", "删除人员(&D)"}, {"pb_1", "下一步(&C)"},
-      {"pb_4", "申报函件(&R)"},   {"pb_approve", "数据入库(&E)"},
-  };
-  for (const auto& b : kButtons) add_control(ControlKind::Button, b.name, b.caption, 0, 0, kButtonWidth, kButtonHeight);
+  add_write_button("pb_16", "新增申报(&N)", kButtonWidth, DeclarationChange::Create, [this] { pb_16_clicked(); });
+  add_write_button("pb_5", "保存申报(&D)", kButtonWidth, DeclarationChange::Edit, [this] { pb_5_clicked(); });
+  add_write_button("pb_d", "删除申报(&D)", kButtonWidth, DeclarationChange::Delete, [this] { pb_d_clicked(); });
+  add_write_button("pb_2", "保存人员(&S)", kButtonWidth, DeclarationChange::Edit, [this] { pb_2_clicked(); });
+  add_write_button("pb_del", "删除人员(&D)", kButtonWidth, DeclarationChange::Delete, [this] { pb_del_clicked(); });
+  add_control(ControlKind::Button, "pb_1", "下一步(&C)", 0, 0, kButtonWidth, kButtonHeight);
+  add_control(ControlKind::Button, "pb_4", "申报函件(&R)", 0, 0, kButtonWidth, kButtonHeight);
+  add_write_button("pb_approve", "数据入库(&E)", kButtonWidth, DeclarationChange::Accept, [this] { pb_approve_clicked(); });
   if (category_->print) {
     add_control(ControlKind::Button, category_->print->name, category_->print->caption, 0, 0, kButtonWidth,
                 kButtonHeight)
         .clicked = [this] { print_clicked(); };
   }
   ControlRole& accept = control("pb_approve")->role;
-  accept.right = kAcceptRight;
-  accept.refusal = host_message_text(HostMessage::AcceptRightMissing);
   accept.audit = "approve";
   accept.accent = true;
   if (category_->adds_register_workers) {
@@ -119,14 +116,8 @@ void sb1::build_controls() {
   }
 
   control("pb_3")->clicked = [this] { pb_3_clicked(); };
-  control("pb_16")->clicked = [this] { pb_16_clicked(); };
-  control("pb_5")->clicked = [this] { pb_5_clicked(); };
-  control("pb_d")->clicked = [this] { pb_d_clicked(); };
-  control("pb_2")->clicked = [this] { pb_2_clicked(); };
-  control("pb_del")->clicked = [this] { pb_del_clicked(); };
   control("pb_1")->clicked = [this] { pb_1_clicked(); };
   control("pb_4")->clicked = [this] { pb_4_clicked(); };
-  control("pb_approve")->clicked = [this] { pb_approve_clicked(); };
 
   list.rowfocuschanged = [this](long row) {
     const std::string id = dw_1().store().getitemstring(row, "pkid");
@@ -184,23 +175,28 @@ std::string sb1::with_tables(std::string sql) const {
 
 bool sb1::is_accepted() { return !trim(pkid).empty() && record_.is_accepted(pkid, company_num); }
 
-void sb1::lock_forms() {
-  // The authority reviews and never files; an accepted declaration is locked for everyone.
-  const bool locked = !session().user().has_right(kFileRight) || is_accepted();
-  dw_3().read_only = locked;
-  dw_4().read_only = locked;
+Control& sb1::add_write_button(std::string name, std::string caption, int button_width, DeclarationChange change,
+                               std::function<void()> script) {
+  Control& button = add_control(ControlKind::Button, std::move(name), std::move(caption), 0, 0, button_width,
+                                kButtonHeight);
+  button.clicked = std::move(script);
+  guard_write_button(button, record_.gate(), [this] { return record_.key(pkid, company_num); }, change);
+  write_buttons_.emplace_back(&button, change);
+  return button;
 }
 
-bool sb1::refuses_change(Change change) {
-  if (!session().user().has_right(kFileRight)) {
-    say(session(), HostMessage::AuthorityCannotChange);
-    return true;
-  }
-  if (!is_accepted()) return false;
-  session().audit("refused-change-accepted", std::string(change == Change::Edit ? "edit " : "delete ") +
-                                                 declaration_text());
-  say(session(), change == Change::Edit ? HostMessage::AcceptedNoChange : HostMessage::AcceptedNoDelete);
-  return true;
+void sb1::lock_forms() {
+  // The authority reviews and never files; an accepted declaration is locked for everyone.
+  const bool accepted = is_accepted();
+  const bool locked = !session().user().has_right(kFileRight) || accepted;
+  dw_3().read_only = locked;
+  dw_4().read_only = locked;
+  // The buttons that would change it say so before they are pressed.
+  for (const auto& [button, change] : write_buttons_) show_locked(*button, change, accepted);
+}
+
+bool sb1::refuses_change(DeclarationChange change) {
+  return record_.gate().refuses(record_.key(pkid, company_num), change);
 }
 
 std::string sb1::declaration_text() const {
@@ -248,13 +244,7 @@ void sb1::line_up_left_of_pb_2(std::initializer_list<const char*> buttons) {
   }
 }
 
-void sb1::report_save_refusal(const Refusal& refused) {
-  if (refused.code == RefusalCode::Conflict) {
-    say(session(), HostMessage::ChangedByOthers);
-  } else {
-    say(session(), HostMessage::SaveFailed, refused.text);
-  }
-}
+void sb1::report_save_refusal(const Refusal& refused) { report_write_refusal(session(), refused); }
 
 bool sb1::close_query() { return offer_to_save(); }
 
@@ -333,7 +323,7 @@ int sb1::wf_rystate() {
 }
 
 std::string sb1::uf_getworkercode() {
-  Result<std::string> code = record_.next_person_code(company_num, false);
+  Result<std::string> code = next_person_code(session().sqlca(), *category_, company_num, false);
   if (!code) {
     say(session(), HostMessage::SaveFailed, code.refusal().text);
     return {};
@@ -406,10 +396,6 @@ void sb1::pb_3_clicked() {
 }
 
 void sb1::pb_16_clicked() {
-  if (!session().user().has_right(kFileRight)) {
-    say(session(), HostMessage::AuthorityCannotChange);
-    return;
-  }
   if (company_num.empty()) {
     say(session(), HostMessage::UnitMissing);
     return;
@@ -485,7 +471,7 @@ void sb1::print_clicked() {
 
 int sb1::save_declaration() {
   if (dw_3().store().rowcount() == 0) return 0;
-  if (refuses_change(Change::Edit)) return -1;
+  if (refuses_change(DeclarationChange::Edit)) return -1;
   if (auto refused = record_.save_unit(dw_3().store(), pkid, author())) {
     report_save_refusal(*refused);
     return -1;
@@ -498,10 +484,10 @@ int sb1::save_declaration() {
 void sb1::pb_5_clicked() { save_declaration(); }
 
 void sb1::pb_d_clicked() {
-  if (lacks_declaration() || refuses_change(Change::Delete)) return;
+  if (lacks_declaration()) return;
   if (say(session(), HostMessage::ConfirmDeleteDeclaration) != 1) return;
   if (auto refused = record_.remove(pkid, company_num)) {
-    say(session(), HostMessage::DeleteFailed, refused->text);
+    report_write_refusal(session(), *refused, "删除失败！");
     return;
   }
   session().audit("delete-declaration", declaration_text());
@@ -514,7 +500,7 @@ void sb1::pb_d_clicked() {
 }
 
 bool sb1::add_worker(const std::string& worker_code) {
-  if (lacks_declaration() || refuses_change(Change::Edit)) return false;
+  if (lacks_declaration() || refuses_change(DeclarationChange::Edit)) return false;
   DataStore& workers = dw_2().store();
   const long listed = workers.find_value("worker_code", Value(worker_code));
   if (listed <= 0) {
@@ -551,8 +537,8 @@ int sb1::save_worker() {
   if (lacks_declaration()) return -1;
   DataStore& worker = dw_4().store();
   if (worker.rowcount() == 0) return 0;
-  if (refuses_change(Change::Edit) || pfc_save() < 0) return -1;
-  if (auto refused = record_.save_worker(worker, author())) {
+  if (refuses_change(DeclarationChange::Edit) || pfc_save() < 0) return -1;
+  if (auto refused = record_.save_worker(worker, pkid, company_num, author())) {
     report_save_refusal(*refused);
     return -1;
   }
@@ -566,11 +552,11 @@ void sb1::pb_2_clicked() { save_worker(); }
 void sb1::pb_del_clicked() {
   if (lacks_declaration()) return;
   DataStore& worker = dw_4().store();
-  if (worker.rowcount() == 0 || refuses_change(Change::Delete)) return;
+  if (worker.rowcount() == 0) return;
   if (say(session(), HostMessage::ConfirmDeleteWorker) != 1) return;
   const std::string worker_code = worker.getitemstring(1, "worker_code");
   if (auto refused = record_.remove_worker(worker)) {
-    say(session(), HostMessage::DeleteFailed, refused->text);
+    report_write_refusal(session(), *refused, "删除失败！");
     return;
   }
   session().audit("delete-worker", std::string(category_->worker_table) + " pkid=" + pkid + " unit=" + company_num +
@@ -608,14 +594,6 @@ void sb1::pb_4_clicked() {
 
 void sb1::pb_approve_clicked() {
   if (lacks_declaration()) return;
-  if (!session().user().has_right(kAcceptRight)) {
-    say(session(), HostMessage::AcceptRightMissing);
-    return;
-  }
-  if (record_.is_accepted(pkid, company_num)) {
-    say(session(), HostMessage::AlreadyAccepted);
-    return;
-  }
   // What is accepted is what is stored: entries still pending are saved (or dropped) first.
   if (!offer_to_save()) return;
   if (say(session(), HostMessage::ConfirmAccept) != 1) return;
@@ -631,8 +609,8 @@ void sb1::pb_approve_clicked() {
       session().set_status(kAcceptedStatus);
       say(session(), HostMessage::Accepted);
       return;
-    case DeclarationRecord::Acceptance::AlreadyAccepted:
-      say(session(), HostMessage::AlreadyAccepted);
+    case DeclarationRecord::Acceptance::Refused:
+      lock_forms();
       return;
     case DeclarationRecord::Acceptance::Failed:
       session().audit("approve", declaration + ": failed: " + outcome.reason);

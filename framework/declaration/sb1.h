@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <initializer_list>
 #include <string>
 #include <vector>
@@ -101,6 +102,11 @@ class sb1 : public Window {
   bool add_worker(const std::string& worker_code);
   // True when there is no saved declaration; then it has said "请先维护单位申报信息！".
   bool lacks_declaration();
+  // True, after its message and before any question, when this user may not make the change
+  // to the open declaration: the authority never files, and an accepted declaration is
+  // locked for everyone (the refused attempt goes to the audit log). The gate asks again
+  // when the change is written.
+  bool refuses_change(DeclarationChange change);
   // Saves dw_3 (and gives a new declaration its pkid); answers 1 or -1 after a message.
   int save_declaration();
   // Saves dw_4 after pfc_save; answers 1, 0 when there is nothing to save, or -1. Every save
@@ -131,17 +137,19 @@ class sb1 : public Window {
   // Makes dw_3 and dw_4 read-only for a user who does not file (the authority) and for an
   // accepted declaration.
   void lock_forms();
-  enum class Change { Edit, Delete };
-  // True, after its message and before any question, when this user may not make the change
-  // to the open declaration: the authority never files, and an accepted declaration is
-  // locked for everyone (the refused attempt goes to the audit log).
-  bool refuses_change(Change change);
+  // Adds a button whose script changes the declaration. A click is refused, with the gate's
+  // message and before the script runs, when this user may not make `change` to the open
+  // declaration; its role says so, so that the browser greys it for the authority and on an
+  // accepted declaration. Every button that writes a declaration's data is made this way.
+  Control& add_write_button(std::string name, std::string caption, int width, DeclarationChange change,
+                            std::function<void()> script);
   // "rs_w00031_com pkid=… unit=…", as the audit log names the open declaration.
   std::string declaration_text() const;
   // Lays the buttons out from right to left at the height of "保存人员(&S)", the first 20
   // units to its left and each next 20 units to the left of the one before.
   void line_up_left_of_pb_2(std::initializer_list<const char*> buttons);
-  // Says why a save was refused: someone else changed the row meanwhile, or the reason.
+  // Says why a save was refused: someone else changed the row meanwhile, or the reason
+  // (report_write_refusal).
   void report_save_refusal(const Refusal& refused);
 
  private:
@@ -151,6 +159,7 @@ class sb1 : public Window {
   const CategoryDescriptor* category_;
   DeclarationRecord record_;
   std::vector<std::pair<const DropDownColumn*, DataStore*>> drop_downs_;
+  std::vector<std::pair<Control*, DeclarationChange>> write_buttons_;
   bool unit_master_data_found_ = false;
 };
 

@@ -12,6 +12,14 @@ SessionUser host_user(std::string username, std::string company_num, Role role) 
   return user;
 }
 
+bool is_declaration_table(std::string_view table) {
+  if (table == "rs_px_type" || table == "rs_sb_approval") return true;
+  if (!table.starts_with("rs_w")) return false;
+  std::string_view rest = table.substr(4);
+  if (rest.ends_with("_com")) rest.remove_suffix(4);
+  return !rest.empty() && rest.find_first_not_of("0123456789") == std::string_view::npos;
+}
+
 void apply_host(Session::Options& options) {
   options.frame_class = "w_rslz_frame";
   options.frame_title = "人事管理 — 申报";
@@ -19,6 +27,7 @@ void apply_host(Session::Options& options) {
     if (args.size() < 2) return {};
     return s_com{args[1], args[0]};
   };
+  options.protected_tables = is_declaration_table;
 }
 
 }  // namespace shenbao

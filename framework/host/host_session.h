@@ -18,8 +18,14 @@ enum class Role { Clerk, Authority, Both };
 // The user of a role: a clerk and "both" act for `company_num`, the authority for every unit.
 SessionUser host_user(std::string username, std::string company_num, Role role);
 
-// The frame w_rslz_frame with its title, and `open CLASS PKID COMPANY_NUM` handing the window
-// an s_com of that declaration, as a print button does.
+// Whether a table holds declarations' own data: the category tables rs_w000NN (workers) and
+// rs_w000NN_com (units), the training subjects of a declaration (rs_px_type) and the record
+// of acceptances (rs_sb_approval). A session's connection writes them only through the
+// declaration gate (framework/declaration/declaration_gate.h).
+bool is_declaration_table(std::string_view table);
+
+// The frame w_rslz_frame with its title, `open CLASS PKID COMPANY_NUM` handing the window an
+// s_com of that declaration, as a print button does, and the declaration tables protected.
 void apply_host(Session::Options& options);
 
 }  // namespace shenbao

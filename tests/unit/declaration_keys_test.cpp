@@ -85,7 +85,7 @@ TEST_P(DeclarationKeysTest, KindsSharingAWorkerTableNeverShareAnId) {
   const CategoryDescriptor reward = kind("rs_w00041_com"), szf = kind("rs_w00042_com"), gwy = kind("rs_w00033_com");
   std::set<std::string> ids;
   for (const CategoryDescriptor* category : {&reward, &szf, &gwy, &reward}) {
-    const std::string id = DeclarationRecord(db.sqlca(), *category).next_id();
+    const std::string id = next_declaration_id(db.sqlca(), *category);
     const char* unit_table = category->unit_table;
     EXPECT_EQ(id.size(), 10u) << unit_table << ": " << db.sqlca().sqlerrtext;
     ids.insert(id);
@@ -94,11 +94,11 @@ TEST_P(DeclarationKeysTest, KindsSharingAWorkerTableNeverShareAnId) {
   // A number already holding workers (stored by other means) is skipped.
   ASSERT_EQ(db.sqlca().execute("insert into rs_w00033 (pkid, company_num, worker_code) values ('0000000005', '001', '0010001')"), 0)
       << db.sqlca().sqlerrtext;
-  EXPECT_EQ(DeclarationRecord(db.sqlca(), szf).next_id(), "0000000006");
+  EXPECT_EQ(next_declaration_id(db.sqlca(), szf), "0000000006");
   // So is one another kind already holds without workers (numbered before the kinds shared).
   ASSERT_EQ(db.sqlca().execute("insert into rs_w00041_com (pkid, company_num) values ('0000000007', '001')"), 0)
       << db.sqlca().sqlerrtext;
-  EXPECT_EQ(DeclarationRecord(db.sqlca(), szf).next_id(), "0000000008");
+  EXPECT_EQ(next_declaration_id(db.sqlca(), szf), "0000000008");
   db.sqlca().commit();
 }
 

@@ -49,15 +49,15 @@ function renderControl(control, win, ctx) {
 function renderButton(control, ctx) {
   const key = mnemonic(control.text);
   const role = control.role || {};
-  // A right the user lacks: the button is off, and says whose action it is.
+  // A right the user lacks, or a declaration that is locked: the button is off, and says why.
   const lacksRight = Boolean(role.right) && !ctx.rights.includes(role.right);
-  const enabled = control.enabled && !lacksRight;
+  const enabled = control.enabled && !lacksRight && !role.locked;
   return h('button', {
     type: 'button',
     class: `btn${role.accent ? ' btn-accent' : ''}`,
     disabled: !enabled || !ctx.interactive,
     accesskey: key || undefined,
-    title: enabled ? undefined : (lacksRight && role.refusal) || '当前不可用',
+    title: enabled ? undefined : (lacksRight && role.refusal) || role.locked || '当前不可用',
     dataset: {key: `${ctx.windowKey}/${control.name}`},
     onclick: () => ctx.post({kind: 'click', target: control.name}),
   }, h('span', {class: 'btn-label'}, caption(control.text)));

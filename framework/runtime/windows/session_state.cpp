@@ -10,7 +10,7 @@
 // }
 // WINDOW:  {"class", "title", "x", "y", "width", "height", "focus", "controls": [CONTROL...]}
 // CONTROL: {"name", "kind", "x", "y", "width", "height", "visible", "enabled", "text", "mask",
-//           "role": {"right", "refusal", "audit", "gesture", "gesture_column", "accent"}
+//           "role": {"right", "refusal", "locked", "audit", "gesture", "gesture_column", "accent"}
 //                   (only the parts the control has), "read_only": true (a form that takes no
 //           entry), "form": FORM (form controls only)}
 // FORM:    {"dataobject", "style", "preview", "bands": {"header": h, ...},
@@ -65,6 +65,7 @@ json role_json(const ControlRole& role) {
   json out = json::object();
   for (const auto& [name, text] : {std::pair<const char*, const std::string*>{"right", &role.right},
                                    {"refusal", &role.refusal},
+                                   {"locked", &role.locked},
                                    {"audit", &role.audit},
                                    {"gesture", &role.gesture},
                                    {"gesture_column", &role.gesture_column}}) {

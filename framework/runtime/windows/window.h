@@ -26,6 +26,7 @@ std::string_view to_string(ControlKind kind);
 struct ControlRole {
   std::string right;    // the right its action needs; empty: none (the window's script refuses)
   std::string refusal;  // what a user without that right is told
+  std::string locked;   // why nobody may do it now (an accepted declaration); empty: they may
   std::string audit;    // the audit log's name for its action; empty: not logged
   std::string gesture;  // forms: the window gesture a double-click on a row makes ("add")
   std::string gesture_column;  // ... with this column of the row as its argument

@@ -1,0 +1,120 @@
+#pragma once
+
+#include <functional>
+#include <optional>
+#include <string>
+
+#include "framework/host/messages.h"
+#include "framework/runtime/values/refusal.h"
+#include "framework/runtime/windows/session.h"
+
+namespace shenbao {
+
+// What a write does to a declaration; each is refused with its own text.
+enum class DeclarationChange {
+  Create,  // a new declaration of the unit
+  Edit,    // its unit row, worker rows, subjects, staffing figures, candidates, tallies
+  Delete,  // the declaration or one of its rows
+  Accept,  // the authority's acceptance into the register
+};
+
+// A declaration as its unit table holds it. `pkid` is empty for one not yet stored.
+struct DeclarationKey {
+  std::string unit_table;
+  std::string pkid;
+  std::string company_num;
+};
+
+// The one door to a declaration's own data (host_session.h: is_declaration_table). Every
+// write of a declaration's rows runs inside write(), which in the writing transaction takes
+// the declaration's lock and asks again who writes and what state the declaration is in; the
+// session's connection refuses such writes made anywhere else (Transaction::protect_tables).
+//
+//   DeclarationGate gate(session);
+//   if (gate.refuses(key, DeclarationChange::Edit)) return;          // before any question
+//   if (session.message_box(...) != 1) return;
+//   auto refused = gate.write(key, DeclarationChange::Edit, [&] { ... uncommitted writes ... });
+//
+// The rules: the authority never creates, changes or deletes a unit's declaration; only the
+// authority accepts; an accepted declaration is locked for everyone. The lock is the
+// declaration's unit row (on SQLite the database's write lock), taken by saves and by the
+// acceptance alike, so a save lands before an acceptance and is part of what is accepted, or
+// comes after it and is refused.
+class DeclarationGate {
+ public:
+  explicit DeclarationGate(Session& session) : session_(&session) {}
+
+  // Why the session's user may not make `change` to the declaration as it stands now (read
+  // without the lock, to refuse before anything is asked): nothing when he may.
+  std::optional<HostMessage> refusal(const DeclarationKey& key, DeclarationChange change);
+  // The same, said to the user (and a refusal over an accepted declaration logged): true when
+  // refused.
+  bool refuses(const DeclarationKey& key, DeclarationChange change);
+
+  // The writes of one change, uncommitted: nothing when they succeeded, else why not (the
+  // database's reason; Conflict when a row changed since it was read).
+  using Work = std::function<std::optional<Refusal>()>;
+  // Runs `work` in a transaction of its own, after taking the declaration's lock and checking
+  // the rules under it; commits when the work succeeded, rolls back otherwise. Nothing when
+  // committed; a Forbidden refusal when the rules refuse, already said to the user (nothing
+  // ran); the work's refusal, or the commit's, when it failed (nothing written), for the
+  // caller to say (report_write_refusal).
+  std::optional<Refusal> write(const DeclarationKey& key, DeclarationChange change, const Work& work);
+
+  // Whether the declaration has been accepted (rs_sb_approval holds it), as the database says
+  // now.
+  bool is_accepted(const DeclarationKey& key);
+
+ private:
+  bool lock(const DeclarationKey& key);
+  void tell(const DeclarationKey& key, DeclarationChange change, HostMessage refused);
+
+  Session* session_;
+};
+
+// Makes `button` one whose script changes the declaration that `declaration` names when it is
+// clicked: the click is refused, with the gate's message and before the script runs, when the
+// user may not make `change` to it; and the button's role says whose action it is, so that
+// the browser greys it for the authority (see also show_locked).
+void guard_write_button(Control& button, DeclarationGate& gate, std::function<DeclarationKey()> declaration,
+                        DeclarationChange change);
+// Sets the role's note that nobody may press the button now, for a declaration that is
+// accepted, or clears it: the browser greys the button and says why.
+void show_locked(Control& button, DeclarationChange change, bool accepted);
+
+// The form of a dialog that edits one declaration's data beside its rows (the training
+// subjects, the staffing figures), with its save button: read-only, and the button greyed,
+// for a user who may not change the declaration; saved only through the gate.
+//
+//   subjects_.attach(dw_1(), *control("pb_2"));      // in the dialog's constructor
+//   if (subjects_.open({"rs_w00028_com", id, unit})) ...  // may change it
+//   if (auto refused = subjects_.save()) report_write_refusal(session(), *refused);
+class DeclarationDialogForm {
+ public:
+  explicit DeclarationDialogForm(Session& session) : gate_(session) {}
+  // The form and its save button (whose click script is already set).
+  void attach(FormControl& form, Control& save);
+  // Shows the declaration's data as this user may: false, with the form read-only, when he
+  // may not change it.
+  bool open(DeclarationKey declaration);
+  // Writes the form's changes through the gate and commits them: nothing when saved; else
+  // why not (a refusal of the gate has been said), the entries kept on screen as changes.
+  std::optional<Refusal> save();
+
+ private:
+  DeclarationGate gate_;
+  FormControl* form_ = nullptr;
+  Control* save_ = nullptr;
+  DeclarationKey declaration_;
+};
+
+// Says why a write was not made, the one way every save says it: nothing more for a refusal
+// of the gate (said already); "数据已被他人修改，请重新打开后再保存！" when a row changed
+// since it was read; else `failure` ("保存失败！") and the database's reason on a new line.
+void report_write_refusal(Session& session, const Refusal& refused, std::string_view failure = "保存失败！");
+
+// The refusal of a failed statement or data store update: Conflict when the store's row was
+// changed by someone else since it was read, else Failed with the database's reason.
+Refusal write_failure(const Transaction& sqlca, const DataStore* store = nullptr);
+
+}  // namespace shenbao
