@@ -92,7 +92,8 @@ void w_vorant_px::pb_16_clicked() {
                                     {Value(company_num)}, name) == 0 &&
       !name[0].is_null())
     unit.setitem(row, "company_name", name[0]);
-  unit.setitem(row, "state", Value(1));
+  // A new declaration is a draft: ticking 上报数据 is what submits it to the authority.
+  unit.setitem(row, "state", Value(0));
   wf_getcompanyinfo();
   lock_forms();
   wf_rystate();
