@@ -206,12 +206,14 @@ void w_vorant_px::pb_6_clicked() {
   const ExtractionOutcome extracted = run_extraction(
       *this, Extraction{kOverwriteQuestion, kExtractionFailed, [this](const ExtractionPeriod&) { return extract_rows(); }});
   session().set_pointer_hourglass(false);
-  if (extracted.result != ExtractionOutcome::Result::Extracted || extracted.rows == 0) return;
-  // As a click on the declaration does: the unit form again, the layout and the list marks.
+  if (extracted.result != ExtractionOutcome::Result::Extracted) return;
+  // As a click on the declaration does: the unit form again, the layout and the list marks,
+  // also when the unit has no workers and the old rows are simply gone.
   const long current = dw_1().store().getrow();
   if (current > 0) {
     dw_1_rowfocuschanged(current);
   } else {
+    dw_4().store().reset();
     uf_modify();
     wf_rystate();
   }
