@@ -54,16 +54,16 @@ int w_vorant_jl_gwy::wf_rystate() {
 }
 
 long w_vorant_jl_gwy::pb_6_clicked() {
-  if (lacks_declaration()) return -1;
-  // Entries still pending are saved (or dropped) first: the extraction replaces every
-  // worker row of the declaration.
-  if (!offer_to_save()) return -1;
   const ExtractionOutcome extracted = run_extraction(
       *this, Extraction{kOverwriteQuestion, kExtractionFailed,
                         [this](const ExtractionPeriod& period) { return extract_rewards(period); }});
-  dw_4().store().reset();
-  wf_rystate();
-  return extracted.result == ExtractionOutcome::Result::Failed ? -1 : 0;
+  if (extracted.result == ExtractionOutcome::Result::Failed) return -1;
+  if (extracted.result == ExtractionOutcome::Result::Extracted) {
+    // The declaration shown again, with its new rows and the workers' marks.
+    dw_4().store().reset();
+    wf_rystate();
+  }
+  return 0;
 }
 
 long w_vorant_jl_gwy::extract_rewards(const ExtractionPeriod& period) {
