@@ -107,13 +107,18 @@ int w_vorant_rsjh::wf_rystate() {
   session().sqlca().select_into("select company_property from rs_info_company where company_num = :com",
                                 {Value(company_num)}, nature);
   if (idwc_grsf) idwc_grsf->retrieve();
-  // The worker list of this category is the declaration's own people.
-  wf_retrieve();
   return marked;
 }
 
 int w_vorant_rsjh::wf_retrieve() {
   sb1::wf_retrieve();
+  // The worker list of this category is the declaration's own people; the first is shown.
+  if (list_people() < 0) return -1;
+  if (dw_2().store().rowcount() > 0) dw_2().select_row(1);
+  return 0;
+}
+
+int w_vorant_rsjh::list_people() {
   Transaction& sqlca = session().sqlca();
   const std::string sql = "select worker_code, worker_name, '申报' as status from rs_" + is_index +
                           " where pkid = :id and company_num = :com order by worker_code";
@@ -138,8 +143,23 @@ int w_vorant_rsjh::wf_retrieve() {
   list.reset();
   if (people.rowcount() > 0) people.rowscopy(1, people.rowcount(), Buffer::Primary, list, 1, Buffer::Primary);
   list.reset_update_flags();
-  if (list.rowcount() > 0) dw_2().select_row(1);
   return 0;
+}
+
+int w_vorant_rsjh::save_worker() {
+  const int saved = sb1::save_worker();
+  if (saved <= 0) return saved;
+  // The person saved stands in the list, current, and stays on screen.
+  const Value code = dw_4().store().getitem(1, "worker_code");
+  if (list_people() == 0) {
+    if (const long row = dw_2().store().find_value("worker_code", code); row > 0) dw_2().store().setrow(row);
+  }
+  return saved;
+}
+
+void w_vorant_rsjh::pb_del_clicked() {
+  sb1::pb_del_clicked();
+  list_people();
 }
 
 void w_vorant_rsjh::pb_6_clicked() {

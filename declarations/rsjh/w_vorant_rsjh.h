@@ -17,6 +17,8 @@ class w_vorant_rsjh : public sb1 {
 
   int wf_rystate() override;
   int wf_retrieve() override;
+  int save_worker() override;
+  void pb_del_clicked() override;
   int uf_approve(int ai_state) override;
   void resize(int new_width, int new_height) override;
   int dw_3_itemchanged(long row, const std::string& column, const std::string& data, const Value& value) override;
@@ -33,6 +35,12 @@ class w_vorant_rsjh : public sb1 {
   DataStore* idwc_title = nullptr;
   DataStore* idwc_xuewei = nullptr;
   DataStore* idwc_zbxz = nullptr;
+
+ private:
+  // Lists the declaration's people in dw_2: 0, or -1 after "取人员申报信息失败！". The list
+  // is read again after a person is saved or deleted without moving to another person, so
+  // that entries still unsaved in the unit form are neither asked about nor lost.
+  int list_people();
 };
 
 }  // namespace shenbao

@@ -292,6 +292,7 @@ void sb1::list_workers() {
   }
   dw_2().store().retrieve({Value(company_num)});
   wf_rystate();
+  wf_retrieve();
 }
 
 int sb1::wf_rystate() {
@@ -375,6 +376,7 @@ void sb1::load_declaration(const std::string& id) {
   dw_4().store().reset();
   lock_forms();
   wf_rystate();
+  wf_retrieve();
 }
 
 void sb1::load_worker(const std::string& worker_code) {
@@ -419,6 +421,7 @@ void sb1::pb_16_clicked() {
   wf_getcompanyinfo();
   lock_forms();
   wf_rystate();
+  wf_retrieve();
   session().set_status(kNewDeclarationStatus);
   dw_3().setfocus();
 }
@@ -497,6 +500,7 @@ void sb1::pb_d_clicked() {
   session().set_status(kDeletedStatus);
   list_declarations();
   wf_rystate();
+  wf_retrieve();
 }
 
 bool sb1::add_worker(const std::string& worker_code) {
