@@ -80,7 +80,9 @@ void w_vorant_cj::dw_4_constructor() {
 
 int w_vorant_cj::dw_4_itemchanged(long row, const std::string& column, const std::string& data, const Value& value) {
   const int ancestor = sb1::dw_4_itemchanged(row, column, data, value);
-  if (ancestor == 1 || column != "punish_name") return ancestor;
+  if (ancestor == 1) return ancestor;
+  if (column == "punish_date" || column == "rescind_date") return check_rescission(row, column, value);
+  if (column != "punish_name") return ancestor;
   // The punishment's category goes beside it.
   std::string category;
   if (!data.empty() && idwc_name) {
@@ -89,6 +91,17 @@ int w_vorant_cj::dw_4_itemchanged(long row, const std::string& column, const std
   }
   dw_4().store().setitem(row, "cf_type", Value(category));
   return ancestor;
+}
+
+int w_vorant_cj::check_rescission(long row, const std::string& column, const Value& value) {
+  // A punishment is rescinded on or after the day it was given.
+  const Value other = dw_4().store().getitem(row, column == "punish_date" ? "rescind_date" : "punish_date");
+  if (value.is_null() || other.is_null()) return 0;
+  const Value& punished = column == "punish_date" ? value : other;
+  const Value& rescinded = column == "punish_date" ? other : value;
+  if (!(rescinded.as_datetime() < punished.as_datetime())) return 0;
+  dw_4().refuse_entry("解除处分时间不能早于处分时间！");
+  return 1;
 }
 
 void w_vorant_cj::pb_6_clicked() {

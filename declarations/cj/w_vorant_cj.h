@@ -25,6 +25,11 @@ class w_vorant_cj : public sb1 {
 
   DataStore* idwc_name = nullptr;    // code list of punish_name
   DataStore* idwc_reason = nullptr;  // code list of punish_reason
+
+ private:
+  // Refuses (1) a punishment date after the rescission date of the row, or a rescission date
+  // before its punishment date, with the reason at the field; else 0.
+  int check_rescission(long row, const std::string& column, const Value& value);
 };
 
 }  // namespace shenbao
