@@ -25,6 +25,7 @@ const CategoryDescriptor& w_sb_sjjt::descriptor() {
       .worker_form = "d_sb_sjjtry",
       .worker_list = "d_worker_list_1",
       .drop_downs = {{"jl_name", "jl_code", "jl_name", "jl_code"}},
+      .required = {{"hx_company", "请输入候选单位名称！"}},
       .adds_register_workers = false,
       .numbers_new_persons = true,
       .functions = {"wf_rystate", "uf_getworkercode"},
