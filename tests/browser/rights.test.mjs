@@ -95,6 +95,13 @@ describe('rights', () => {
     await declarations.first().click();
     await settle(authority);
     assert.ok(await authority.locator('[data-name=pb_approve]').isEnabled());
+    // The authority reviews and never files: every button that would change the declaration
+    // is off, and says why.
+    for (const name of ['pb_16', 'pb_5', 'pb_d', 'pb_2', 'pb_del']) {
+      const button = authority.locator(`[data-name=${name}]`);
+      assert.ok(await button.isDisabled(), name);
+      assert.equal(await button.getAttribute('title'), '人事主管部门不能修改单位申报！', name);
+    }
     await authority.click('[data-name=pb_approve]');
     await settle(authority);
     assert.equal(await authority.locator('.msgbox-text').textContent(), '确定要将本次申报数据入库吗？');
@@ -107,8 +114,29 @@ describe('rights', () => {
     const log = await server.log();
     assert.match(log, /authority - 127\.0\.0\.1 approve-click click pb_approve in w_vorant_zw/);
     assert.match(log, /authority - 127\.0\.0\.1 approve rs_w00031_com pkid=0000000001 unit=001: accepted/);
+    const accept = authority.locator('[data-name=pb_approve]');
+    assert.ok(await accept.isDisabled());
+    assert.equal(await accept.getAttribute('title'), '该申报已入库，不能重复入库！');
     assert.deepEqual(authority.errors, []);
     await authority.context().close();
+  });
+
+  it('shows the clerk the buttons that would change his accepted declaration disabled', async () => {
+    await clerk.click('[data-name=pb_3]');
+    await settle(clerk);
+    await clerk.locator('[data-name=dw_1] tbody tr').first().click();
+    await settle(clerk);
+    const locked = {pb_5: '该申报已入库，不能修改！', pb_2: '该申报已入库，不能修改！',
+                    pb_d: '该申报已入库，不能删除！', pb_del: '该申报已入库，不能删除！'};
+    for (const [name, why] of Object.entries(locked)) {
+      const button = clerk.locator(`[data-name=${name}]`);
+      assert.ok(await button.isDisabled(), name);
+      assert.equal(await button.getAttribute('title'), why, name);
+    }
+    // A new declaration is still his to make.
+    assert.ok(await clerk.locator('[data-name=pb_16]').isEnabled());
+    await shot(clerk, '13-clerk-accepted-locked');
+    assert.deepEqual(clerk.errors, []);
   });
 
   it('asks before a logout would drop unsaved changes, then ends the session', async () => {
