@@ -8,7 +8,7 @@ import {execFile} from 'node:child_process';
 import {after, before, describe, it} from 'node:test';
 import {promisify} from 'node:util';
 
-import {cell, launchBrowser, login, newPage, sessionState, settle, shot, startServer} from './harness.mjs';
+import {cell, launchBrowser, login, newPage, postEvent, sessionState, settle, shot, startServer} from './harness.mjs';
 
 const run = promisify(execFile);
 
@@ -137,11 +137,16 @@ describe('a declaration from filing to acceptance, and lists that follow the key
     assert.equal(await declarant.inputValue(), '王小红');
     assert.equal(await declarant.getAttribute('readonly'), '');
     assert.ok(await cell(clerk, 'dw_3', '数据上报').isDisabled());
-    await clerk.click('[data-name=pb_d]');
-    await settle(clerk);
-    assert.equal(await message(clerk), '该申报已入库，不能删除！');
+    const remove = clerk.locator('[data-name=pb_d]');
+    assert.ok(await remove.isDisabled());
+    assert.equal(await remove.getAttribute('title'), '该申报已入库，不能删除！');
     await shot(clerk, 'lifecycle-05-cannot-delete');
-    await answer(clerk, 'ok');
+    // A hand-made click is answered by the window, before any question, and deletes nothing.
+    const forced = await postEvent(clerk, {kind: 'click', target: 'pb_d'});
+    assert.equal(forced.body.state.message.text, '该申报已入库，不能删除！');
+    await postEvent(clerk, {kind: 'answer', target: 'ok'});
+    await clerk.reload();
+    await settle(clerk);
     const count = (await run('sqlite3', [server.db, "select count(*) from rs_w00031_com where pkid = '0000000001'"])).stdout.trim();
     assert.equal(count, '1');
     assert.match(await server.log(), /refused-change-accepted delete rs_w00031_com pkid=0000000001 unit=001/);
