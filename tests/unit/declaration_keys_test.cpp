@@ -18,21 +18,11 @@
 namespace shenbao::testing {
 namespace {
 
-class DeclarationKeysTest : public ::testing::TestWithParam<Backend> {
+class DeclarationKeysTest : public ApplicationDatabaseTest {
  protected:
-  void SetUp() override {
-    SHENBAO_REQUIRE_DATABASE(db);
-    std::string error;
-    ASSERT_TRUE(create_database(db.sqlca(), true, "", error)) << error;
-    register_windows(registry);
-  }
-
   std::unique_ptr<Session> start_session(const std::string& username) {
-    return start_test_session(db.url(), registry, username, Role::Clerk);
+    return ApplicationDatabaseTest::start_session(username, Role::Clerk);
   }
-
-  TestDatabase db{GetParam()};
-  WindowRegistry registry;
 };
 
 TEST_P(DeclarationKeysTest, SessionsSavingAtOnceNeverShareAnId) {

@@ -16,17 +16,10 @@
 namespace shenbao::testing {
 namespace {
 
-class PersonnelPlanConcurrencyTest : public ::testing::TestWithParam<Backend> {
+class PersonnelPlanConcurrencyTest : public ApplicationDatabaseTest {
  protected:
-  void SetUp() override {
-    SHENBAO_REQUIRE_DATABASE(db);
-    std::string error;
-    ASSERT_TRUE(create_database(db.sqlca(), true, "", error)) << error;
-    register_windows(registry);
-  }
-
   std::unique_ptr<Session> start_session(const std::string& username) {
-    return start_test_session(db.url(), registry, username, Role::Both);
+    return ApplicationDatabaseTest::start_session(username, Role::Both);
   }
 
   // Posts an event and fails the test when it is refused.
@@ -45,9 +38,6 @@ class PersonnelPlanConcurrencyTest : public ::testing::TestWithParam<Backend> {
     db.sqlca().commit();
     return codes;
   }
-
-  TestDatabase db{GetParam()};
-  WindowRegistry registry;
 };
 
 TEST_P(PersonnelPlanConcurrencyTest, ClerksAddingPersonsAtOnceNeverShareANumber) {

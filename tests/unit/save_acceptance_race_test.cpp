@@ -11,10 +11,6 @@
 #include <future>
 #include <thread>
 
-#include "app/database_setup.h"
-#include "app/registry.h"
-#include "framework/host/host_session.h"
-#include "tests/unit/test_database.h"
 #include "tests/unit/test_session.h"
 
 namespace shenbao::testing {
@@ -25,13 +21,11 @@ using namespace std::chrono_literals;
 // Long enough for the session's statement to reach the lock the other side holds.
 constexpr auto kReachTheLock = 500ms;
 
-class SaveAcceptanceRaceTest : public ::testing::TestWithParam<Backend> {
+class SaveAcceptanceRaceTest : public ApplicationDatabaseTest {
  protected:
   void SetUp() override {
-    SHENBAO_REQUIRE_DATABASE(db);
-    std::string error;
-    ASSERT_TRUE(create_database(db.sqlca(), true, "", error)) << error;
-    register_windows(registry);
+    ApplicationDatabaseTest::SetUp();
+    if (IsSkipped() || HasFatalFailure()) return;
     // A submitted post and rank declaration of unit 001 for worker 0010008.
     db.run("insert into rs_w00031_com (pkid, company_num, state, sb_date, sbr) "
            "values ('0000000001', '001', 1, '2009-06-10 00:00:00', '王小红');\n"
@@ -81,12 +75,10 @@ class SaveAcceptanceRaceTest : public ::testing::TestWithParam<Backend> {
     return row;
   }
 
-  TestDatabase db{GetParam()};
-  WindowRegistry registry;
 };
 
 TEST_P(SaveAcceptanceRaceTest, ASaveUnderWayWhenTheAcceptanceCommitsIsRefused) {
-  auto clerk = start_test_session(db.url(), registry, "clerk001", Role::Clerk);
+  auto clerk = start_session("clerk001", Role::Clerk);
   open_declaration(*clerk, false);
   post(*clerk, {.kind = "select", .target = "dw_2", .row = 8});
   post(*clerk, {.kind = "type", .target = "dw_4", .row = 1, .column = "bz", .text = "改过的说明"});
@@ -106,7 +98,7 @@ TEST_P(SaveAcceptanceRaceTest, ASaveUnderWayWhenTheAcceptanceCommitsIsRefused) {
 }
 
 TEST_P(SaveAcceptanceRaceTest, AnAcceptanceWaitsForASaveUnderWayAndAcceptsWhatItSaved) {
-  auto authority = start_test_session(db.url(), registry, "authority", Role::Authority);
+  auto authority = start_session("authority", Role::Authority);
   open_declaration(*authority, true);
   post(*authority, {"click", "pb_approve"});
   ASSERT_EQ(message_text(*authority), "确定要将本次申报数据入库吗？");

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include "app/database_setup.h"
+#include "app/registry.h"
+
 namespace shenbao::testing {
 
 std::unique_ptr<Session> start_test_session(const std::string& url, const WindowRegistry& registry,
@@ -17,6 +20,13 @@ std::unique_ptr<Session> start_test_session(const std::string& url, const Window
   auto session = Session::start(options, error);
   EXPECT_TRUE(session) << error;
   return session;
+}
+
+void ApplicationDatabaseTest::SetUp() {
+  SHENBAO_REQUIRE_DATABASE(db);
+  std::string error;
+  ASSERT_TRUE(create_database(db.sqlca(), true, "", error)) << error;
+  register_windows(registry);
 }
 
 }  // namespace shenbao::testing
