@@ -61,7 +61,8 @@ class sb1 : public Window {
   // Marks the workers of dw_2 that are in the open declaration with the status "申报";
   // answers how many.
   virtual int wf_rystate();
-  // Lists the declaration's people (categories that need it).
+  // Lists the declaration's people in dw_2, for categories whose worker list is the
+  // declaration's own; called whenever the worker list is shown for another declaration.
   virtual int wf_retrieve() { return 0; }
   // The next number for a person not yet in the register: "9" and a six-digit sequence after
   // the unit's highest code in the worker table; empty, after the limit message, when the six
