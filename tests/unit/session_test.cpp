@@ -63,6 +63,11 @@ class AskingWindow : public Window {
       title = args.empty() ? std::string() : args[0];
       return Value(1);
     });
+    // Asks Yes/No with the default button given as the argument.
+    define_function("wf_ask_with_default", [this](const auto& args) -> Result<Value> {
+      return Value(this->session().message_box("提示", "确定要重新提取吗？", Icon::Question, Buttons::YesNo,
+                                               args.empty() ? 1 : std::stoi(args[0])));
+    });
     define_function("wf_confirm", [this](const auto&) -> Result<Value> {
       return Value(this->session().message_box("提示", "保存吗？", Icon::Question, Buttons::OkCancel));
     });
@@ -212,6 +217,29 @@ TEST_F(SessionTest, MessageBoxWaitsForItsAnswerAndTheScriptGoesOn) {
     ASSERT_EQ(answered.resumed.size(), 1u);
     EXPECT_EQ(answered.resumed[0].id, asked.id);
     EXPECT_TRUE(answered.resumed[0].ok());
+  }
+}
+
+// The state names the button Enter presses; a number the box has no button for is the first.
+TEST_F(SessionTest, MessageBoxStateNamesItsDefaultButton) {
+  static const struct {
+    const char* default_button;
+    const char* name;
+  } cases[] = {{"2", "no"}, {"1", "yes"}, {"3", "yes"}, {"0", "yes"}, {"-1", "yes"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.default_button);
+    Event ask;
+    ask.kind = "call";
+    ask.target = "wf_ask_with_default";
+    ask.args = {c.default_button};
+    const EventResult asked = session_->post(std::move(ask));
+    ASSERT_TRUE(asked.pending) << asked.error();
+    const auto box = state()["message"];
+    ASSERT_TRUE(box.is_object());
+    EXPECT_EQ(box["buttons"], nlohmann::json({"yes", "no"}));
+    EXPECT_EQ(box["default"], c.name);
+    ASSERT_TRUE(post("answer", "no").ok());
+    EXPECT_TRUE(state()["message"].is_null());
   }
 }
 

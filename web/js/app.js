@@ -640,10 +640,13 @@ function announceJob(job) {
 
 // ---- message box ---------------------------------------------------------------------------
 
+// The default button (the state's "default", else the first) looks primary and has the
+// focus, so that Enter, which a focused button takes as its click, presses it.
 function messageBox(message) {
+  const defaultAnswer = message.buttons.includes(message.default) ? message.default : message.buttons[0];
   const buttons = message.buttons.map((name) => h('button', {
     type: 'button',
-    class: `btn${name === message.buttons[0] ? ' btn-primary' : ''}`,
+    class: `btn${name === defaultAnswer ? ' btn-primary' : ''}`,
     dataset: {answer: name},
     onclick: () => post({kind: 'answer', target: name}),
   }, BUTTONS[name] || name));
@@ -672,7 +675,8 @@ function messageBox(message) {
       buttons[(i + (e.shiftKey ? buttons.length - 1 : 1)) % buttons.length].focus();
     }
   });
-  queueMicrotask(() => buttons[0] && buttons[0].focus());
+  const focused = buttons[message.buttons.indexOf(defaultAnswer)];
+  queueMicrotask(() => focused && focused.focus());
   return h('div', {class: 'modal-layer msg-layer'}, box);
 }
 

@@ -42,29 +42,27 @@ std::vector<std::pair<std::string, std::string>> WindowRegistry::menu(const Sess
   return out;
 }
 
+std::vector<std::string_view> button_names(Buttons buttons) {
+  switch (buttons) {
+    case Buttons::Ok: return {"ok"};
+    case Buttons::OkCancel: return {"ok", "cancel"};
+    case Buttons::YesNo: return {"yes", "no"};
+    case Buttons::YesNoCancel: return {"yes", "no", "cancel"};
+    case Buttons::RetryCancel: return {"retry", "cancel"};
+  }
+  return {};
+}
+
 namespace {
 
 // Thrown out of a nested loop when the session stops, to unwind the script that waits.
 struct SessionStopping {};
 
 std::optional<int> button_number(Buttons buttons, std::string_view answer) {
-  static const struct {
-    Buttons buttons;
-    const char* names[3];
-  } kButtons[] = {
-      {Buttons::Ok, {"ok", nullptr, nullptr}},
-      {Buttons::OkCancel, {"ok", "cancel", nullptr}},
-      {Buttons::YesNo, {"yes", "no", nullptr}},
-      {Buttons::YesNoCancel, {"yes", "no", "cancel"}},
-      {Buttons::RetryCancel, {"retry", "cancel", nullptr}},
-  };
-  for (const auto& b : kButtons) {
-    if (b.buttons != buttons) continue;
-    for (int i = 0; i < 3; ++i) {
-      if (b.names[i] && answer == b.names[i]) return i + 1;
-    }
-  }
-  return std::nullopt;
+  const auto names = button_names(buttons);
+  const auto found = std::find(names.begin(), names.end(), answer);
+  if (found == names.end()) return std::nullopt;
+  return static_cast<int>(found - names.begin()) + 1;
 }
 
 }  // namespace
@@ -406,7 +404,8 @@ void Session::forbid_pending_writes(std::string_view asking) const {
 
 int Session::message_box(std::string title, std::string text, Icon icon, Buttons buttons, int default_button) {
   forbid_pending_writes("showed the message \"" + text + "\"");
-  box_ = MessageBoxState{std::move(title), std::move(text), icon, buttons};
+  if (default_button < 1 || default_button > static_cast<int>(button_names(buttons).size())) default_button = 1;
+  box_ = MessageBoxState{std::move(title), std::move(text), icon, buttons, default_button};
   std::optional<int> answer;
   while (!answer) {
     Queued next = next_event();

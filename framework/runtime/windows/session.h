@@ -9,6 +9,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -23,12 +24,16 @@ namespace shenbao {
 enum class Icon { None, Information, Question, Exclamation, StopSign };
 enum class Buttons { Ok, OkCancel, YesNo, YesNoCancel, RetryCancel };
 
+// A box's buttons in order (button 1 first), by the names that answers and the state give them.
+std::vector<std::string_view> button_names(Buttons buttons);
+
 // What a message box shows while it waits for an answer.
 struct MessageBoxState {
   std::string title;
   std::string text;
   Icon icon = Icon::None;
   Buttons buttons = Buttons::Ok;
+  int default_button = 1;  // the button Enter presses, from 1; always one of `buttons`
 };
 
 // The message object: the parameter handed to a window being opened, and the result a modal
@@ -209,6 +214,9 @@ class Session {
   // Writes an entry of the audit log, when the session has one.
   void audit(const std::string& action, const std::string& detail) const;
   Message message;
+  // Shows a message box and waits for its answer: the number of the button pressed, from 1.
+  // `default_button` is the one that has the focus, so that Enter presses it; a number the
+  // box has no button for means the first. A question whose Yes destroys work passes No (2).
   int message_box(std::string title, std::string text, Icon icon = Icon::Information, Buttons buttons = Buttons::Ok,
                   int default_button = 1);
   // Opens a window modally and returns when it closes; answers message.stringparm as the

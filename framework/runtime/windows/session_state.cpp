@@ -5,7 +5,8 @@
 //   "frame": {"class", "title", "menu": [{"class", "caption"}]},
 //   "status": "保存成功", "hourglass": false,
 //   "sheets": [WINDOW...], "active_sheet": 0, "modals": [WINDOW...],
-//   "message": null | {"title", "text", "icon", "buttons": ["yes", "no"]},
+//   "message": null | {"title", "text", "icon", "buttons": ["yes", "no"],
+//               "default": "no" (the button that has the focus, which Enter presses)},
 //   "print_jobs": [{"id", "name", "forms", "pages"}]
 // }
 // WINDOW:  {"class", "title", "x", "y", "width", "height", "focus", "controls": [CONTROL...]}
@@ -48,17 +49,6 @@ std::string_view icon_name(Icon icon) {
     case Icon::None: break;
   }
   return "none";
-}
-
-json button_names(Buttons buttons) {
-  switch (buttons) {
-    case Buttons::Ok: return {"ok"};
-    case Buttons::OkCancel: return {"ok", "cancel"};
-    case Buttons::YesNo: return {"yes", "no"};
-    case Buttons::YesNoCancel: return {"yes", "no", "cancel"};
-    case Buttons::RetryCancel: return {"retry", "cancel"};
-  }
-  return json::array();
 }
 
 json role_json(const ControlRole& role) {
@@ -148,11 +138,17 @@ json Session::build_document(const FormsTo& forms_to) {
   json modals = json::array();
   for (const auto& w : modals_) modals.push_back(window_json(*w, {"modals", modals.size()}, forms_to));
   state["modals"] = std::move(modals);
-  state["message"] = box_ ? json{{"title", box_->title},
-                                 {"text", box_->text},
-                                 {"icon", icon_name(box_->icon)},
-                                 {"buttons", button_names(box_->buttons)}}
-                          : json(nullptr);
+  state["message"] = nullptr;
+  if (box_) {
+    const auto names = button_names(box_->buttons);
+    json buttons = json::array();
+    for (std::string_view name : names) buttons.push_back(name);
+    state["message"] = {{"title", box_->title},
+                        {"text", box_->text},
+                        {"icon", icon_name(box_->icon)},
+                        {"buttons", std::move(buttons)},
+                        {"default", names.at(box_->default_button - 1)}};
+  }
   json jobs = json::array();
   for (const auto& job : print_jobs_->finished())
     jobs.push_back({{"id", job.id}, {"name", job.name}, {"forms", job.forms}, {"pages", job.pages}});
