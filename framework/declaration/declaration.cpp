@@ -111,6 +111,7 @@ ExtractionOutcome run_extraction(sb1& window, const Extraction& extraction) {
   const bool has_rows = sqlca.select_into("select worker_code from " + worker_table +
                                               " where pkid = :id and company_num = :com limit 1",
                                           key, found) == 0;
+  // No is the default: Enter must not throw away the rows and what was entered in them.
   if (has_rows &&
       session.message_box("提示", extraction.overwrite_question, Icon::Question, Buttons::YesNo, 2) != 1)
     return {Result::Declined};

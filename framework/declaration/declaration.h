@@ -54,7 +54,7 @@ bool leave_unit_form(sb1& window, const char* question);
 // transaction is held while the user reads; a user who may not change the declaration is
 // told so before any of them.
 struct Extraction {
-  const char* overwrite_question;  // asked under "提示" with Yes/No
+  const char* overwrite_question;  // asked under "提示" with Yes/No, No the default
   const char* failure;             // said under "提示" when the writes fail
   // Writes the new rows for the period, uncommitted: how many, or -1 when a statement failed.
   std::function<long(const ExtractionPeriod& period)> fill;

@@ -1,8 +1,8 @@
 // A clerk files a training declaration in the browser from start to finish: the unit's own
 // subjects named in the subject dialog, the workers extracted through the period dialog,
-// credits entered for a worker, then the print sheet with its fixed reports and the generated
-// list "应培未培公务员名单" in preview and printed (the preview page and the PDF kept as
-// artifacts).
+// credits entered for a worker and kept when Enter declines a second extraction, then the
+// print sheet with its fixed reports and the generated list "应培未培公务员名单" in preview
+// and printed (the preview page and the PDF kept as artifacts).
 
 import assert from 'node:assert/strict';
 import {execFile} from 'node:child_process';
@@ -115,6 +115,23 @@ describe('a training declaration is filed and its list printed', () => {
     assert.equal(await page.locator('.msgbox').count(), 0);
     assert.equal(await query("select xf01 || ' ' || xf06 || ' ' || coalesce(xf02, '-') from rs_w00028 where worker_code = '0010001'"),
                  '2.0 1.5 -');
+  });
+
+  it('asks before extracting over the rows with 否 as the default, which Enter presses', async () => {
+    await page.click('[data-name=pb_6]');
+    await settle(page);
+    assert.equal(await page.locator('.msgbox-text').textContent(),
+                 '人员培训信息已存在，如果重新提取将覆盖该批数据，\r\n您确定要重新提取人员培训信息吗？');
+    const focused = () => page.evaluate(() => document.activeElement.textContent);
+    assert.equal(await focused(), '否(N)');
+    assert.deepEqual(await page.locator('.msgbox-buttons .btn-primary').allTextContents(), ['否(N)']);
+    await shot(page, 'px-03-overwrite-question');
+    await page.keyboard.press('Enter');
+    await settle(page);
+    assert.equal(await page.locator('.msgbox').count(), 0);
+    assert.equal(await page.locator('.dialog').count(), 0, 'no period is asked for after 否');
+    assert.equal(await query("select xf01 || ' ' || xf06 from rs_w00028 where worker_code = '0010001'"), '2.0 1.5');
+    assert.equal(await cell(page, 'dw_4', '公共服务').inputValue(), '2');
   });
 
   it('previews the fixed reports and the generated list, and prints both into one job', async () => {
