@@ -9,10 +9,6 @@ namespace {
 
 bool is_blank(const std::string& text) { return text.find_first_not_of(" \t") == std::string::npos; }
 
-std::string declaration_text(const DeclarationKey& key) {
-  return key.unit_table + " pkid=" + key.pkid + " unit=" + key.company_num;
-}
-
 const char* change_name(DeclarationChange change) {
   switch (change) {
     case DeclarationChange::Create: return "create";
@@ -24,6 +20,10 @@ const char* change_name(DeclarationChange change) {
 }
 
 }  // namespace
+
+std::string declaration_text(const DeclarationKey& key) {
+  return key.unit_table + " pkid=" + key.pkid + " unit=" + key.company_num;
+}
 
 bool DeclarationGate::is_accepted(const DeclarationKey& key) {
   if (is_blank(key.pkid)) return false;

@@ -25,6 +25,9 @@ struct DeclarationKey {
   std::string company_num;
 };
 
+// "rs_w00031_com pkid=… unit=…", as the audit log names a declaration.
+std::string declaration_text(const DeclarationKey& key);
+
 // The one door to a declaration's own data (host_session.h: is_declaration_table). Every
 // write of a declaration's rows runs inside write(), which in the writing transaction takes
 // the declaration's lock and asks again who writes and what state the declaration is in; the

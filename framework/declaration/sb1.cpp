@@ -173,7 +173,7 @@ std::string sb1::with_tables(std::string sql) const {
   return sql;
 }
 
-bool sb1::is_accepted() { return !trim(pkid).empty() && record_.is_accepted(pkid, company_num); }
+bool sb1::is_accepted() { return record_.is_accepted(pkid, company_num); }
 
 Control& sb1::add_write_button(std::string name, std::string caption, int button_width, DeclarationChange change,
                                std::function<void()> script) {
@@ -199,9 +199,7 @@ bool sb1::refuses_change(DeclarationChange change) {
   return record_.gate().refuses(record_.key(pkid, company_num), change);
 }
 
-std::string sb1::declaration_text() const {
-  return std::string(category_->unit_table) + " pkid=" + pkid + " unit=" + company_num;
-}
+std::string sb1::declaration_text() const { return shenbao::declaration_text(record_.key(pkid, company_num)); }
 
 void sb1::resize(int new_width, int new_height) {
   width = new_width;
