@@ -351,6 +351,22 @@ create table rs_sb_approval (
   unique (table_name, pkid, company_num)
 );
 
+-- Every step of a declaration's life, written by the declaration gate in the step's own
+-- transaction: created, saved, submitted, returned (with the reason), resubmitted, accepted.
+-- table_name is the category's unit table; address is the user's network address.
+create table sb_history (
+  pk_id @IDENTITY@,
+  table_name varchar(30) not null,
+  pkid varchar(10) not null,
+  company_num varchar(20) not null,
+  step varchar(20) not null,
+  username varchar(20),
+  at timestamp,
+  address varchar(64),
+  reason varchar(500)
+);
+create index sb_history_declaration on sb_history (table_name, pkid, company_num, pk_id);
+
 -- The next number from which the host makes a 10-character pkid, per worker table.
 create table sb_key_counter (
   table_name varchar(30) not null,

@@ -13,7 +13,7 @@ SessionUser host_user(std::string username, std::string company_num, Role role) 
 }
 
 bool is_declaration_table(std::string_view table) {
-  if (table == "rs_px_type" || table == "rs_sb_approval") return true;
+  if (table == "rs_px_type" || table == "rs_sb_approval" || table == "sb_history") return true;
   if (!table.starts_with("rs_w")) return false;
   std::string_view rest = table.substr(4);
   if (rest.ends_with("_com")) rest.remove_suffix(4);

@@ -19,8 +19,8 @@ enum class Role { Clerk, Authority, Both };
 SessionUser host_user(std::string username, std::string company_num, Role role);
 
 // Whether a table holds declarations' own data: the category tables rs_w000NN (workers) and
-// rs_w000NN_com (units), the training subjects of a declaration (rs_px_type) and the record
-// of acceptances (rs_sb_approval). A session's connection writes them only through the
+// rs_w000NN_com (units), the training subjects of a declaration (rs_px_type), the record
+// of acceptances (rs_sb_approval) and the history of every declaration's steps (sb_history). A session's connection writes them only through the
 // declaration gate (framework/declaration/declaration_gate.h).
 bool is_declaration_table(std::string_view table);
 
