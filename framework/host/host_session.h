@@ -20,8 +20,9 @@ SessionUser host_user(std::string username, std::string company_num, Role role);
 
 // Whether a table holds declarations' own data: the category tables rs_w000NN (workers) and
 // rs_w000NN_com (units), the training subjects of a declaration (rs_px_type), the record
-// of acceptances (rs_sb_approval) and the history of every declaration's steps (sb_history). A session's connection writes them only through the
-// declaration gate (framework/declaration/declaration_gate.h).
+// of acceptances (rs_sb_approval) and the history of every declaration's steps
+// (sb_history). A session's connection writes them only through the declaration gate
+// (framework/declaration/declaration_gate.h).
 bool is_declaration_table(std::string_view table);
 
 // The frame w_rslz_frame with its title, `open CLASS PKID COMPANY_NUM` handing the window an
