@@ -37,6 +37,12 @@ constexpr MessageText kMessages[] = {
     {HostMessage::AuthorityCannotChange, "提示", "人事主管部门不能修改单位申报！", Icon::StopSign, Buttons::Ok},
     {HostMessage::AcceptedNoChange, "提示", "该申报已入库，不能修改！", Icon::StopSign, Buttons::Ok},
     {HostMessage::AcceptedNoDelete, "提示", "该申报已入库，不能删除！", Icon::StopSign, Buttons::Ok},
+    {HostMessage::NotSubmitted, "提示", "该申报尚未上报，不能入库！", Icon::StopSign, Buttons::Ok},
+    {HostMessage::ReturnReasonMissing, "提示", "请填写退回原因！", Icon::Exclamation, Buttons::Ok},
+    {HostMessage::Returned, "提示", "已退回该申报。", Icon::Information, Buttons::Ok},
+    {HostMessage::ReturnRightMissing, "提示", "只有人事主管部门可以退回申报！", Icon::StopSign, Buttons::Ok},
+    {HostMessage::NotSubmittedNoReturn, "提示", "该申报尚未上报，不能退回！", Icon::StopSign, Buttons::Ok},
+    {HostMessage::AcceptedNoReturn, "提示", "该申报已入库，不能退回！", Icon::StopSign, Buttons::Ok},
 };
 
 // The table lists the messages in the order of the enumeration, each once.
@@ -44,7 +50,7 @@ constexpr bool in_order() {
   for (size_t i = 0; i < std::size(kMessages); ++i) {
     if (static_cast<size_t>(kMessages[i].message) != i) return false;
   }
-  return std::size(kMessages) == static_cast<size_t>(HostMessage::AcceptedNoDelete) + 1;
+  return std::size(kMessages) == static_cast<size_t>(HostMessage::AcceptedNoReturn) + 1;
 }
 static_assert(in_order(), "kMessages holds every HostMessage once, in order");
 

@@ -33,6 +33,12 @@ enum class HostMessage {
   AuthorityCannotChange,     // 人事主管部门不能修改单位申报！
   AcceptedNoChange,          // 该申报已入库，不能修改！
   AcceptedNoDelete,          // 该申报已入库，不能删除！
+  NotSubmitted,              // 该申报尚未上报，不能入库！
+  ReturnReasonMissing,       // 请填写退回原因！
+  Returned,                  // 已退回该申报。
+  ReturnRightMissing,        // 只有人事主管部门可以退回申报！
+  NotSubmittedNoReturn,      // 该申报尚未上报，不能退回！
+  AcceptedNoReturn,          // 该申报已入库，不能退回！
 };
 
 // The text of a message: `detail` takes the place of "{}" in it, or follows it on a new line
@@ -49,5 +55,7 @@ inline constexpr const char* kNewDeclarationStatus = "已新增申报，请填�
 // After "已将" and the worker's name.
 inline constexpr const char* kWorkerAddedStatus = "加入申报，请填写后保存";
 inline constexpr const char* kAcceptedStatus = "数据入库成功";
+// Before the reason of the return, when a returned declaration is selected.
+inline constexpr const char* kReturnedStatus = "已退回：";
 
 }  // namespace shenbao
