@@ -34,6 +34,7 @@ function renderControl(control, win, ctx) {
     case 'static': return h('div', {class: 'static'}, control.text);
     case 'editmask':
     case 'edit': return renderEdit(control, ctx);
+    case 'mle': return renderMultiLine(control, ctx);
     case 'checkbox':
       return h('label', {class: 'checkbox'},
                h('input', {type: 'checkbox', checked: control.text === '1', disabled: !control.enabled || !ctx.interactive,
@@ -61,6 +62,26 @@ function renderButton(control, ctx) {
     dataset: {key: `${ctx.windowKey}/${control.name}`},
     onclick: () => ctx.post({kind: 'click', target: control.name}),
   }, h('span', {class: 'btn-label'}, caption(control.text)));
+}
+
+// A multi-line edit: Enter starts a new line; the text goes to the server when the edit is
+// left (a click on a button leaves it first, so the button's script sees the text).
+function renderMultiLine(control, ctx) {
+  const area = h('textarea', {
+    class: 'edit mle',
+    readOnly: !control.enabled || !ctx.interactive,
+    maxlength: control.limit || undefined,
+    spellcheck: 'false',
+    'aria-label': control.name,
+    dataset: {key: `${ctx.windowKey}/${control.name}`, original: control.text},
+  });
+  area.value = control.text;
+  area.addEventListener('blur', () => {
+    if (ctx.rendering() || area.value === area.dataset.original) return;
+    area.dataset.original = area.value;
+    ctx.post({kind: 'text', target: control.name, text: area.value});
+  });
+  return area;
 }
 
 function renderEdit(control, ctx) {

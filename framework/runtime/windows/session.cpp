@@ -6,6 +6,7 @@
 #include <ctime>
 #include <stdexcept>
 
+#include "framework/runtime/values/column_type.h"
 #include "framework/runtime/windows/client_view.h"
 #include "framework/runtime/windows/form_state.h"
 
@@ -57,6 +58,37 @@ namespace {
 
 // Thrown out of a nested loop when the session stops, to unwind the script that waits.
 struct SessionStopping {};
+
+bool is_control_character(char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; }
+
+// Why an edit does not take `text`: a one-line edit takes no control characters, line breaks
+// included; a multi-line edit takes line breaks and tabs but no other; neither takes more
+// characters than its limit.
+std::optional<Refusal> edit_refusal(const Control& control, const std::string& text) {
+  const bool multi_line = control.kind() == ControlKind::MultiLineEdit;
+  const bool refused = std::any_of(text.begin(), text.end(), [&](char c) {
+    return is_control_character(c) && !(multi_line && (c == '\n' || c == '\r' || c == '\t'));
+  });
+  if (refused)
+    return Refusal::for_user(RefusalCode::InvalidEntry, "输入的内容含有不允许的控制字符",
+                             "control character in the text of " + control.name());
+  if (control.limit > 0 && utf8_length(text) > control.limit)
+    return Refusal::for_user(RefusalCode::InvalidEntry, "最多可输入" + std::to_string(control.limit) + "个字",
+                             "text of " + control.name() + " too long");
+  return std::nullopt;
+}
+
+// The text as the edit keeps it: line breaks as "\n", whatever the browser sent.
+std::string edit_text(const Control& control, const std::string& text) {
+  if (control.kind() != ControlKind::MultiLineEdit || text.find('\r') == std::string::npos) return text;
+  std::string kept;
+  kept.reserve(text.size());
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != '\r') kept += text[i];
+    else if (i + 1 >= text.size() || text[i + 1] != '\n') kept += '\n';
+  }
+  return kept;
+}
 
 std::optional<int> button_number(Buttons buttons, std::string_view answer) {
   const auto names = button_names(buttons);
@@ -542,18 +574,15 @@ void Session::dispatch(const Event& event, EventResult& result) {
     if (event.kind == "text") {
       Control* control = window->control(event.target);
       if (!control || (control->kind() != ControlKind::EditMask && control->kind() != ControlKind::SingleLineEdit &&
-                       control->kind() != ControlKind::Selector))
+                       control->kind() != ControlKind::MultiLineEdit && control->kind() != ControlKind::Selector))
         return refuse("no edit control " + event.target + " in " + window->class_name());
       if (!control->visible || !control->enabled)
         return refuse("control " + event.target + " cannot be edited now", RefusalCode::NotNow);
-      // One-line edits take no control characters, line breaks included.
-      if (std::any_of(event.text.begin(), event.text.end(),
-                      [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; })) {
-        result = EventResult::refused(Refusal::for_user(RefusalCode::InvalidEntry, "输入的内容含有不允许的控制字符",
-                                                        "control character in the text of " + event.target));
+      if (auto refused = edit_refusal(*control, event.text)) {
+        result = EventResult::refused(std::move(*refused));
         return;
       }
-      control->text = event.text;
+      control->text = edit_text(*control, event.text);
       return;
     }
     if (event.kind == "type" || event.kind == "filter" || event.kind == "select") {

@@ -79,6 +79,7 @@ json window_json(const Window& window, json path, const FormsTo& forms_to) {
               {"visible", control->visible}, {"enabled", control->enabled},
               {"text", control->text}};
     if (!control->mask.empty()) c["mask"] = control->mask;
+    if (control->limit > 0) c["limit"] = control->limit;
     if (json role = role_json(control->role); !role.empty()) c["role"] = std::move(role);
     if (control->kind() == ControlKind::Form) {
       auto& form = *static_cast<FormControl*>(control.get());

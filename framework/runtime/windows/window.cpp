@@ -14,6 +14,7 @@ std::string_view to_string(ControlKind kind) {
     case ControlKind::StaticText: return "static";
     case ControlKind::EditMask: return "editmask";
     case ControlKind::SingleLineEdit: return "edit";
+    case ControlKind::MultiLineEdit: return "mle";
     case ControlKind::CheckBox: return "checkbox";
     case ControlKind::Form: return "form";
     case ControlKind::Selector: return "selector";

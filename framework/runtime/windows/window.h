@@ -18,7 +18,7 @@ namespace shenbao {
 class Session;
 class Window;
 
-enum class ControlKind { Button, StaticText, EditMask, SingleLineEdit, CheckBox, Form, Selector };
+enum class ControlKind { Button, StaticText, EditMask, SingleLineEdit, MultiLineEdit, CheckBox, Form, Selector };
 std::string_view to_string(ControlKind kind);
 
 // What a control means beyond its look, so that the server and the browser act on a control
@@ -50,6 +50,7 @@ class Control {
   bool enabled = true;
   std::string text;   // caption of a button or static text; the content of an edit
   std::string mask;   // edit masks: "yyyy-mm-dd"
+  size_t limit = 0;   // edits: the most characters the text may hold; 0 for no limit
   ControlRole role;
 
   std::function<void()> clicked;
