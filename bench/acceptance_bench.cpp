@@ -45,11 +45,11 @@ bool make_template(std::string& error) {
   auto sqlca = Transaction::open(kTemplate, error);
   if (!sqlca || !create_database(*sqlca, true, "", error)) return false;
   const std::vector<Value> key{Value(kPkid), Value(kUnit)};
-  bool ok = sqlca->execute("insert into rs_w00044_com (pkid, company_num, company_name, sb_date) values (:id, :com, "
-                           "'江州市人事局', '2009-06-15 00:00:00')",
+  bool ok = sqlca->execute("insert into rs_w00044_com (pkid, company_num, state, company_name, sb_date) values (:id, :com, "
+                           "1, '江州市人事局', '2009-06-15 00:00:00')",
                            key) >= 0 &&
-            sqlca->execute("insert into rs_w00029_com (pkid, company_num, company_name, sb_date) values (:id, :com, "
-                           "'江州市人事局', '2009-06-15 00:00:00')",
+            sqlca->execute("insert into rs_w00029_com (pkid, company_num, state, company_name, sb_date) values (:id, :com, "
+                           "1, '江州市人事局', '2009-06-15 00:00:00')",
                            key) >= 0;
   for (int i = 1; ok && i <= kRows; ++i) {
     const Value code(worker_code(i));

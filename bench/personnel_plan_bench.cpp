@@ -31,7 +31,7 @@ const std::string& database() {
       std::fprintf(stderr, "%s\n", error.c_str());
       std::exit(1);
     }
-    sqlca->execute("insert into rs_w00034_com (pkid, company_num, sb_date) values ('0000000001', '001', :d)",
+    sqlca->execute("insert into rs_w00034_com (pkid, company_num, state, sb_date) values ('0000000001', '001', 1, :d)",
                    {Value(DateTime::from_civil(2009, 6, 1))});
     for (int i = 1; i <= kPersons; ++i) {
       sqlca->execute(

@@ -66,6 +66,7 @@ void BM_CivilServantRewardExtractionAndAcceptance(benchmark::State& state) {
     }
     session->post({"open", "w_vorant_jl_gwy"});
     session->post({"click", "pb_16"});
+    session->post({"type", "dw_3", 1, "state", "1"});  // submitted, so that it may be accepted
     session->post({"click", "pb_5"});
     session->post({"click", "pb_6"});
     session->post({"text", "em_1", 0, {}, "2009-01-01"});

@@ -700,6 +700,7 @@ void WebServer::Impl::login(const httplib::Request& req, httplib::Response& res)
   session_options.user = SessionUser{user.username, user.company_num, {}};
   session_options.registry = options.registry;
   session_options.print_folder = folder;
+  session_options.client_address = from;
   if (options.prepare_session) options.prepare_session(session_options, user);
   // What the windows of this login write to the audit log goes there with his name and unit.
   session_options.audit = [this, username = user.username, unit = user.company_num, address = from](

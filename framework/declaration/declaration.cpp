@@ -124,7 +124,7 @@ ExtractionOutcome run_extraction(sb1& window, const Extraction& extraction) {
   long written = 0;
   DeclarationRecord& record = window.record();
   const auto refused = record.gate().write(
-      record.key(window.pkid, window.company_num), DeclarationChange::Edit, [&]() -> std::optional<Refusal> {
+      record.key(window.pkid, window.company_num), DeclarationChange::Edit, [&](DeclarationKey&) -> std::optional<Refusal> {
         if (sqlca.execute("delete from " + worker_table + " where pkid = :id and company_num = :com", key) < 0)
           return write_failure(sqlca);
         written = extraction.fill(period);

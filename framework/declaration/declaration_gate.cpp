@@ -2,6 +2,7 @@
 
 #include <stdexcept>
 
+#include "framework/declaration/declaration_history.h"
 #include "framework/host/host_session.h"
 
 namespace shenbao {
@@ -15,14 +16,64 @@ const char* change_name(DeclarationChange change) {
     case DeclarationChange::Edit: return "edit";
     case DeclarationChange::Delete: return "delete";
     case DeclarationChange::Accept: return "accept";
+    case DeclarationChange::Return: return "return";
   }
   return "";
+}
+
+bool is_review(DeclarationChange change) {
+  return change == DeclarationChange::Accept || change == DeclarationChange::Return;
+}
+
+// Who may make a change at all: the authority reviews (accepts, returns), the unit files.
+std::optional<HostMessage> right_refusal(const SessionUser& user, DeclarationChange change) {
+  if (change == DeclarationChange::Accept)
+    return user.has_right(kAcceptRight) ? std::nullopt : std::optional(HostMessage::AcceptRightMissing);
+  if (change == DeclarationChange::Return)
+    return user.has_right(kAcceptRight) ? std::nullopt : std::optional(HostMessage::ReturnRightMissing);
+  return user.has_right(kFileRight) ? std::nullopt : std::optional(HostMessage::AuthorityCannotChange);
 }
 
 }  // namespace
 
 std::string declaration_text(const DeclarationKey& key) {
   return key.unit_table + " pkid=" + key.pkid + " unit=" + key.company_num;
+}
+
+std::optional<HostMessage> state_refusal(DeclarationChange change, const DeclarationState& state) {
+  switch (change) {
+    case DeclarationChange::Create: return std::nullopt;
+    case DeclarationChange::Edit:
+      return state.accepted ? std::optional(HostMessage::AcceptedNoChange) : std::nullopt;
+    case DeclarationChange::Delete:
+      return state.accepted ? std::optional(HostMessage::AcceptedNoDelete) : std::nullopt;
+    case DeclarationChange::Accept:
+      if (state.accepted) return HostMessage::AlreadyAccepted;
+      return state.submitted ? std::nullopt : std::optional(HostMessage::NotSubmitted);
+    case DeclarationChange::Return:
+      if (state.accepted) return HostMessage::AcceptedNoReturn;
+      return state.submitted ? std::nullopt : std::optional(HostMessage::NotSubmittedNoReturn);
+  }
+  return std::nullopt;
+}
+
+DeclarationState DeclarationGate::state(const DeclarationKey& key) {
+  DeclarationState state;
+  if (is_blank(key.pkid)) return state;
+  std::vector<Value> row;
+  const long found = session_->sqlca().select_into(
+      "select t.state, (select count(*) from rs_sb_approval a where a.table_name = :t and a.pkid = t.pkid and "
+      "a.company_num = t.company_num) from " + key.unit_table + " t where t.pkid = :id and t.company_num = :com",
+      {Value(key.unit_table), Value(key.pkid), Value(key.company_num)}, row);
+  if (found != 0) {
+    // A declaration whose unit row is gone may still be recorded as accepted.
+    state.accepted = is_accepted(key);
+    return state;
+  }
+  state.stored = true;
+  state.submitted = !row[0].is_null() && row[0].as_long() == 1;
+  state.accepted = row[1].as_long() > 0;
+  return state;
 }
 
 bool DeclarationGate::is_accepted(const DeclarationKey& key) {
@@ -34,15 +85,10 @@ bool DeclarationGate::is_accepted(const DeclarationKey& key) {
 }
 
 std::optional<HostMessage> DeclarationGate::refusal(const DeclarationKey& key, DeclarationChange change) {
-  const SessionUser& user = session_->user();
-  if (change == DeclarationChange::Accept) {
-    if (!user.has_right(kAcceptRight)) return HostMessage::AcceptRightMissing;
-    if (is_accepted(key)) return HostMessage::AlreadyAccepted;
-    return std::nullopt;
-  }
-  if (!user.has_right(kFileRight)) return HostMessage::AuthorityCannotChange;
-  if (change == DeclarationChange::Create || !is_accepted(key)) return std::nullopt;
-  return change == DeclarationChange::Delete ? HostMessage::AcceptedNoDelete : HostMessage::AcceptedNoChange;
+  if (auto refused = right_refusal(session_->user(), change)) return refused;
+  // No declaration yet: the window asks for one ("请先维护单位申报信息！").
+  if (change == DeclarationChange::Create || is_blank(key.pkid)) return std::nullopt;
+  return state_refusal(change, state(key));
 }
 
 bool DeclarationGate::refuses(const DeclarationKey& key, DeclarationChange change) {
@@ -52,7 +98,8 @@ bool DeclarationGate::refuses(const DeclarationKey& key, DeclarationChange chang
 }
 
 void DeclarationGate::tell(const DeclarationKey& key, DeclarationChange change, HostMessage refused) {
-  if (refused == HostMessage::AcceptedNoChange || refused == HostMessage::AcceptedNoDelete)
+  if (refused == HostMessage::AcceptedNoChange || refused == HostMessage::AcceptedNoDelete ||
+      refused == HostMessage::AcceptedNoReturn)
     session_->audit("refused-change-accepted", std::string(change_name(change)) + " " + declaration_text(key));
   say(*session_, refused);
 }
@@ -69,6 +116,22 @@ bool DeclarationGate::lock(const DeclarationKey& key) {
 }
 
 std::optional<Refusal> DeclarationGate::write(const DeclarationKey& key, DeclarationChange change, const Work& work) {
+  if (change == DeclarationChange::Return) throw std::logic_error("a return is made by give_back, with its reason");
+  return write_step(key, change, work, {});
+}
+
+std::optional<Refusal> DeclarationGate::give_back(const DeclarationKey& key, const std::string& reason) {
+  Transaction& sqlca = session_->sqlca();
+  return write_step(key, DeclarationChange::Return, [&](DeclarationKey&) -> std::optional<Refusal> {
+    if (sqlca.execute("update " + key.unit_table + " set state = 0 where pkid = :id and company_num = :com",
+                      {Value(key.pkid), Value(key.company_num)}) < 0)
+      return write_failure(sqlca);
+    return std::nullopt;
+  }, reason);
+}
+
+std::optional<Refusal> DeclarationGate::write_step(const DeclarationKey& key, DeclarationChange change,
+                                                   const Work& work, const std::string& reason) {
   Transaction& sqlca = session_->sqlca();
   // The gate's transaction is its own: writes pending from elsewhere would be committed with it.
   if (sqlca.in_transaction()) {
@@ -86,34 +149,75 @@ std::optional<Refusal> DeclarationGate::write(const DeclarationKey& key, Declara
     return Refusal::for_user(RefusalCode::Forbidden, host_message_text(*refused),
                              std::string(change_name(change)) + " refused: " + declaration_text(key));
   }
+  const DeclarationState before = state(key);
+  DeclarationKey written = key;
   std::optional<Refusal> failed;
   {
     Transaction::WritePermit permit(sqlca);
-    failed = work();
+    failed = work(written);
+    if (!failed) failed = record_steps(written, change, before, reason);
   }
   if (!failed && sqlca.commit() != 0) failed = write_failure(sqlca);
   if (failed) sqlca.rollback();
   return failed;
 }
 
+std::optional<Refusal> DeclarationGate::record_steps(const DeclarationKey& key, DeclarationChange change,
+                                                     const DeclarationState& before, const std::string& reason) {
+  Transaction& sqlca = session_->sqlca();
+  const DeclarationState after = state(key);
+  std::vector<DeclarationStep> steps;
+  const auto submitted_step = [&] {
+    // Submitted again after the authority returned it.
+    std::vector<Value> found;
+    const bool returned_before =
+        sqlca.select_into("select pk_id from sb_history where table_name = :t and pkid = :id and company_num = :com "
+                          "and step = :step limit 1",
+                          {Value(key.unit_table), Value(key.pkid), Value(key.company_num),
+                           Value(std::string(step_code(DeclarationStep::Returned)))},
+                          found) == 0;
+    return returned_before ? DeclarationStep::Resubmitted : DeclarationStep::Submitted;
+  };
+  switch (change) {
+    case DeclarationChange::Create:
+      steps.push_back(DeclarationStep::Created);
+      if (after.submitted) steps.push_back(DeclarationStep::Submitted);
+      break;
+    case DeclarationChange::Edit:
+    case DeclarationChange::Delete:
+      if (!after.stored) steps.push_back(DeclarationStep::Deleted);
+      else if (after.submitted && !before.submitted) steps.push_back(submitted_step());
+      else if (before.submitted && !after.submitted) steps.push_back(DeclarationStep::Withdrawn);
+      else steps.push_back(DeclarationStep::Saved);
+      break;
+    case DeclarationChange::Accept: steps.push_back(DeclarationStep::Accepted); break;
+    case DeclarationChange::Return: steps.push_back(DeclarationStep::Returned); break;
+  }
+  for (const DeclarationStep step : steps) {
+    if (sqlca.execute("insert into sb_history (table_name, pkid, company_num, step, username, at, address, reason) "
+                      "values (:t, :id, :com, :step, :who, :at, :address, :reason)",
+                      {Value(key.unit_table), Value(key.pkid), Value(key.company_num),
+                       Value(std::string(step_code(step))), Value(session_->user().username), Value(session_->now()),
+                       session_->client_address().empty() ? Value() : Value(session_->client_address()),
+                       reason.empty() ? Value() : Value(reason)}) < 0)
+      return write_failure(sqlca);
+  }
+  return std::nullopt;
+}
+
 void guard_write_button(Control& button, DeclarationGate& gate, std::function<DeclarationKey()> declaration,
                         DeclarationChange change) {
-  const bool accepts = change == DeclarationChange::Accept;
-  button.role.right = accepts ? kAcceptRight : kFileRight;
-  button.role.refusal =
-      host_message_text(accepts ? HostMessage::AcceptRightMissing : HostMessage::AuthorityCannotChange);
+  button.role.right = is_review(change) ? kAcceptRight : kFileRight;
+  SessionUser without_right;
+  button.role.refusal = host_message_text(*right_refusal(without_right, change));
   button.clicked = [&gate, declaration = std::move(declaration), change, script = std::move(button.clicked)] {
     if (!gate.refuses(declaration(), change) && script) script();
   };
 }
 
-void show_locked(Control& button, DeclarationChange change, bool accepted) {
-  button.role.locked.clear();
-  if (!accepted || change == DeclarationChange::Create) return;
-  const HostMessage why = change == DeclarationChange::Delete ? HostMessage::AcceptedNoDelete
-                          : change == DeclarationChange::Accept ? HostMessage::AlreadyAccepted
-                                                                : HostMessage::AcceptedNoChange;
-  button.role.locked = host_message_text(why);
+void show_locked(Control& button, DeclarationChange change, const DeclarationState& state) {
+  const auto refused = state_refusal(change, state);
+  button.role.locked = refused ? host_message_text(*refused) : std::string();
 }
 
 void DeclarationDialogForm::attach(FormControl& form, Control& save) {
@@ -126,14 +230,14 @@ bool DeclarationDialogForm::open(DeclarationKey declaration) {
   declaration_ = std::move(declaration);
   const bool may_change = !gate_.refusal(declaration_, DeclarationChange::Edit);
   form_->read_only = !may_change;
-  show_locked(*save_, DeclarationChange::Edit, gate_.is_accepted(declaration_));
+  show_locked(*save_, DeclarationChange::Edit, gate_.state(declaration_));
   return may_change;
 }
 
 std::optional<Refusal> DeclarationDialogForm::save() {
   DataStore& store = form_->store();
   store.accepttext();
-  auto refused = gate_.write(declaration_, DeclarationChange::Edit, [&]() -> std::optional<Refusal> {
+  auto refused = gate_.write(declaration_, DeclarationChange::Edit, [&](DeclarationKey&) -> std::optional<Refusal> {
     if (store.update(false) != 1) return write_failure(form_->window().session().sqlca(), &store);
     return std::nullopt;
   });

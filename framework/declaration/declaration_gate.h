@@ -16,7 +16,19 @@ enum class DeclarationChange {
   Edit,    // its unit row, worker rows, subjects, staffing figures, candidates, tallies
   Delete,  // the declaration or one of its rows
   Accept,  // the authority's acceptance into the register
+  Return,  // the authority sends a submitted declaration back to its unit, with a reason
 };
+
+// A declaration as the database holds it now.
+struct DeclarationState {
+  bool stored = false;     // its unit row exists
+  bool submitted = false;  // its unit row's state is 1 (the check box "上报数据" ticked)
+  bool accepted = false;   // rs_sb_approval records its acceptance
+};
+
+// Why nobody may make `change` to a declaration in that state, whoever he is: an accepted
+// declaration is locked, and only a submitted one is accepted or returned.
+std::optional<HostMessage> state_refusal(DeclarationChange change, const DeclarationState& state);
 
 // A declaration as its unit table holds it. `pkid` is empty for one not yet stored.
 struct DeclarationKey {
@@ -39,7 +51,9 @@ std::string declaration_text(const DeclarationKey& key);
 //   auto refused = gate.write(key, DeclarationChange::Edit, [&] { ... uncommitted writes ... });
 //
 // The rules: the authority never creates, changes or deletes a unit's declaration; only the
-// authority accepts; an accepted declaration is locked for everyone. The lock is the
+// authority accepts or returns, and only a submitted declaration; an accepted declaration is
+// locked for everyone. Every step is recorded in the declaration's history (sb_history) in the
+// transaction that makes it, so the history holds a step exactly when it happened. The lock is the
 // declaration's unit row (on SQLite the database's write lock), taken by saves and by the
 // acceptance alike, so a save lands before an acceptance and is part of what is accepted, or
 // comes after it and is refused.
@@ -55,15 +69,24 @@ class DeclarationGate {
   bool refuses(const DeclarationKey& key, DeclarationChange change);
 
   // The writes of one change, uncommitted: nothing when they succeeded, else why not (the
-  // database's reason; Conflict when a row changed since it was read).
-  using Work = std::function<std::optional<Refusal>()>;
+  // database's reason; Conflict when a row changed since it was read). `written` is the
+  // declaration the gate was given; the work of a Create puts the new declaration's pkid in it.
+  using Work = std::function<std::optional<Refusal>(DeclarationKey& written)>;
   // Runs `work` in a transaction of its own, after taking the declaration's lock and checking
-  // the rules under it; commits when the work succeeded, rolls back otherwise. Nothing when
-  // committed; a Forbidden refusal when the rules refuse, already said to the user (nothing
-  // ran); the work's refusal, or the commit's, when it failed (nothing written), for the
-  // caller to say (report_write_refusal).
+  // the rules under it, and records the step it makes in the declaration's history (created,
+  // saved, submitted, resubmitted, withdrawn, deleted, accepted; what the work did to the unit
+  // row's state decides which); commits when the work and the record succeeded, rolls back
+  // otherwise. Nothing when committed; a Forbidden refusal when the rules refuse, already said
+  // to the user (nothing ran); the work's refusal, or the commit's, when it failed (nothing
+  // written), for the caller to say (report_write_refusal).
   std::optional<Refusal> write(const DeclarationKey& key, DeclarationChange change, const Work& work);
 
+  // Sends a submitted declaration back to its unit: its state becomes a draft's again (0) and
+  // the history records the return with `reason`. Refused like write().
+  std::optional<Refusal> give_back(const DeclarationKey& key, const std::string& reason);
+
+  // The declaration as the database holds it now.
+  DeclarationState state(const DeclarationKey& key);
   // Whether the declaration has been accepted (rs_sb_approval holds it), as the database says
   // now.
   bool is_accepted(const DeclarationKey& key);
@@ -71,6 +94,10 @@ class DeclarationGate {
  private:
   bool lock(const DeclarationKey& key);
   void tell(const DeclarationKey& key, DeclarationChange change, HostMessage refused);
+  std::optional<Refusal> write_step(const DeclarationKey& key, DeclarationChange change, const Work& work,
+                                    const std::string& reason);
+  std::optional<Refusal> record_steps(const DeclarationKey& key, DeclarationChange change,
+                                      const DeclarationState& before, const std::string& reason);
 
   Session* session_;
 };
@@ -78,12 +105,13 @@ class DeclarationGate {
 // Makes `button` one whose script changes the declaration that `declaration` names when it is
 // clicked: the click is refused, with the gate's message and before the script runs, when the
 // user may not make `change` to it; and the button's role says whose action it is, so that
-// the browser greys it for the authority (see also show_locked).
+// the browser greys it for a user without the right (see also show_locked).
 void guard_write_button(Control& button, DeclarationGate& gate, std::function<DeclarationKey()> declaration,
                         DeclarationChange change);
-// Sets the role's note that nobody may press the button now, for a declaration that is
-// accepted, or clears it: the browser greys the button and says why.
-void show_locked(Control& button, DeclarationChange change, bool accepted);
+// Sets the role's note that nobody may press the button now, for a declaration in a state
+// that refuses `change` (state_refusal), or clears it: the browser greys the button and says
+// why.
+void show_locked(Control& button, DeclarationChange change, const DeclarationState& state);
 
 // The form of a dialog that edits one declaration's data beside its rows (the training
 // subjects, the staffing figures), with its save button: read-only, and the button greyed,

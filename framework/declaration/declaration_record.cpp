@@ -36,11 +36,13 @@ std::optional<Refusal> DeclarationRecord::save_unit(DataStore& unit, std::string
   const bool is_new = is_new_row(unit);
   std::string id = pkid;
   const DeclarationChange change = is_new ? DeclarationChange::Create : DeclarationChange::Edit;
-  auto refused = gate_.write(key(pkid, unit.getitemstring(1, "company_num")), change, [&]() -> std::optional<Refusal> {
+  const DeclarationKey declaration = key(pkid, unit.getitemstring(1, "company_num"));
+  auto refused = gate_.write(declaration, change, [&](DeclarationKey& written) -> std::optional<Refusal> {
     if (is_new) {
       id = next_declaration_id(*sqlca_, *category_);
       if (id.empty()) return write_failure(*sqlca_);
       unit.setitem(1, "pkid", Value(id));
+      written.pkid = id;
     }
     fill_audit(unit, is_new, author);
     // Written only over the row as it was read: another session's save in between wins, and
@@ -68,7 +70,7 @@ std::optional<Refusal> DeclarationRecord::save_worker(DataStore& worker, const s
     worker.setitem(1, "pkid", Value(pkid));
     worker.setitem(1, "company_num", Value(company_num));
   }
-  auto refused = gate_.write(declaration, DeclarationChange::Edit, [&]() -> std::optional<Refusal> {
+  auto refused = gate_.write(declaration, DeclarationChange::Edit, [&](DeclarationKey&) -> std::optional<Refusal> {
     if (is_new && category_->numbers_new_persons) {
       // The number shown since the person was added may have been taken meanwhile by another
       // session: the person is numbered again here, with the counter row locked until commit.
@@ -94,7 +96,7 @@ std::optional<Refusal> DeclarationRecord::save_worker(DataStore& worker, const s
 }
 
 std::optional<Refusal> DeclarationRecord::remove(const std::string& pkid, const std::string& company_num) {
-  return gate_.write(key(pkid, company_num), DeclarationChange::Delete, [&]() -> std::optional<Refusal> {
+  return gate_.write(key(pkid, company_num), DeclarationChange::Delete, [&](DeclarationKey&) -> std::optional<Refusal> {
     const std::vector<Value> declaration{Value(pkid), Value(company_num)};
     const std::string where = " where pkid = :id and company_num = :com";
     if (sqlca_->execute("delete from " + std::string(category_->worker_table) + where, declaration) < 0 ||
@@ -107,7 +109,7 @@ std::optional<Refusal> DeclarationRecord::remove(const std::string& pkid, const 
 std::optional<Refusal> DeclarationRecord::remove_worker(DataStore& worker) {
   if (worker.rowcount() == 0) return std::nullopt;
   const DeclarationKey declaration = key(worker.getitemstring(1, "pkid"), worker.getitemstring(1, "company_num"));
-  auto refused = gate_.write(declaration, DeclarationChange::Delete, [&]() -> std::optional<Refusal> {
+  auto refused = gate_.write(declaration, DeclarationChange::Delete, [&](DeclarationKey&) -> std::optional<Refusal> {
     worker.deleterow(1);
     if (worker.update(false) != 1) return write_failure(*sqlca_, &worker);
     return std::nullopt;
@@ -126,7 +128,7 @@ bool DeclarationRecord::is_accepted(const std::string& pkid, const std::string& 
 
 DeclarationRecord::AcceptOutcome DeclarationRecord::accept(const std::string& pkid, const std::string& company_num,
                                                            const Author& author, const std::function<int()>& approve) {
-  auto refused = gate_.write(key(pkid, company_num), DeclarationChange::Accept, [&]() -> std::optional<Refusal> {
+  auto refused = gate_.write(key(pkid, company_num), DeclarationChange::Accept, [&](DeclarationKey&) -> std::optional<Refusal> {
     // The record goes first: a second acceptance of the same declaration fails on its key
     // before it writes anything.
     if (sqlca_->execute("insert into rs_sb_approval (table_name, pkid, company_num, approved_at, approved_by) "

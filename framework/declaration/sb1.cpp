@@ -187,12 +187,12 @@ Control& sb1::add_write_button(std::string name, std::string caption, int button
 
 void sb1::lock_forms() {
   // The authority reviews and never files; an accepted declaration is locked for everyone.
-  const bool accepted = is_accepted();
-  const bool locked = !session().user().has_right(kFileRight) || accepted;
+  const DeclarationState state = record_.gate().state(record_.key(pkid, company_num));
+  const bool locked = !session().user().has_right(kFileRight) || state.accepted;
   dw_3().read_only = locked;
   dw_4().read_only = locked;
-  // The buttons that would change it say so before they are pressed.
-  for (const auto& [button, change] : write_buttons_) show_locked(*button, change, accepted);
+  // The buttons that would change it, accept it or return it say so before they are pressed.
+  for (const auto& [button, change] : write_buttons_) show_locked(*button, change, state);
 }
 
 bool sb1::refuses_change(DeclarationChange change) {

@@ -115,6 +115,7 @@ class DeclarationAncestorTest : public ::testing::TestWithParam<Backend> {
   // New declaration, saved.
   static void new_declaration(Session& s) {
     ASSERT_TRUE(post(s, "click", "pb_16").ok());
+    ASSERT_TRUE(post(s, "type", "dw_3", 1, "state", "1").ok());  // submitted
     ASSERT_TRUE(post(s, "click", "pb_5").ok());
     ASSERT_EQ(message(s), "");
   }

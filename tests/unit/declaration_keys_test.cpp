@@ -43,7 +43,7 @@ TEST_P(DeclarationKeysTest, SessionsSavingAtOnceNeverShareAnId) {
         sessions[s]->post({"click", "pb_16"});
         const EventResult saved = sessions[s]->post({"click", "pb_5"});
         EXPECT_TRUE(saved.ok()) << saved.error();
-        EXPECT_EQ(sessions[s]->state_text().find("locked"), std::string::npos) << "session " << s;
+        EXPECT_EQ(sessions[s]->state_text().find("database is locked"), std::string::npos) << "session " << s;
         const EventResult pkid = sessions[s]->post({"var", "pkid"});
         ids[s].push_back(pkid.result ? pkid.result->to_string() : "");
       }

@@ -49,6 +49,7 @@ TEST_P(PersonnelPlanConcurrencyTest, ClerksAddingPersonsAtOnceNeverShareANumber)
     // Each clerk files a plan of his own for the same unit.
     post(*session, {"open", "w_vorant_rsjh"});
     post(*session, {"click", "pb_16"});
+    post(*session, {"type", "dw_3", 1, "state", "1"});  // submitted
     post(*session, {"click", "pb_5"});
   }
   std::latch start(kSessions);
@@ -63,7 +64,7 @@ TEST_P(PersonnelPlanConcurrencyTest, ClerksAddingPersonsAtOnceNeverShareANumber)
         post(session, {"type", "dw_4", 1, "sex", "1"});
         post(session, {"type", "dw_4", 1, "birthday", "1980-01-01"});
         post(session, {"click", "pb_2"});
-        EXPECT_EQ(session.state_text().find("locked"), std::string::npos);
+        EXPECT_EQ(session.state_text().find("database is locked"), std::string::npos);
       }
     });
   }
@@ -85,7 +86,7 @@ TEST_P(PersonnelPlanConcurrencyTest, AcceptancesAtOnceNeverShareARegisterNumber)
   std::string script;
   for (int plan = 1; plan <= 2; ++plan) {
     const std::string id = "000000000" + std::to_string(plan);
-    script += "insert into rs_w00034_com (pkid, company_num, sb_date) values ('" + id + "', '001', '2009-06-0" +
+    script += "insert into rs_w00034_com (pkid, company_num, state, sb_date) values ('" + id + "', '001', 1, '2009-06-0" +
               std::to_string(plan) + " 00:00:00');\n";
     for (int p = 0; p < kPersonsEach; ++p) {
       const std::string code = std::to_string(9000000 + plan * 1000 + p);

@@ -149,6 +149,8 @@ class Session {
     std::vector<std::string> open_at_start;
     // Where window scripts write the audit log's entries (who and which unit it adds itself).
     std::function<void(const std::string& action, const std::string& detail)> audit;
+    // The network address the user works from, for the records that say who did what.
+    std::string client_address;
     // The tables the session's connection lets only their one writer write
     // (Transaction::protect_tables); none when not set.
     std::function<bool(std::string_view table)> protected_tables;
@@ -211,6 +213,7 @@ class Session {
   // From window scripts (the UI thread).
   Transaction& sqlca() { return *sqlca_; }
   const SessionUser& user() const { return options_.user; }
+  const std::string& client_address() const { return options_.client_address; }
   // Writes an entry of the audit log, when the session has one.
   void audit(const std::string& action, const std::string& detail) const;
   Message message;
