@@ -17,7 +17,9 @@
 #include "declarations/rsjh/w_zrjh_print.h"
 #include "declarations/zw/w_vorant_zw.h"
 #include "declarations/zw/w_zwzs_print.h"
+#include "framework/declaration/w_sb_history.h"
 #include "framework/declaration/w_sb_inbox.h"
+#include "framework/declaration/w_sb_return.h"
 #include "framework/host/host_session.h"
 #include "settings/w_account_set.h"
 
@@ -62,6 +64,8 @@ void register_windows(WindowRegistry& registry) {
       w_sb_inbox::kClassName,
       [](Session& session) { return std::make_unique<w_sb_inbox>(session, category_descriptors()); },
       w_sb_inbox::kCaption, std::string(kAcceptRight));
+  registry.add(w_sb_return::kClassName, factory<w_sb_return>());
+  registry.add(w_sb_history::kClassName, factory<w_sb_history>());
   registry.add("w_zrjh_edit", factory<w_zrjh_edit>());
   registry.add("w_px_print", factory<w_px_print>());
   registry.add("w_px_type", factory<w_px_type>());

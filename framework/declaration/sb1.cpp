@@ -6,6 +6,8 @@
 #include <vector>
 
 #include "framework/declaration/declaration.h"
+#include "framework/declaration/w_sb_history.h"
+#include "framework/declaration/w_sb_return.h"
 #include "framework/host/host_functions.h"
 #include "framework/host/host_session.h"
 #include "framework/host/messages.h"
@@ -18,6 +20,7 @@ constexpr int kButtonWidth = 96;
 constexpr int kButtonHeight = 28;
 constexpr int kGap = 8;
 constexpr int kListWidth = 300;
+constexpr int kReviewButtonWidth = 64;
 
 std::string trim(std::string_view text) {
   const size_t first = text.find_first_not_of(" \t");
@@ -102,6 +105,10 @@ void sb1::build_controls() {
   add_control(ControlKind::Button, "pb_1", "下一步(&C)", 0, 0, kButtonWidth, kButtonHeight);
   add_control(ControlKind::Button, "pb_4", "申报函件(&R)", 0, 0, kButtonWidth, kButtonHeight);
   add_write_button("pb_approve", "数据入库(&E)", kButtonWidth, DeclarationChange::Accept, [this] { pb_approve_clicked(); });
+  add_write_button("pb_return", "退回(&B)", kReviewButtonWidth, DeclarationChange::Return, [this] { pb_return_clicked(); })
+      .role.audit = "return";
+  add_control(ControlKind::Button, "pb_history", "申报记录(&H)", 0, kGap - 2, kButtonWidth, kButtonHeight).clicked =
+      [this] { pb_history_clicked(); };
   if (category_->print) {
     add_control(ControlKind::Button, category_->print->name, category_->print->caption, 0, 0, kButtonWidth,
                 kButtonHeight)
@@ -215,13 +222,16 @@ void sb1::resize(int new_width, int new_height) {
     x += b.width + 4;
   }
   x = right;
-  for (const char* name : {"pb_approve", "pb_4", "pb_1", "pb_del", "pb_2"}) {
+  for (const char* name : {"pb_approve", "pb_return", "pb_4", "pb_1", "pb_del", "pb_2"}) {
     Control& b = *control(name);
     x -= b.width;
     b.x = x;
     b.y = bottom;
     x -= kGap;
   }
+  // The history of the open declaration at the top right, clear of the query line.
+  Control& history = *control("pb_history");
+  history.x = right - history.width;
   dw_2().height = std::max(60, bottom - kGap - dw_2().y);
   const int form_width = std::max(200, right - dw_3().x);
   dw_3().width = form_width;
@@ -375,6 +385,14 @@ void sb1::load_declaration(const std::string& id) {
   lock_forms();
   wf_rystate();
   wf_retrieve();
+  show_return_reason();
+}
+
+void sb1::show_return_reason() {
+  DataStore& list = dw_1().store();
+  const long row = pkid.empty() ? 0 : list.find_value("pkid", Value(pkid));
+  if (row > 0 && list.getitemstring(row, "sb_status") == "已退回")
+    session().set_status(kReturnedStatus + list.getitemstring(row, "sb_reason"));
 }
 
 void sb1::load_worker(const std::string& worker_code) {
@@ -619,6 +637,28 @@ void sb1::pb_approve_clicked() {
       say(session(), HostMessage::AcceptFailed, outcome.reason);
       return;
   }
+}
+
+void sb1::pb_return_clicked() {
+  if (lacks_declaration()) return;
+  const std::string reason = session().open_modal(w_sb_return::kClassName);
+  if (reason.empty()) return;  // cancelled
+  if (auto refused = record_.gate().give_back(record_.key(pkid, company_num), reason)) {
+    report_write_refusal(session(), *refused, "退回失败！");
+    lock_forms();
+    return;
+  }
+  session().audit("return", declaration_text() + ": " + reason);
+  lock_forms();
+  list_declarations();
+  say(session(), HostMessage::Returned);
+  session().set_status(kReturnedStatus + reason);
+}
+
+void sb1::pb_history_clicked() {
+  if (lacks_declaration()) return;
+  session().message.powerobjectparm = record_.key(pkid, company_num);
+  session().open_modal(w_sb_history::kClassName);
 }
 
 }  // namespace shenbao

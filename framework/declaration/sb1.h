@@ -19,8 +19,9 @@ namespace shenbao {
 // unit's workers (dw_2), and shows the open declaration's unit form (dw_3, one row) and one
 // worker's form (dw_4, one row). Its buttons create, save and delete declarations and
 // workers, open the declaration letter, move on to the workers, print (the category's print
-// button) and accept a declaration into the register (pb_approve, which needs the accept
-// right). From the descriptor it fills new unit and worker forms, binds, narrows and checks
+// button), show a declaration's history (pb_history), and for the authority accept a submitted
+// declaration into the register (pb_approve) or return it to its unit with a reason
+// (pb_return). From the descriptor it fills new unit and worker forms, binds, narrows and checks
 // the worker form's drop-downs, and checks the required columns before a worker is saved.
 // At fixed moments it calls the hooks below, which a category overrides; every override calls
 // the ancestor's first. The records themselves (ids, saves, deletes, acceptance) are the
@@ -86,6 +87,8 @@ class sb1 : public Window {
   virtual void pb_1_clicked();       // 下一步: save the unit form, then on to the workers
   virtual void pb_4_clicked();       // 申报函件: the declaration letter
   virtual void pb_approve_clicked(); // 数据入库
+  virtual void pb_return_clicked();  // 退回: the authority sends a submitted declaration back
+  virtual void pb_history_clicked(); // 申报记录: the steps of the open declaration
   virtual void print_clicked();      // the category's print button: its print window
 
   // Form events of dw_3 and dw_4, after the column's type has accepted the entry (`value`
@@ -129,6 +132,8 @@ class sb1 : public Window {
   void list_workers();
   void load_declaration(const std::string& id);
   void load_worker(const std::string& worker_code);
+  // Puts the reason of a return in the status line when the open declaration was returned.
+  void show_return_reason();
   Author author() const;
   // The SQL of a host definition with {unit_table} and {worker_table} put in.
   std::string with_tables(std::string sql) const;

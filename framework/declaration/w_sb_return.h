@@ -1,0 +1,21 @@
+#pragma once
+
+#include "framework/host/w_response.h"
+
+namespace shenbao {
+
+// "退回申报": asks the authority why a declaration goes back to its unit. The reason
+// (mle_reason, required, at most kReasonLimit characters) is handed back to the opener when
+// "确定(&O)" is pressed; "取消(&C)" hands back nothing. The dialog writes nothing: the opener
+// returns the declaration through the declaration gate.
+class w_sb_return : public w_response {
+ public:
+  static constexpr const char* kClassName = "w_sb_return";
+  static constexpr size_t kReasonLimit = 500;
+  explicit w_sb_return(Session& session);
+
+  virtual void pb_1_clicked();  // 确定
+  virtual void pb_2_clicked();  // 取消
+};
+
+}  // namespace shenbao
