@@ -5,7 +5,7 @@
 import assert from 'node:assert/strict';
 import {after, before, describe, it} from 'node:test';
 
-import {acceptFirstListed, cell, launchBrowser, login, newPage, openCategory, settle, shot, startServer} from './harness.mjs';
+import {acceptFirstListed, cell, launchBrowser, login, newPage, openCategory, settle, shot, startServer, tickSubmitted} from './harness.mjs';
 
 describe('a dismissal and a discipline declaration, filed, tallied and accepted', () => {
   let server;
@@ -31,6 +31,7 @@ describe('a dismissal and a discipline declaration, filed, tallied and accepted'
     await page.click('[data-name=pb_16]');
     await settle(page);
     await cell(page, 'dw_3', '申报人').fill('李明');
+    await tickSubmitted(page);
     await page.click('[data-name=pb_5]');
     await settle(page);
     assert.equal(await status(page), '保存成功');

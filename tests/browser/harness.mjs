@@ -116,6 +116,13 @@ export async function acceptFirstListed(page, {onAccepted} = {}) {
   await settle(page);
 }
 
+// Ticks the unit form's check box that submits the declaration ("数据上报" or "上报数据",
+// as the category's form calls it); a save then submits it.
+export async function tickSubmitted(page) {
+  await page.locator('[data-name=dw_3]').locator('[aria-label="数据上报"], [aria-label="上报数据"]').check();
+  await settle(page);
+}
+
 export async function shot(page, name) {
   await mkdir(artifacts, {recursive: true});
   await page.screenshot({path: path.join(artifacts, `${name}.png`), animations: 'disabled'});

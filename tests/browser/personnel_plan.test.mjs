@@ -7,7 +7,7 @@ import {writeFile} from 'node:fs/promises';
 import path from 'node:path';
 import {after, before, describe, it} from 'node:test';
 
-import {acceptFirstListed, artifacts, cell, launchBrowser, login, newPage, settle, shot, startServer} from './harness.mjs';
+import {acceptFirstListed, artifacts, cell, launchBrowser, login, newPage, settle, shot, startServer, tickSubmitted} from './harness.mjs';
 
 describe('a personnel plan is filed and accepted', () => {
   let server;
@@ -67,6 +67,7 @@ describe('a personnel plan is filed and accepted', () => {
     await cell(page, 'dw_3', '军转干部').fill('1');
     await page.keyboard.press('Tab');
     await settle(page);
+    await tickSubmitted(page);
     await page.click('[data-name=pb_5]');
     await settle(page);
     assert.equal(await page.locator('.status-text').textContent(), '保存成功');

@@ -9,7 +9,7 @@ import path from 'node:path';
 import {after, before, describe, it} from 'node:test';
 import {promisify} from 'node:util';
 
-import {acceptFirstListed, artifacts, cell, launchBrowser, login, newPage, openCategory, settle, shot, startServer} from './harness.mjs';
+import {acceptFirstListed, artifacts, cell, launchBrowser, login, newPage, openCategory, settle, shot, startServer, tickSubmitted} from './harness.mjs';
 
 const run = promisify(execFile);
 
@@ -37,6 +37,7 @@ describe('reward declarations', () => {
     await openCategory(clerk, '公务员奖励申报');
     await clerk.click('[data-name=pb_16]');
     await settle(clerk);
+    await tickSubmitted(clerk);
     await clerk.click('[data-name=pb_5]');
     await settle(clerk);
     await clerk.click('[data-name=pb_6]');

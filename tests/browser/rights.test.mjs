@@ -5,7 +5,7 @@
 import assert from 'node:assert/strict';
 import {after, before, describe, it} from 'node:test';
 
-import {cell, launchBrowser, login, newPage, postEvent, sessionState, settle, shot, startServer} from './harness.mjs';
+import {cell, launchBrowser, login, newPage, postEvent, sessionState, settle, shot, startServer, tickSubmitted} from './harness.mjs';
 
 describe('rights', () => {
   let server;
@@ -19,9 +19,10 @@ describe('rights', () => {
     await login(clerk, server.url, 'clerk001', 'clerk001pass');
     await clerk.locator('.menu-item', {hasText: '职位职数上报'}).click();
     await settle(clerk);
-    // A declaration of unit 001 with one worker, ready to be accepted.
+    // A declaration of unit 001 with one worker, submitted, ready to be accepted.
     await clerk.click('[data-name=pb_16]');
     await settle(clerk);
+    await tickSubmitted(clerk);
     await clerk.click('[data-name=pb_5]');
     await settle(clerk);
     await clerk.locator('[data-name=dw_2] tbody tr', {hasText: '杨丽华'}).click({button: 'right'});
