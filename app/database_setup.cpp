@@ -11,6 +11,8 @@
 #include <string_view>
 #include <vector>
 
+#include "framework/host/host_session.h"
+#include "framework/runtime/sql/journal.h"
 #include "server/passwords.h"
 
 namespace shenbao {
@@ -112,6 +114,7 @@ bool create_database(Transaction& sqlca, bool load_fixture, const std::string& f
     if (sqlca.execute_script(fixture) != 0) return fail(sqlca, path, error);
     if (!hash_fixture_passwords(sqlca, error)) return false;
   }
+  if (!install_journal(sqlca, is_journaled_table)) return fail(sqlca, "the journal's triggers", error);
   if (sqlca.commit() != 0) return fail(sqlca, "commit", error);
   return true;
 }

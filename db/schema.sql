@@ -1230,3 +1230,18 @@ insert into sb_key_counter (table_name, next_value) values ('rs_w00044', 1);
 insert into sb_key_counter (table_name, next_value) values ('rs_w00029', 1);
 insert into sb_key_counter (table_name, next_value) values ('rs_w00046', 1);
 insert into sb_key_counter (table_name, next_value) values ('rs_w00047', 1);
+
+-- What each step of a declaration changed, row by row, in any table but the history, the
+-- journal itself, the key counters and the users: written by the database (journal triggers)
+-- while the declaration gate makes the step. row_key, before_values and after_values are JSON
+-- objects (for an update, of the changed columns only).
+create table sb_journal (
+  pk_id @IDENTITY@,
+  history_id bigint not null,
+  target varchar(30) not null,
+  action varchar(6) not null,
+  row_key text not null,
+  before_values text,
+  after_values text
+);
+create index sb_journal_history on sb_journal (history_id, pk_id);

@@ -4,6 +4,7 @@
 
 #include "framework/declaration/declaration_history.h"
 #include "framework/host/host_session.h"
+#include "framework/runtime/sql/journal.h"
 
 namespace shenbao {
 namespace {
@@ -154,55 +155,89 @@ std::optional<Refusal> DeclarationGate::write_step(const DeclarationKey& key, De
   std::optional<Refusal> failed;
   {
     Transaction::WritePermit permit(sqlca);
-    failed = work(written);
-    if (!failed) failed = record_steps(written, change, before, reason);
+    const long long step = open_step(key, change, reason);
+    if (step == 0) {
+      failed = write_failure(sqlca);
+    } else {
+      {
+        // What the work writes, in any table and by whatever statement, is journalled with its step.
+        JournalScope journal(sqlca, step);
+        failed = journal.ok() ? work(written) : write_failure(sqlca);
+      }
+      if (!failed) failed = close_step(step, written, change, before);
+    }
   }
   if (!failed && sqlca.commit() != 0) failed = write_failure(sqlca);
   if (failed) sqlca.rollback();
   return failed;
 }
 
-std::optional<Refusal> DeclarationGate::record_steps(const DeclarationKey& key, DeclarationChange change,
-                                                     const DeclarationState& before, const std::string& reason) {
+long long DeclarationGate::open_step(const DeclarationKey& key, DeclarationChange change, const std::string& reason) {
+  // Recorded before the work, so that the journal can name it; what the step was is known
+  // after the work (close_step).
+  const DeclarationStep provisional = change == DeclarationChange::Accept   ? DeclarationStep::Accepted
+                                      : change == DeclarationChange::Return ? DeclarationStep::Returned
+                                                                            : DeclarationStep::Saved;
+  std::vector<Value> id;
+  if (session_->sqlca().select_into(
+          "insert into sb_history (table_name, pkid, company_num, step, username, at, address, reason) "
+          "values (:t, :id, :com, :step, :who, :at, :address, :reason) returning pk_id",
+          {Value(key.unit_table), Value(key.pkid), Value(key.company_num), Value(std::string(step_code(provisional))),
+           Value(session_->user().username), Value(session_->now()),
+           session_->client_address().empty() ? Value() : Value(session_->client_address()),
+           reason.empty() ? Value() : Value(reason)},
+          id) != 0)
+    return 0;
+  return id[0].as_long();
+}
+
+std::optional<Refusal> DeclarationGate::close_step(long long step, const DeclarationKey& key, DeclarationChange change,
+                                                   const DeclarationState& before) {
   Transaction& sqlca = session_->sqlca();
+  const std::vector<DeclarationStep> steps = steps_made(key, change, before);
+  if (sqlca.execute("update sb_history set pkid = :id, step = :step where pk_id = :h",
+                    {Value(key.pkid), Value(std::string(step_code(steps.front()))), Value(step)}) != 0)
+    return write_failure(sqlca);
+  // A declaration created already submitted has made two steps.
+  for (size_t i = 1; i < steps.size(); ++i) {
+    if (sqlca.execute("insert into sb_history (table_name, pkid, company_num, step, username, at, address) "
+                      "select table_name, pkid, company_num, :step, username, at, address from sb_history "
+                      "where pk_id = :h",
+                      {Value(std::string(step_code(steps[i]))), Value(step)}) != 0)
+      return write_failure(sqlca);
+  }
+  return std::nullopt;
+}
+
+std::vector<DeclarationStep> DeclarationGate::steps_made(const DeclarationKey& key, DeclarationChange change,
+                                                         const DeclarationState& before) {
   const DeclarationState after = state(key);
-  std::vector<DeclarationStep> steps;
   const auto submitted_step = [&] {
     // Submitted again after the authority returned it.
     std::vector<Value> found;
     const bool returned_before =
-        sqlca.select_into("select pk_id from sb_history where table_name = :t and pkid = :id and company_num = :com "
-                          "and step = :step limit 1",
-                          {Value(key.unit_table), Value(key.pkid), Value(key.company_num),
-                           Value(std::string(step_code(DeclarationStep::Returned)))},
-                          found) == 0;
+        session_->sqlca().select_into(
+            "select pk_id from sb_history where table_name = :t and pkid = :id and company_num = :com "
+            "and step = :step limit 1",
+            {Value(key.unit_table), Value(key.pkid), Value(key.company_num),
+             Value(std::string(step_code(DeclarationStep::Returned)))},
+            found) == 0;
     return returned_before ? DeclarationStep::Resubmitted : DeclarationStep::Submitted;
   };
   switch (change) {
     case DeclarationChange::Create:
-      steps.push_back(DeclarationStep::Created);
-      if (after.submitted) steps.push_back(DeclarationStep::Submitted);
-      break;
+      if (after.submitted) return {DeclarationStep::Created, DeclarationStep::Submitted};
+      return {DeclarationStep::Created};
     case DeclarationChange::Edit:
     case DeclarationChange::Delete:
-      if (!after.stored) steps.push_back(DeclarationStep::Deleted);
-      else if (after.submitted && !before.submitted) steps.push_back(submitted_step());
-      else if (before.submitted && !after.submitted) steps.push_back(DeclarationStep::Withdrawn);
-      else steps.push_back(DeclarationStep::Saved);
-      break;
-    case DeclarationChange::Accept: steps.push_back(DeclarationStep::Accepted); break;
-    case DeclarationChange::Return: steps.push_back(DeclarationStep::Returned); break;
+      if (!after.stored) return {DeclarationStep::Deleted};
+      if (after.submitted && !before.submitted) return {submitted_step()};
+      if (before.submitted && !after.submitted) return {DeclarationStep::Withdrawn};
+      return {DeclarationStep::Saved};
+    case DeclarationChange::Accept: return {DeclarationStep::Accepted};
+    case DeclarationChange::Return: return {DeclarationStep::Returned};
   }
-  for (const DeclarationStep step : steps) {
-    if (sqlca.execute("insert into sb_history (table_name, pkid, company_num, step, username, at, address, reason) "
-                      "values (:t, :id, :com, :step, :who, :at, :address, :reason)",
-                      {Value(key.unit_table), Value(key.pkid), Value(key.company_num),
-                       Value(std::string(step_code(step))), Value(session_->user().username), Value(session_->now()),
-                       session_->client_address().empty() ? Value() : Value(session_->client_address()),
-                       reason.empty() ? Value() : Value(reason)}) < 0)
-      return write_failure(sqlca);
-  }
-  return std::nullopt;
+  return {DeclarationStep::Saved};
 }
 
 void guard_write_button(Control& button, DeclarationGate& gate, std::function<DeclarationKey()> declaration,

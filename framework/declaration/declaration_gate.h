@@ -3,7 +3,9 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
+#include "framework/declaration/declaration_history.h"
 #include "framework/host/messages.h"
 #include "framework/runtime/values/refusal.h"
 #include "framework/runtime/windows/session.h"
@@ -96,8 +98,13 @@ class DeclarationGate {
   void tell(const DeclarationKey& key, DeclarationChange change, HostMessage refused);
   std::optional<Refusal> write_step(const DeclarationKey& key, DeclarationChange change, const Work& work,
                                     const std::string& reason);
-  std::optional<Refusal> record_steps(const DeclarationKey& key, DeclarationChange change,
-                                      const DeclarationState& before, const std::string& reason);
+  // The history row of the step about to be made (its id), or 0 when it cannot be written.
+  long long open_step(const DeclarationKey& key, DeclarationChange change, const std::string& reason);
+  // Says in the history which step the work made (and the new declaration's pkid).
+  std::optional<Refusal> close_step(long long step, const DeclarationKey& key, DeclarationChange change,
+                                    const DeclarationState& before);
+  std::vector<DeclarationStep> steps_made(const DeclarationKey& key, DeclarationChange change,
+                                          const DeclarationState& before);
 
   Session* session_;
 };

@@ -20,6 +20,10 @@ bool is_declaration_table(std::string_view table) {
   return !rest.empty() && rest.find_first_not_of("0123456789") == std::string_view::npos;
 }
 
+bool is_journaled_table(std::string_view table) {
+  return table != "sb_history" && table != "sb_journal" && table != "sb_key_counter" && table != "sys_user";
+}
+
 void apply_host(Session::Options& options) {
   options.frame_class = "w_rslz_frame";
   options.frame_title = "人事管理 — 申报";
@@ -28,6 +32,7 @@ void apply_host(Session::Options& options) {
     return s_com{args[1], args[0]};
   };
   options.protected_tables = is_declaration_table;
+  options.journaled_tables = is_journaled_table;
 }
 
 }  // namespace shenbao

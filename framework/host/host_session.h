@@ -25,6 +25,11 @@ SessionUser host_user(std::string username, std::string company_num, Role role);
 // (framework/declaration/declaration_gate.h).
 bool is_declaration_table(std::string_view table);
 
+// Whether the journal records the rows a declaration's step writes in a table
+// (framework/runtime/sql/journal.h): every table but the history, the journal itself, the
+// key counters and the users.
+bool is_journaled_table(std::string_view table);
+
 // The frame w_rslz_frame with its title, `open CLASS PKID COMPANY_NUM` handing the window an
 // s_com of that declaration, as a print button does, and the declaration tables protected.
 void apply_host(Session::Options& options);

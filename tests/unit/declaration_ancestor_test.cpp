@@ -227,6 +227,11 @@ TEST_P(DeclarationAncestorTest, AcceptsOnceAndRollsBackAFailedAcceptance) {
   ASSERT_TRUE(post(*s, "answer", "ok").ok());
   EXPECT_EQ(query("select post from rs_main where worker_code = '0010001'"), before) << "the register is as before";
   EXPECT_EQ(query("select count(*) from rs_sb_approval"), "0") << "and no acceptance is recorded";
+  const char* journalled =
+      "select j.target, j.action, replace(j.row_key, ' ', ''), replace(j.before_values, ' ', ''), "
+      "replace(j.after_values, ' ', '') from sb_journal j join sb_history h on h.pk_id = j.history_id "
+      "where h.step = 'accepted' and j.target = 'rs_main'";
+  EXPECT_EQ(query(journalled), "") << "nor journalled";
 
   s = start();  // a fresh window, whose acceptance succeeds
   ASSERT_TRUE(post(*s, "select", "dw_1", 1).ok());
@@ -237,6 +242,9 @@ TEST_P(DeclarationAncestorTest, AcceptsOnceAndRollsBackAFailedAcceptance) {
   EXPECT_EQ(query("select post from rs_main where worker_code = '0010001'"), "T1");
   EXPECT_EQ(query("select table_name, pkid, company_num, approved_by from rs_sb_approval"),
             "rs_w00031_com,0000000001,001,clerk001");
+  // The category's statement told the journal nothing; the journal has its row all the same.
+  EXPECT_EQ(query(journalled), "rs_main,update,{\"company_num\":\"001\",\"worker_code\":\"0010001\"},{\"post\":\"" +
+                                   before + "\"},{\"post\":\"T1\"}");
   ASSERT_TRUE(post(*s, "click", "pb_approve").ok());
   EXPECT_EQ(message(*s), "提示|该申报已入库，不能重复入库！") << "before any question";
   ASSERT_TRUE(post(*s, "answer", "ok").ok());

@@ -6,6 +6,7 @@
 #include <ctime>
 #include <stdexcept>
 
+#include "framework/runtime/sql/journal.h"
 #include "framework/runtime/values/column_type.h"
 #include "framework/runtime/windows/client_view.h"
 #include "framework/runtime/windows/form_state.h"
@@ -104,6 +105,10 @@ std::unique_ptr<Session> Session::start(Options options, std::string& error) {
   session->sqlca_ = Transaction::open(session->options_.database_url, error);
   if (!session->sqlca_) return nullptr;
   session->sqlca_->protect_tables(session->options_.protected_tables);
+  if (session->options_.journaled_tables && !attach_journal(*session->sqlca_, session->options_.journaled_tables)) {
+    error = "cannot prepare the journal: " + session->sqlca_->sqlerrtext;
+    return nullptr;
+  }
   session->print_jobs_ = std::make_unique<PrintJobs>(session->options_.print_folder);
   session->thread_ = std::thread([s = session.get()] { s->run(); });
   // Wait for the first quiet moment so that state() is never empty.

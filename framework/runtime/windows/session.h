@@ -154,6 +154,8 @@ class Session {
     // The tables the session's connection lets only their one writer write
     // (Transaction::protect_tables); none when not set.
     std::function<bool(std::string_view table)> protected_tables;
+    // The tables whose changes the connection's journal records (journal.h); none when not set.
+    std::function<bool(std::string_view table)> journaled_tables;
   };
   // Opens the connection and starts the UI thread. `error` says why it could not connect.
   static std::unique_ptr<Session> start(Options options, std::string& error);

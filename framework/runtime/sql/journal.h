@@ -1,0 +1,52 @@
+#pragma once
+
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "framework/runtime/sql/transaction.h"
+
+namespace shenbao {
+
+// The journal of row changes: while a JournalScope is held on a connection, every row that a
+// statement of that connection inserts, updates or deletes in a journaled table is recorded in
+// the table sb_journal by the database itself (triggers), whatever statement wrote it:
+//
+//   sb_journal (pk_id, history_id, target, action, row_key, before_values, after_values)
+//
+// `history_id` is the scope's (the step of a declaration that made the change), `target` the
+// table written, `action` insert, update or delete, `row_key` a JSON object of the row's key
+// columns (before the change), `before_values` / `after_values` JSON objects: of the changed
+// columns for an update, of the whole row deleted or inserted. Values are as the database's
+// JSON gives them (SQLite: a date-time as its stored text; PostgreSQL: "yyyy-mm-ddThh:mm:ss").
+//
+// SQLite records through temporary triggers of the connection (install_journal on each
+// connection); PostgreSQL through statement triggers with transition tables (installed once
+// in the database), which read the scope from the transaction's setting shenbao.journal.
+
+// Once per database, after its schema: PostgreSQL's triggers on every table for which
+// `journaled` answers true (replaced when present); nothing on SQLite. False, with sqlca's
+// error, when it fails. Uncommitted: the caller commits.
+bool install_journal(Transaction& sqlca, const std::function<bool(std::string_view table)>& journaled);
+// Once per connection: SQLite's temporary triggers of the connection on those tables; nothing on
+// PostgreSQL. False, with sqlca's error, when it fails.
+bool attach_journal(Transaction& sqlca, const std::function<bool(std::string_view table)>& journaled);
+
+// Records the connection's changes under `history_id` until it ends, within the transaction
+// already begun.
+class JournalScope {
+ public:
+  JournalScope(Transaction& sqlca, long long history_id);
+  ~JournalScope();
+  JournalScope(const JournalScope&) = delete;
+  JournalScope& operator=(const JournalScope&) = delete;
+  // Whether the scope could be set; when not, sqlca holds the error.
+  bool ok() const { return ok_; }
+
+ private:
+  Transaction* sqlca_;
+  bool ok_ = false;
+  bool attached_ = true;
+};
+
+}  // namespace shenbao
