@@ -14,15 +14,17 @@
 namespace shenbao::bench {
 
 // A session on `url` as `username` of unit `unit` with the rights of `role`; print jobs in
-// /tmp; the real date unless `today` is given. nullptr, with the reason in `error`, when it
-// cannot start.
+// /tmp; the real date unless `today` is given; without the journal of its writes when
+// `journal` is false (SQLite). nullptr, with the reason in `error`, when it cannot start.
 inline std::unique_ptr<Session> start_session(const std::string& url, const WindowRegistry& registry,
                                               const std::string& username, const std::string& unit, Role role,
-                                              std::string& error, std::optional<DateTime> today = std::nullopt) {
+                                              std::string& error, std::optional<DateTime> today = std::nullopt,
+                                              bool journal = true) {
   Session::Options options;
   options.database_url = url;
   options.user = host_user(username, unit, role);
   apply_host(options);
+  if (!journal) options.journaled_tables = nullptr;
   options.registry = &registry;
   options.print_folder = "/tmp";
   options.today = today;
