@@ -17,6 +17,7 @@
 #include "declarations/rsjh/w_zrjh_print.h"
 #include "declarations/zw/w_vorant_zw.h"
 #include "declarations/zw/w_zwzs_print.h"
+#include "framework/declaration/w_sb_accept_preview.h"
 #include "framework/declaration/w_sb_history.h"
 #include "framework/declaration/w_sb_inbox.h"
 #include "framework/declaration/w_sb_return.h"
@@ -66,6 +67,7 @@ void register_windows(WindowRegistry& registry) {
       w_sb_inbox::kCaption, std::string(kAcceptRight));
   registry.add(w_sb_return::kClassName, factory<w_sb_return>());
   registry.add(w_sb_history::kClassName, factory<w_sb_history>());
+  registry.add(w_sb_accept_preview::kClassName, factory<w_sb_accept_preview>());
   registry.add("w_zrjh_edit", factory<w_zrjh_edit>());
   registry.add("w_px_print", factory<w_px_print>());
   registry.add("w_px_type", factory<w_px_type>());

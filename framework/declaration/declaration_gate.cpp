@@ -121,6 +121,11 @@ std::optional<Refusal> DeclarationGate::write(const DeclarationKey& key, Declara
   return write_step(key, change, work, {});
 }
 
+std::optional<Refusal> DeclarationGate::rehearse(const DeclarationKey& key, DeclarationChange change,
+                                                 const Work& work, const Reader& read) {
+  return write_step(key, change, work, {}, &read);
+}
+
 std::optional<Refusal> DeclarationGate::give_back(const DeclarationKey& key, const std::string& reason) {
   Transaction& sqlca = session_->sqlca();
   return write_step(key, DeclarationChange::Return, [&](DeclarationKey&) -> std::optional<Refusal> {
@@ -132,7 +137,8 @@ std::optional<Refusal> DeclarationGate::give_back(const DeclarationKey& key, con
 }
 
 std::optional<Refusal> DeclarationGate::write_step(const DeclarationKey& key, DeclarationChange change,
-                                                   const Work& work, const std::string& reason) {
+                                                   const Work& work, const std::string& reason,
+                                                   const Reader* rehearsal) {
   Transaction& sqlca = session_->sqlca();
   // The gate's transaction is its own: writes pending from elsewhere would be committed with it.
   if (sqlca.in_transaction()) {
@@ -165,6 +171,11 @@ std::optional<Refusal> DeclarationGate::write_step(const DeclarationKey& key, De
         failed = journal.ok() ? work(written) : write_failure(sqlca);
       }
       if (!failed) failed = close_step(step, written, change, before);
+      if (!failed && rehearsal) {
+        (*rehearsal)(step);
+        sqlca.rollback();
+        return std::nullopt;
+      }
     }
   }
   if (!failed && sqlca.commit() != 0) failed = write_failure(sqlca);

@@ -83,6 +83,13 @@ class DeclarationGate {
   // written), for the caller to say (report_write_refusal).
   std::optional<Refusal> write(const DeclarationKey& key, DeclarationChange change, const Work& work);
 
+  // Runs the change as write() does, reads what it changed (`read` gets the step's history id,
+  // inside the transaction, while the journal holds the step's rows), then rolls everything
+  // back: nothing is written. Refused like write(); the work's refusal when it failed.
+  using Reader = std::function<void(long long step)>;
+  std::optional<Refusal> rehearse(const DeclarationKey& key, DeclarationChange change, const Work& work,
+                                  const Reader& read);
+
   // Sends a submitted declaration back to its unit: its state becomes a draft's again (0) and
   // the history records the return with `reason`. Refused like write().
   std::optional<Refusal> give_back(const DeclarationKey& key, const std::string& reason);
@@ -97,7 +104,7 @@ class DeclarationGate {
   bool lock(const DeclarationKey& key);
   void tell(const DeclarationKey& key, DeclarationChange change, HostMessage refused);
   std::optional<Refusal> write_step(const DeclarationKey& key, DeclarationChange change, const Work& work,
-                                    const std::string& reason);
+                                    const std::string& reason, const Reader* rehearsal = nullptr);
   // The history row of the step about to be made (its id), or 0 when it cannot be written.
   long long open_step(const DeclarationKey& key, DeclarationChange change, const std::string& reason);
   // Says in the history which step the work made (and the new declaration's pkid).

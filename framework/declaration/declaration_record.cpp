@@ -126,9 +126,9 @@ bool DeclarationRecord::is_accepted(const std::string& pkid, const std::string& 
   return gate_.is_accepted(key(pkid, company_num));
 }
 
-DeclarationRecord::AcceptOutcome DeclarationRecord::accept(const std::string& pkid, const std::string& company_num,
-                                                           const Author& author, const std::function<int()>& approve) {
-  auto refused = gate_.write(key(pkid, company_num), DeclarationChange::Accept, [&](DeclarationKey&) -> std::optional<Refusal> {
+DeclarationGate::Work DeclarationRecord::acceptance(const std::string& pkid, const std::string& company_num,
+                                                   const Author& author, const std::function<int()>& approve) {
+  return [=, this](DeclarationKey&) -> std::optional<Refusal> {
     // The record goes first: a second acceptance of the same declaration fails on its key
     // before it writes anything.
     if (sqlca_->execute("insert into rs_sb_approval (table_name, pkid, company_num, approved_at, approved_by) "
@@ -138,10 +138,28 @@ DeclarationRecord::AcceptOutcome DeclarationRecord::accept(const std::string& pk
         approve() != 0)
       return write_failure(*sqlca_);
     return std::nullopt;
-  });
+  };
+}
+
+DeclarationRecord::AcceptOutcome DeclarationRecord::outcome(const std::optional<Refusal>& refused) {
   if (!refused) return {Acceptance::Accepted, {}};
   if (refused->code == RefusalCode::Forbidden) return {Acceptance::Refused, {}};
   return {Acceptance::Failed, refused->text};
+}
+
+DeclarationRecord::AcceptOutcome DeclarationRecord::accept(const std::string& pkid, const std::string& company_num,
+                                                           const Author& author, const std::function<int()>& approve) {
+  return outcome(gate_.write(key(pkid, company_num), DeclarationChange::Accept,
+                             acceptance(pkid, company_num, author, approve)));
+}
+
+DeclarationRecord::AcceptOutcome DeclarationRecord::rehearse_acceptance(const std::string& pkid,
+                                                                        const std::string& company_num,
+                                                                        const Author& author,
+                                                                        const std::function<int()>& approve,
+                                                                        const DeclarationGate::Reader& read) {
+  return outcome(gate_.rehearse(key(pkid, company_num), DeclarationChange::Accept,
+                                acceptance(pkid, company_num, author, approve), read));
 }
 
 std::string next_declaration_id(Transaction& sqlca, const CategoryDescriptor& category) {

@@ -62,9 +62,16 @@ class DeclarationRecord {
   // neither. Refused (and said) when the user may not accept or it is accepted already.
   AcceptOutcome accept(const std::string& pkid, const std::string& company_num, const Author& author,
                        const std::function<int()>& approve);
+  // Runs the acceptance as accept() does, hands `read` the step's history id while the journal
+  // holds what it wrote, and rolls it all back.
+  AcceptOutcome rehearse_acceptance(const std::string& pkid, const std::string& company_num, const Author& author,
+                                    const std::function<int()>& approve, const DeclarationGate::Reader& read);
 
  private:
   void fill_audit(DataStore& store, bool is_new, const Author& author);
+  DeclarationGate::Work acceptance(const std::string& pkid, const std::string& company_num, const Author& author,
+                                   const std::function<int()>& approve);
+  static AcceptOutcome outcome(const std::optional<Refusal>& refused);
 
   Transaction* sqlca_;
   const CategoryDescriptor* category_;

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "framework/declaration/declaration.h"
+#include "framework/declaration/w_sb_accept_preview.h"
 #include "framework/declaration/w_sb_history.h"
 #include "framework/declaration/w_sb_return.h"
 #include "framework/host/host_functions.h"
@@ -109,6 +110,11 @@ void sb1::build_controls() {
       .role.audit = "return";
   add_control(ControlKind::Button, "pb_history", "申报记录(&H)", 0, kGap - 2, kButtonWidth, kButtonHeight).clicked =
       [this] { pb_history_clicked(); };
+  Control& preview =
+      add_control(ControlKind::Button, "pb_preview_accept", "入库预览(&V)", 0, kGap - 2, kButtonWidth, kButtonHeight);
+  preview.clicked = [this] { pb_preview_accept_clicked(); };
+  preview.role.right = kAcceptRight;
+  preview.role.refusal = host_message_text(HostMessage::PreviewRightMissing);
   if (category_->print) {
     add_control(ControlKind::Button, category_->print->name, category_->print->caption, 0, 0, kButtonWidth,
                 kButtonHeight)
@@ -200,6 +206,10 @@ void sb1::lock_forms() {
   dw_4().read_only = locked;
   // The buttons that would change it, accept it or return it say so before they are pressed.
   for (const auto& [button, change] : write_buttons_) show_locked(*button, change, state);
+  // A declaration is previewed before its acceptance (when submitted) or after it.
+  const auto not_yet = state_refusal(DeclarationChange::Accept, state);
+  control("pb_preview_accept")->role.locked =
+      not_yet && !state.accepted ? host_message_text(*not_yet) : std::string();
 }
 
 bool sb1::refuses_change(DeclarationChange change) {
@@ -232,6 +242,8 @@ void sb1::resize(int new_width, int new_height) {
   // The history of the open declaration at the top right, clear of the query line.
   Control& history = *control("pb_history");
   history.x = right - history.width;
+  Control& preview = *control("pb_preview_accept");
+  preview.x = history.x - preview.width - kGap;
   dw_2().height = std::max(60, bottom - kGap - dw_2().y);
   const int form_width = std::max(200, right - dw_3().x);
   dw_3().width = form_width;
@@ -653,6 +665,33 @@ void sb1::pb_return_clicked() {
   list_declarations();
   say(session(), HostMessage::Returned);
   session().set_status(kReturnedStatus + reason);
+}
+
+void sb1::pb_preview_accept_clicked() {
+  if (!session().user().has_right(kAcceptRight)) {
+    say(session(), HostMessage::PreviewRightMissing);
+    return;
+  }
+  if (lacks_declaration()) return;
+  AcceptPreview preview{record_.key(pkid, company_num)};
+  Transaction& sqlca = session().sqlca();
+  if (record_.is_accepted(pkid, company_num)) {
+    preview.accepted = true;
+    preview.changes = register_changes(sqlca, latest_acceptance(sqlca, preview.declaration));
+  } else {
+    // The acceptance is run and rolled back: the preview is what it would write now.
+    session().set_pointer_hourglass(true);
+    const auto outcome = record_.rehearse_acceptance(pkid, company_num, author(), [this] { return uf_approve(1); },
+                                                     [&](long long step) { preview.changes = register_changes(sqlca, step); });
+    session().set_pointer_hourglass(false);
+    if (outcome.result == DeclarationRecord::Acceptance::Refused) return;
+    if (outcome.result == DeclarationRecord::Acceptance::Failed) {
+      say(session(), HostMessage::PreviewFailed, outcome.reason);
+      return;
+    }
+  }
+  session().message.powerobjectparm = std::move(preview);
+  session().open_modal(w_sb_accept_preview::kClassName);
 }
 
 void sb1::pb_history_clicked() {

@@ -43,6 +43,8 @@ constexpr MessageText kMessages[] = {
     {HostMessage::ReturnRightMissing, "提示", "只有人事主管部门可以退回申报！", Icon::StopSign, Buttons::Ok},
     {HostMessage::NotSubmittedNoReturn, "提示", "该申报尚未上报，不能退回！", Icon::StopSign, Buttons::Ok},
     {HostMessage::AcceptedNoReturn, "提示", "该申报已入库，不能退回！", Icon::StopSign, Buttons::Ok},
+    {HostMessage::PreviewRightMissing, "提示", "只有人事主管部门可以预览入库！", Icon::StopSign, Buttons::Ok},
+    {HostMessage::PreviewFailed, "提示", "入库预览失败！", Icon::StopSign, Buttons::Ok},
 };
 
 // The table lists the messages in the order of the enumeration, each once.
@@ -50,7 +52,7 @@ constexpr bool in_order() {
   for (size_t i = 0; i < std::size(kMessages); ++i) {
     if (static_cast<size_t>(kMessages[i].message) != i) return false;
   }
-  return std::size(kMessages) == static_cast<size_t>(HostMessage::AcceptedNoReturn) + 1;
+  return std::size(kMessages) == static_cast<size_t>(HostMessage::PreviewFailed) + 1;
 }
 static_assert(in_order(), "kMessages holds every HostMessage once, in order");
 

@@ -39,6 +39,8 @@ enum class HostMessage {
   ReturnRightMissing,        // 只有人事主管部门可以退回申报！
   NotSubmittedNoReturn,      // 该申报尚未上报，不能退回！
   AcceptedNoReturn,          // 该申报已入库，不能退回！
+  PreviewRightMissing,       // 只有人事主管部门可以预览入库！
+  PreviewFailed,             // 入库预览失败！ + reason
 };
 
 // The text of a message: `detail` takes the place of "{}" in it, or follows it on a new line

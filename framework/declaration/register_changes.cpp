@@ -1,0 +1,116 @@
+#include "framework/declaration/register_changes.h"
+
+#include <nlohmann/json.hpp>
+
+#include <map>
+
+#include "framework/declaration/declaration_history.h"
+#include "framework/host/host_session.h"
+#include "framework/host/register_captions.h"
+
+namespace shenbao {
+namespace {
+
+using nlohmann::json;
+
+// A journalled value as the list shows it: dates without a midnight time, both databases'
+// spellings of a date-time alike.
+std::string shown(const json& value) {
+  if (value.is_null()) return {};
+  if (!value.is_string()) return value.dump();
+  std::string text = value.get<std::string>();
+  if (text.size() == 19 && text[4] == '-' && text[7] == '-' && (text[10] == 'T' || text[10] == ' ')) {
+    text[10] = ' ';
+    if (text.compare(11, 8, "00:00:00") == 0) text.resize(10);
+  }
+  return text;
+}
+
+json parsed(const Value& text) {
+  if (text.is_null()) return json::object();
+  json value = json::parse(text.to_string(), nullptr, false);
+  return value.is_object() ? value : json::object();
+}
+
+std::string text_of(const json& row, const char* column) {
+  const auto found = row.find(column);
+  return found == row.end() ? std::string() : shown(*found);
+}
+
+// A whole row in words: "姓名：张三；性别：1", its columns the register names, in table order.
+std::string summed_up(const std::string& table, const json& row) {
+  std::string text;
+  for (const auto& [column, value] : row.items()) {
+    const std::string_view caption = register_column_caption(table, column);
+    const std::string v = shown(value);
+    if (caption.empty() || v.empty()) continue;
+    text += (text.empty() ? "" : "；") + std::string(caption) + "：" + v;
+  }
+  return text;
+}
+
+}  // namespace
+
+std::vector<RegisterChange> register_changes(Transaction& sqlca, long long step) {
+  std::vector<RegisterChange> changes;
+  sqlca.query(
+      "select target, action, row_key, before_values, after_values from sb_journal where history_id = :step "
+      "order by pk_id",
+      {Value(step)}, [&](const ResultRow& row) {
+        const std::string table = row.get(0).to_string();
+        if (is_declaration_table(table)) return true;
+        const std::string action = row.get(1).to_string();
+        const json key = parsed(row.get(2));
+        const json before = parsed(row.get(3));
+        const json after = parsed(row.get(4));
+        RegisterChange change;
+        const json& whole = action == "delete" ? before : after;
+        change.worker_code = text_of(key, "worker_code");
+        if (change.worker_code.empty()) change.worker_code = text_of(whole, "worker_code");
+        change.worker_name = text_of(whole, "worker_name");
+        const std::string_view table_caption = register_table_caption(table);
+        change.table = table_caption.empty() ? table : std::string(table_caption);
+        if (action == "update") {
+          for (const auto& [column, value] : after.items()) {
+            RegisterChange one = change;
+            const std::string_view caption = register_column_caption(table, column);
+            one.item = caption.empty() ? column : std::string(caption);
+            one.before = before.contains(column) ? shown(before[column]) : std::string();
+            one.after = shown(value);
+            changes.push_back(std::move(one));
+          }
+          return true;
+        }
+        const bool inserted = action == "insert";
+        change.item = inserted ? "新增记录" : "删除记录";
+        (inserted ? change.after : change.before) = summed_up(table, whole);
+        change.mark = inserted ? (table == "rs_main" ? "新增人员" : "新增") : "删除";
+        changes.push_back(std::move(change));
+        return true;
+      });
+  // The names of the workers whose rows were changed, as the register holds them now.
+  std::map<std::string, std::string> names;
+  for (RegisterChange& change : changes) {
+    if (!change.worker_name.empty() || change.worker_code.empty()) continue;
+    auto [known, is_new] = names.try_emplace(change.worker_code);
+    if (is_new) {
+      std::vector<Value> name{Value()};
+      sqlca.select_into("select worker_name from rs_main where worker_code = :w", {Value(change.worker_code)}, name);
+      known->second = name[0].is_null() ? std::string() : name[0].to_string();
+    }
+    change.worker_name = known->second;
+  }
+  return changes;
+}
+
+long long latest_acceptance(Transaction& sqlca, const DeclarationKey& declaration) {
+  std::vector<Value> step{Value(0)};
+  sqlca.select_into(
+      "select max(pk_id) from sb_history where table_name = :t and pkid = :id and company_num = :com and step = :s",
+      {Value(declaration.unit_table), Value(declaration.pkid), Value(declaration.company_num),
+       Value(std::string(step_code(DeclarationStep::Accepted)))},
+      step);
+  return step[0].is_null() ? 0 : step[0].as_long();
+}
+
+}  // namespace shenbao

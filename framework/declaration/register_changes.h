@@ -1,0 +1,31 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "framework/declaration/declaration_gate.h"
+#include "framework/runtime/sql/transaction.h"
+
+namespace shenbao {
+
+// One change a declaration's acceptance makes (or made) in the register, as the authority
+// reads it: whose, what in words (the column's caption), before and after. A row inserted or
+// deleted whole is one change, its values summed up, and marked.
+struct RegisterChange {
+  std::string worker_code;
+  std::string worker_name;
+  std::string table;   // the table's caption ("人员登记")
+  std::string item;    // the column's caption, or for a whole row "新增记录" / "删除记录"
+  std::string before;
+  std::string after;
+  std::string mark;    // "新增人员", "新增", "删除", or empty for a changed value
+};
+
+// The register changes the journal holds for one step (its history id), in the order they
+// were made; the declaration tables and the acceptance record are not the register's.
+std::vector<RegisterChange> register_changes(Transaction& sqlca, long long step);
+
+// The history id of the declaration's latest acceptance; 0 when it has none.
+long long latest_acceptance(Transaction& sqlca, const DeclarationKey& declaration);
+
+}  // namespace shenbao

@@ -1,0 +1,68 @@
+#include "framework/declaration/w_sb_accept_preview.h"
+
+#include "framework/host/messages.h"
+#include "framework/runtime/windows/session.h"
+
+namespace shenbao {
+
+w_sb_accept_preview::w_sb_accept_preview(Session& session) : w_response(session, kClassName) {
+  title = "入库预览";
+  width = 980;
+  height = 560;
+  add_control(ControlKind::StaticText, "st_count", "", 8, 8, 600, 20);
+  FormControl& list = add_form("dw_1", 8, 34, 0, 0);
+  list.read_only = true;
+  add_control(ControlKind::Button, "pb_print", "打印(&P)", 0, 0, 96, 28).clicked = [this] { pb_print_clicked(); };
+  add_control(ControlKind::Button, "pb_close", "关闭(&C)", 0, 0, 96, 28).clicked = [this] { pb_close_clicked(); };
+}
+
+void w_sb_accept_preview::open() {
+  w_response::open();
+  const AcceptPreview* preview = parameter<AcceptPreview>();
+  if (!preview) {
+    close_window();
+    return;
+  }
+  FormControl& list = *form("dw_1");
+  list.set_dataobject("d_sb_accept_preview");
+  DataStore& rows = list.store();
+  for (const RegisterChange& change : preview->changes) {
+    const long row = rows.insertrow(0);
+    rows.setitem(row, "worker_code", Value(change.worker_code));
+    rows.setitem(row, "worker_name", Value(change.worker_name));
+    rows.setitem(row, "register_table", Value(change.table));
+    rows.setitem(row, "item", Value(change.item));
+    rows.setitem(row, "value_before", Value(change.before));
+    rows.setitem(row, "value_after", Value(change.after));
+    rows.setitem(row, "mark", Value(change.mark));
+  }
+  rows.reset_update_flags();
+  const std::string count = std::to_string(preview->changes.size());
+  title = (preview->accepted ? "入库变动 — " : "入库预览 — ") + preview->declaration.pkid;
+  control("st_count")->text = preview->accepted ? "本次入库变动了 " + count + " 项登记信息"
+                                                : "数据入库将变动 " + count + " 项登记信息（预览，尚未入库）";
+  resize(width, height);
+}
+
+void w_sb_accept_preview::resize(int new_width, int new_height) {
+  width = new_width;
+  height = new_height;
+  Control& close = *control("pb_close");
+  Control& print = *control("pb_print");
+  close.x = width - close.width - 8;
+  close.y = height - close.height - 8;
+  print.x = close.x - print.width - 8;
+  print.y = close.y;
+  FormControl& list = *form("dw_1");
+  list.width = width - 16;
+  list.height = close.y - list.y - 8;
+}
+
+void w_sb_accept_preview::pb_print_clicked() {
+  if (session().print_jobs().print_alone(form("dw_1")->store(), title) < 0)
+    say(session(), HostMessage::PrintFailed, session().print_jobs().last_error());
+}
+
+void w_sb_accept_preview::pb_close_clicked() { close_window(); }
+
+}  // namespace shenbao
