@@ -1,12 +1,15 @@
 // The authority's review in a real browser: the clerk submits a declaration; the authority
 // opens it from the inbox and returns it with a reason typed on two lines; the clerk finds it
 // first in his list with the reason, corrects it and submits it again; the authority accepts
-// it and reads its history, every step in order.
+// it, after previewing what the acceptance changes in the register, and reads its history,
+// every step in order.
 
 import assert from 'node:assert/strict';
+import {writeFile} from 'node:fs/promises';
+import path from 'node:path';
 import {after, before, describe, it} from 'node:test';
 
-import {cell, launchBrowser, login, newPage, settle, shot, startServer, tickSubmitted} from './harness.mjs';
+import {artifacts, cell, launchBrowser, login, newPage, settle, shot, startServer, tickSubmitted} from './harness.mjs';
 
 const REASON_LINES = ['拟定级别与现任职时间不符，', '请核对后重新上报。'];
 
@@ -119,6 +122,7 @@ describe('the review of a declaration', () => {
     await clerk.click('[data-name=pb_3]');
     await settle(clerk);
     const first = listRows(clerk, 'dw_1').first();
+    await first.filter({hasText: '已退回'}).waitFor({timeout: 5000});
     assert.match(await first.textContent(), /0000000001.*已退回.*拟定级别与现任职时间不符/);
     await first.click();
     await settle(clerk);
@@ -136,10 +140,36 @@ describe('the review of a declaration', () => {
     assert.match(await listRows(clerk, 'dw_1').first().textContent(), /0000000001.*已上报/);
   });
 
-  it('the authority accepts it and reads its history', async () => {
+  it('the authority previews what the acceptance changes and prints the preview', async () => {
     await authority.locator('.tab.active .tab-close').click();
     await settle(authority);
     await openFromInbox();
+    await authority.click('[data-name=pb_preview_accept]');
+    await settle(authority);
+    const dialog = authority.locator('.dialog');
+    assert.match(await dialog.getAttribute('aria-label'), /^入库预览/);
+    assert.match(await dialog.textContent(), /数据入库将变动 2 项登记信息/);
+    const rows = await listRows(authority, 'dw_1', dialog).allTextContents();
+    assert.deepEqual(rows.map((r) => /级别|职务/.exec(r)[0]), ['级别', '职务']);
+    assert.match(rows[0], /0010007.*杨丽华.*人员登记.*级别.*13.*12/);
+    assert.match(rows[1], /职务.*0131.*0111/);
+    await shot(authority, 'review-04-accept-preview');
+    const popup = authority.context().waitForEvent('page', {timeout: 10000}).catch(() => null);
+    await dialog.locator('[data-name=pb_print]').click();
+    await settle(authority);
+    const link = authority.locator('.notice-link');
+    await link.waitFor();
+    const pdf = await authority.request.get(`${server.url}${await link.getAttribute('href')}`);
+    const body = await pdf.body();
+    assert.equal(body.subarray(0, 5).toString(), '%PDF-');
+    await writeFile(path.join(artifacts, 'review-05-accept-preview.pdf'), body);
+    const opened = await popup;
+    if (opened) await opened.close();
+    await authority.locator('.dialog [data-name=pb_close]').click();
+    await settle(authority);
+  });
+
+  it('the authority accepts it and reads its history', async () => {
     await authority.click('[data-name=pb_approve]');
     await settle(authority);
     assert.equal(await message(authority), '确定要将本次申报数据入库吗？');
@@ -154,7 +184,7 @@ describe('the review of a declaration', () => {
     assert.deepEqual(texts.map((t) => /创建|保存|重新上报|上报|退回|入库/.exec(t)[0]),
                      ['入库', '重新上报', '保存', '退回', '上报', '保存', '创建']);
     assert.match(texts[3], /拟定级别与现任职时间不符/);
-    await shot(authority, 'review-04-history');
+    await shot(authority, 'review-06-history');
     await dialog.locator('[data-name=pb_close]').click();
     await settle(authority);
     assert.equal(await authority.locator('.dialog').count(), 0);
