@@ -9,7 +9,7 @@ w_sb_accept_preview::w_sb_accept_preview(Session& session) : w_response(session,
   title = "入库预览";
   width = 980;
   height = 560;
-  add_control(ControlKind::StaticText, "st_count", "", 8, 8, 600, 20);
+  add_control(ControlKind::StaticText, "st_count", "", 8, 8, 900, 20);
   FormControl& list = add_form("dw_1", 8, 34, 0, 0);
   list.read_only = true;
   add_control(ControlKind::Button, "pb_print", "打印(&P)", 0, 0, 96, 28).clicked = [this] { pb_print_clicked(); };
@@ -39,8 +39,11 @@ void w_sb_accept_preview::open() {
   rows.reset_update_flags();
   const std::string count = std::to_string(preview->changes.size());
   title = (preview->accepted ? "入库变动 — " : "入库预览 — ") + preview->declaration.pkid;
-  control("st_count")->text = preview->accepted ? "本次入库变动了 " + count + " 项登记信息"
+  const std::string heading = preview->accepted ? "本次入库变动了 " + count + " 项登记信息"
                                                 : "数据入库将变动 " + count + " 项登记信息（预览，尚未入库）";
+  // Above the list, and above the captions of every printed page.
+  control("st_count")->text = heading;
+  rows.modify("title_t.text='" + title + "：" + heading + "'");
   resize(width, height);
 }
 
