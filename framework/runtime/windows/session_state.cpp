@@ -11,7 +11,8 @@
 // }
 // WINDOW:  {"class", "title", "x", "y", "width", "height", "focus", "controls": [CONTROL...]}
 // CONTROL: {"name", "kind", "x", "y", "width", "height", "visible", "enabled", "text", "mask",
-//           "role": {"right", "refusal", "locked", "audit", "gesture", "gesture_column", "accent"}
+//           "role": {"right", "refusal", "locked", "audit", "gesture", "gesture_column",
+//                    "initials_call", "initials_column", "accent"}
 //                   (only the parts the control has), "read_only": true (a form that takes no
 //           entry), "form": FORM (form controls only)}
 // FORM:    {"dataobject", "style", "preview", "bands": {"header": h, ...},
@@ -58,7 +59,9 @@ json role_json(const ControlRole& role) {
                                    {"locked", &role.locked},
                                    {"audit", &role.audit},
                                    {"gesture", &role.gesture},
-                                   {"gesture_column", &role.gesture_column}}) {
+                                   {"gesture_column", &role.gesture_column},
+                                   {"initials_call", &role.initials_call},
+                                   {"initials_column", &role.initials_column}}) {
     if (!text->empty()) out[name] = *text;
   }
   if (role.accent) out["accent"] = true;
