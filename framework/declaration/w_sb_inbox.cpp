@@ -76,6 +76,7 @@ long whole_days(DateTime from, DateTime to) {
 }
 
 constexpr size_t kMostInitialsUnits = 5000;
+constexpr const char* kUnitsGesture = "units";
 
 }  // namespace
 
@@ -85,7 +86,7 @@ w_sb_inbox::w_sb_inbox(Session& session, std::vector<const CategoryDescriptor*> 
   width = 1000;
   height = 640;
   FormControl& filter = add_form("dw_filter", 8, 8, 0, 32);
-  filter.role.initials_call = "uf_filter_unit";
+  filter.role.initials_gesture = kUnitsGesture;
   filter.role.initials_column = "unit";
   filter.itemchanged = [this](long, const std::string& column, const std::string&, const Value& value) {
     return dw_filter_itemchanged(column, value);
@@ -98,11 +99,10 @@ w_sb_inbox::w_sb_inbox(Session& session, std::vector<const CategoryDescriptor*> 
   Control& open = add_control(ControlKind::Button, "pb_open", "打开申报(&O)", 0, 0, 110, 28);
   open.clicked = [this] { pb_open_clicked(); };
   open.role.accent = true;
+  // The browser's gesture, as a function the host and tests call by name: it answers the
+  // number of declarations listed.
   define_function("uf_filter_unit", [this](const std::vector<std::string>& args) -> Result<Value> {
-    if (args.empty() || args.size() > kMostInitialsUnits + 1)
-      return Refusal::technical(RefusalCode::BadRequest, "uf_filter_unit takes the text and at most " +
-                                                             std::to_string(kMostInitialsUnits) + " units");
-    filter_unit(args[0], {args.begin() + 1, args.end()});
+    if (auto refused = gesture(kUnitsGesture, args)) return *refused;
     return Value(form("dw_1")->store().rowcount());
   });
 }
@@ -243,6 +243,13 @@ void w_sb_inbox::pb_open_clicked() {
 }
 
 std::optional<Refusal> w_sb_inbox::gesture(std::string_view name, const std::vector<std::string>& args) {
+  if (name == kUnitsGesture) {
+    if (args.empty() || args.size() > kMostInitialsUnits + 1)
+      return Refusal::technical(RefusalCode::BadRequest, std::string(kUnitsGesture) + " takes the text and at most " +
+                                                             std::to_string(kMostInitialsUnits) + " units");
+    filter_unit(args[0], {args.begin() + 1, args.end()});
+    return std::nullopt;
+  }
   if (name != "open" || args.size() != 1) return Window::gesture(name, args);
   open_declaration(args[0]);
   return std::nullopt;

@@ -22,8 +22,9 @@ class Transaction;
 //
 // The unit filter matches the start of a unit's number or any part of its name. The server
 // knows no pinyin: the browser, which has every unit's name, finds the units whose names'
-// pinyin initials hold the typed text and hands them over with it (uf_filter_unit TEXT
-// COMPANY_NUM...; dw_filter's role names that function and the column it serves).
+// pinyin initials hold the typed text and hands them over with it (the gesture `units` TEXT
+// COMPANY_NUM..., which dw_filter's role names with the column it serves; the host and tests
+// call it as uf_filter_unit).
 class w_sb_inbox : public Window {
  public:
   static constexpr const char* kClassName = "w_sb_inbox";

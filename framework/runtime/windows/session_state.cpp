@@ -12,7 +12,7 @@
 // WINDOW:  {"class", "title", "x", "y", "width", "height", "focus", "controls": [CONTROL...]}
 // CONTROL: {"name", "kind", "x", "y", "width", "height", "visible", "enabled", "text", "mask",
 //           "role": {"right", "refusal", "locked", "audit", "gesture", "gesture_column",
-//                    "initials_call", "initials_column", "accent"}
+//                    "initials_gesture", "initials_column", "accent"}
 //                   (only the parts the control has), "read_only": true (a form that takes no
 //           entry), "form": FORM (form controls only)}
 // FORM:    {"dataobject", "style", "preview", "bands": {"header": h, ...},
@@ -60,7 +60,7 @@ json role_json(const ControlRole& role) {
                                    {"audit", &role.audit},
                                    {"gesture", &role.gesture},
                                    {"gesture_column", &role.gesture_column},
-                                   {"initials_call", &role.initials_call},
+                                   {"initials_gesture", &role.initials_gesture},
                                    {"initials_column", &role.initials_column}}) {
     if (!text->empty()) out[name] = *text;
   }

@@ -31,10 +31,10 @@ struct ControlRole {
   std::string gesture;  // forms: the window gesture a double-click on a row makes ("add")
   std::string gesture_column;  // ... with this column of the row as its argument
   bool accent = false;  // the window's main action, drawn to stand out
-  // forms: a text typed into `initials_column` goes to the window function `initials_call`
-  // with the numbers of the units whose names' pinyin initials hold it (the browser has every
-  // unit's name; the server has no pinyin): `initials_call TEXT COMPANY_NUM...`
-  std::string initials_call;
+  // forms: a text typed into `initials_column` goes to the window as the gesture
+  // `initials_gesture` with the numbers of the units whose names' pinyin initials hold it (the
+  // browser has every unit's name; the server has no pinyin): args TEXT COMPANY_NUM...
+  std::string initials_gesture;
   std::string initials_column;
 };
 
