@@ -310,7 +310,8 @@ function render() {
       class: `menu-item${active ? ' active' : ''}${open >= 0 ? ' open' : ''}`,
       disabled: blocked,
       onclick: () => (open >= 0 ? post({kind: 'activate', target: String(open)}) : post({kind: 'open', target: item.class})),
-    }, h('span', {class: 'menu-dot', 'aria-hidden': 'true'}), item.caption);
+    }, h('span', {class: 'menu-dot', 'aria-hidden': 'true'}), item.caption,
+       item.note ? h('span', {class: 'menu-note'}, item.note) : null);
   }));
 
   f.tabs.replaceChildren(...s.sheets.map((w, i) => {
@@ -487,7 +488,9 @@ function welcome() {
       : '请从左侧选择申报类别，新增或维护本单位的申报。'),
     h('div', {class: 'tiles'}, s.frame.menu.map((item) => h('button', {
       type: 'button', class: 'tile', onclick: () => post({kind: 'open', target: item.class}),
-    }, h('span', {class: 'tile-title'}, item.caption), h('span', {class: 'tile-sub'}, '打开')))));
+    }, h('span', {class: 'tile-title'}, item.caption),
+       // What waits there (the authority's declarations to accept), as the server counted it.
+       item.note ? h('span', {class: 'tile-sub tile-note'}, item.note) : h('span', {class: 'tile-sub'}, '打开')))));
 }
 
 function context(windowKey, win, interactive) {
