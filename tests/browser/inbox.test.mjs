@@ -110,14 +110,31 @@ describe('the authority\'s inbox: counts at home, filtered by pinyin initials', 
     assert.deepEqual(page.errors, []);
   });
 
-  it('opening a declaration of the filtered list opens its category window', async () => {
+  it('a declaration opened from the filtered list and accepted no longer counts as waiting', async () => {
     const unit = cell(page, 'dw_filter', '单位');
-    await unit.fill('qhx');
+    await unit.fill('sjj');
     await unit.press('Enter');
     await settle(page);
-    await rows().filter({hasText: '增人计划'}).dblclick();
+    await rows().first().dblclick();
     await settle(page);
-    assert.equal(await page.locator('.tab.active .tab-title').textContent(), '增人计划');
+    assert.equal(await page.locator('.tab.active .tab-title').textContent(), '职位职数上报');
+    assert.equal(await cell(page, 'dw_3', '申报人').inputValue(), '赵强');
+    await page.click('[data-name=pb_approve]');
+    await settle(page);
+    await page.click('.msgbox [data-answer=yes]');
+    await settle(page);
+    assert.equal(await page.locator('.msgbox-text').textContent(), '数据入库成功！');
+    await page.click('.msgbox [data-answer=ok]');
+    await settle(page);
+    // Back at the inbox, the menu counts again.
+    await page.locator('.tab.active .tab-close').click();
+    await settle(page);
+    assert.equal(await page.locator('.tab.active .tab-title').textContent(), '待审核申报');
+    assert.equal(await menuNote('职位职数上报').textContent(), '2 件待审核');
+    assert.equal(await menuNote('待审核申报').textContent(), '4 件待审核');
+    await page.click('[data-name=pb_refresh]');
+    await settle(page);
+    assert.equal(await rows().count(), 0);
     assert.deepEqual(page.errors, []);
   });
 });
