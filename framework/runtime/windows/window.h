@@ -96,6 +96,9 @@ class FormControl : public Control {
   std::optional<Refusal> editable(long row, const std::string& column) const;
   // A read-only form shows its rows and lets the user move between them, but takes no entry.
   bool read_only = false;
+  // A form of entries that are never saved (a list's filters): what is typed into it is
+  // taken as read, so that it never holds unsaved changes.
+  bool entries_only = false;
   // An itemchanged script that refuses a value says why here, in the user's words; the
   // refusal of the entry carries it to the field.
   void refuse_entry(std::string why) { entry_refusal_ = std::move(why); }
