@@ -86,6 +86,7 @@ w_sb_inbox::w_sb_inbox(Session& session, std::vector<const CategoryDescriptor*> 
   width = 1000;
   height = 640;
   FormControl& filter = add_form("dw_filter", 8, 8, 0, 32);
+  filter.entries_only = true;
   filter.role.initials_gesture = kUnitsGesture;
   filter.role.initials_column = "unit";
   filter.itemchanged = [this](long, const std::string& column, const std::string&, const Value& value) {
@@ -167,31 +168,30 @@ void w_sb_inbox::list() {
 }
 
 int w_sb_inbox::dw_filter_itemchanged(const std::string& column, const Value& value) {
+  // The list follows the new value at once (the form then stores it as well).
   DataStore& filter = form("dw_filter")->store();
-  filter.setitem(1, column, value);
+  filter.setitem_as_retrieved(1, column, value);
   if (column == "unit") initials_units_.clear();
-  filter.reset_update_flags();
   list();
   return 0;
 }
 
-void w_sb_inbox::filter_unit(const std::string& text, std::vector<std::string> initials_units) {
+bool w_sb_inbox::filter_unit(const std::string& text, std::vector<std::string> initials_units) {
   DataStore& filter = form("dw_filter")->store();
-  filter.setitem(1, "unit", text.empty() ? Value() : Value(text));
-  filter.reset_update_flags();
+  if (filter.setitem_as_retrieved(1, "unit", text.empty() ? Value() : Value(text)) < 0) return false;
   initials_units_.clear();
   // A unit's number (at most 20 characters) has no comma: the list of them is comma-framed.
   for (std::string& code : initials_units)
     if (!code.empty() && code.size() <= 20 && code.find(',') == std::string::npos) initials_units_.push_back(std::move(code));
   list();
+  return true;
 }
 
 void w_sb_inbox::pb_reset_clicked() {
   DataStore& filter = form("dw_filter")->store();
-  filter.setitem(1, "category", Value(std::string(kAllCategories)));
-  filter.setitem(1, "unit", Value());
-  filter.setitem(1, "days", Value());
-  filter.reset_update_flags();
+  filter.setitem_as_retrieved(1, "category", Value(std::string(kAllCategories)));
+  filter.setitem_as_retrieved(1, "unit", Value());
+  filter.setitem_as_retrieved(1, "days", Value());
   initials_units_.clear();
   list();
 }
@@ -247,7 +247,8 @@ std::optional<Refusal> w_sb_inbox::gesture(std::string_view name, const std::vec
     if (args.empty() || args.size() > kMostInitialsUnits + 1)
       return Refusal::technical(RefusalCode::BadRequest, std::string(kUnitsGesture) + " takes the text and at most " +
                                                              std::to_string(kMostInitialsUnits) + " units");
-    filter_unit(args[0], {args.begin() + 1, args.end()});
+    if (!filter_unit(args[0], {args.begin() + 1, args.end()}))
+      return Refusal::for_user(RefusalCode::InvalidEntry, "单位名称过长", "the unit filter takes at most 50 characters");
     return std::nullopt;
   }
   if (name != "open" || args.size() != 1) return Window::gesture(name, args);

@@ -49,7 +49,8 @@ class w_sb_inbox : public Window {
   void open_declaration(const std::string& inbox_key);
   int dw_filter_itemchanged(const std::string& column, const Value& value);
   // Sets the unit filter: the text, and the units the browser found by their names' initials.
-  void filter_unit(const std::string& text, std::vector<std::string> initials_units);
+  // False when the text does not fit the filter.
+  bool filter_unit(const std::string& text, std::vector<std::string> initials_units);
 
   std::vector<const CategoryDescriptor*> categories_;
   std::vector<std::string> initials_units_;

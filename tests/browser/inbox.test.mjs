@@ -7,7 +7,7 @@ import {execFile} from 'node:child_process';
 import {after, before, describe, it} from 'node:test';
 import {promisify} from 'node:util';
 
-import {cell, launchBrowser, login, newPage, settle, shot, startServer} from './harness.mjs';
+import {cell, launchBrowser, login, newPage, sessionState, settle, shot, startServer} from './harness.mjs';
 
 const run = promisify(execFile);
 
@@ -89,6 +89,10 @@ describe('the authority\'s inbox: counts at home, filtered by pinyin initials', 
     assert.equal(await rows().count(), 2);
     for (let i = 0; i < 2; i++) assert.match(await rows().nth(i).textContent(), /004.*清河县教育局/);
     await shot(page, 'inbox-02-initials-qhx');
+    // Filters are no changes to save: leaving with them set asks nothing.
+    const {state} = await sessionState(page);
+    const filter = state.sheets[state.active_sheet].controls.find((c) => c.name === 'dw_filter');
+    assert.equal(filter.form.modified, false);
 
     // Initials of a part of the name: 审计局 of 003.
     await unit.fill('sjj');
@@ -102,6 +106,12 @@ describe('the authority\'s inbox: counts at home, filtered by pinyin initials', 
     await unit.press('Enter');
     await settle(page);
     assert.equal(await rows().count(), 3);
+    const days = cell(page, 'dw_filter', '等待天数≥');
+    await days.fill('1');
+    await days.press('Enter');
+    await settle(page);
+    assert.equal(await rows().count(), 3);
+    assert.equal((await sessionState(page)).state.sheets[0].controls.find((c) => c.name === 'dw_filter').form.modified, false);
 
     await page.click('[data-name=pb_reset]');
     await settle(page);
