@@ -76,6 +76,18 @@ void register_windows(WindowRegistry& registry) {
 
 std::vector<const CategoryDescriptor*> category_descriptors() { return descriptors(Categories{}); }
 
+std::map<std::string, std::string> waiting_notes(Session& session) {
+  std::map<std::string, std::string> notes;
+  long total = 0;
+  for (const auto& [class_name, count] : w_sb_inbox::waiting_counts(session.sqlca(), category_descriptors())) {
+    if (count <= 0) continue;
+    notes[class_name] = std::to_string(count) + " 件待审核";
+    total += count;
+  }
+  if (total > 0) notes[w_sb_inbox::kClassName] = std::to_string(total) + " 件待审核";
+  return notes;
+}
+
 }  // namespace shenbao
 
 namespace shenbao {
@@ -83,8 +95,11 @@ namespace shenbao {
 void prepare_web_session(Session::Options& options, const WebUser& user) {
   apply_host(options);
   options.user = host_user(user.username, user.company_num, user.is_clerk() ? Role::Clerk : Role::Authority);
-  // The authority starts at the declarations waiting for him.
-  if (!user.is_clerk()) options.open_at_start.push_back(w_sb_inbox::kClassName);
+  // The authority starts at the declarations waiting for him, and his menu counts them.
+  if (!user.is_clerk()) {
+    options.open_at_start.push_back(w_sb_inbox::kClassName);
+    options.menu_notes = waiting_notes;
+  }
 }
 
 }  // namespace shenbao

@@ -14,6 +14,10 @@ constexpr size_t kMaxName = 64;
 constexpr size_t kMaxText = 4000;
 constexpr size_t kMaxArgs = 8;
 constexpr size_t kMaxArg = 200;
+// A gesture may carry a list the browser chose (the units whose names' pinyin initials hold a
+// text): more arguments, within a bound on their bytes.
+constexpr size_t kMaxGestureArgs = 2000;
+constexpr size_t kMaxGestureBytes = 32 * 1024;
 constexpr long kMaxRow = 10'000'000;
 
 constexpr std::array<std::string_view, 11> kKinds = {"open",    "click",  "text",   "type",  "filter",  "select",
@@ -87,13 +91,20 @@ std::optional<Event> parse_event(std::string_view body_text, std::string& error)
     event.row = static_cast<long>(row->get<long long>());
   }
   if (auto args = body.find("args"); args != body.end() && !args->is_null()) {
-    if (!args->is_array() || args->size() > kMaxArgs) {
-      error = "args must be a list of at most " + std::to_string(kMaxArgs) + " texts";
+    const size_t most = event.kind == "gesture" ? kMaxGestureArgs : kMaxArgs;
+    if (!args->is_array() || args->size() > most) {
+      error = "args must be a list of at most " + std::to_string(most) + " texts";
       return std::nullopt;
     }
+    size_t bytes = 0;
     for (const auto& arg : *args) {
       if (!arg.is_string() || arg.get_ref<const std::string&>().size() > kMaxArg) {
         error = "each argument must be a text of at most " + std::to_string(kMaxArg) + " bytes";
+        return std::nullopt;
+      }
+      bytes += arg.get_ref<const std::string&>().size();
+      if (bytes > kMaxGestureBytes) {
+        error = "the arguments must not exceed " + std::to_string(kMaxGestureBytes) + " bytes";
         return std::nullopt;
       }
       event.args.push_back(arg.get<std::string>());

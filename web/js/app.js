@@ -9,6 +9,7 @@
 import {Api} from './api.js';
 import {h, plain} from './dom.js';
 import {closeOpenList, openListKey, placeOpenList} from './dropdown.js';
+import {initials, loadPinyin} from './list_keys.js';
 import {renderWindow} from './window_view.js';
 
 const BUTTONS = {yes: '是(Y)', no: '否(N)', ok: '确定', cancel: '取消', retry: '重试(R)'};
@@ -309,7 +310,8 @@ function render() {
       class: `menu-item${active ? ' active' : ''}${open >= 0 ? ' open' : ''}`,
       disabled: blocked,
       onclick: () => (open >= 0 ? post({kind: 'activate', target: String(open)}) : post({kind: 'open', target: item.class})),
-    }, h('span', {class: 'menu-dot', 'aria-hidden': 'true'}), item.caption);
+    }, h('span', {class: 'menu-dot', 'aria-hidden': 'true'}), item.caption,
+       item.note ? h('span', {class: 'menu-note'}, item.note) : null);
   }));
 
   f.tabs.replaceChildren(...s.sheets.map((w, i) => {
@@ -486,7 +488,9 @@ function welcome() {
       : '请从左侧选择申报类别，新增或维护本单位的申报。'),
     h('div', {class: 'tiles'}, s.frame.menu.map((item) => h('button', {
       type: 'button', class: 'tile', onclick: () => post({kind: 'open', target: item.class}),
-    }, h('span', {class: 'tile-title'}, item.caption), h('span', {class: 'tile-sub'}, '打开')))));
+    }, h('span', {class: 'tile-title'}, item.caption),
+       // What waits there (the authority's declarations to accept), as the server counted it.
+       item.note ? h('span', {class: 'tile-sub tile-note'}, item.note) : h('span', {class: 'tile-sub'}, '打开')))));
 }
 
 function context(windowKey, win, interactive) {
@@ -506,7 +510,11 @@ function context(windowKey, win, interactive) {
     rendering: () => app.rendering,
     post: (event) => post(event),
     hasControl: (name) => win.controls.some((c) => c.name === name && c.visible && c.enabled),
-    commit: (control, row, column, text) => post({kind: 'type', target: control, row, column, text}),
+    commit: (control, row, column, text) => {
+      const role = (win.controls.find((c) => c.name === control) || {}).role || {};
+      if (role.initials_gesture && role.initials_column === column) return postWithInitials(role.initials_gesture, text);
+      return post({kind: 'type', target: control, row, column, text});
+    },
     filter: async (control, row, column, text) => {
       const r = await post({kind: 'filter', target: control, row, column, text}, {quiet: true});
       if (!r || !r.data || !r.data.state) return null;
@@ -537,6 +545,26 @@ function context(windowKey, win, interactive) {
     },
   };
   return ctx;
+}
+
+// A text that may be pinyin initials ("czj" for 江州市财政局) goes to the window as its gesture,
+// with the numbers of the units whose names' initials hold it: the browser has every unit's
+// name (app.units) and the pinyin module; the server has neither. Other texts go alone.
+const INITIALS = /^[a-z]+$/;
+async function postWithInitials(gesture, text) {
+  const typed = String(text ?? '').trim().toLowerCase();
+  // Busy from the key on: the pinyin module may still be loading.
+  api.busy(+1);
+  try {
+    let units = [];
+    if (INITIALS.test(typed)) {
+      await loadPinyin();
+      units = app.units.filter((u) => u.company_name && initials(u.company_name).includes(typed)).map((u) => u.company_num);
+    }
+    return await post({kind: 'gesture', target: gesture, args: [String(text ?? ''), ...units]});
+  } finally {
+    api.busy(-1);
+  }
 }
 
 function findWindow(state, windowKey) {

@@ -423,6 +423,7 @@ void Session::reap_closed() {
       auto it = std::find_if(windows->begin(), windows->end(), [&](const auto& w) { return w.get() == closing; });
       if (it == windows->end()) continue;
       if (windows == &sheets_) {
+        refresh_menu();
         const size_t index = static_cast<size_t>(it - windows->begin());
         if (index < active_sheet_ || active_sheet_ + 1 == sheets_.size()) active_sheet_ = active_sheet_ ? active_sheet_ - 1 : 0;
       }
@@ -495,7 +496,12 @@ Window* Session::open_sheet(std::string_view class_name) {
   sheets_.push_back(std::move(window));
   active_sheet_ = sheets_.size() - 1;
   opened->open();
+  refresh_menu();
   return opened;
+}
+
+void Session::refresh_menu() {
+  if (options_.menu_notes) client_view_->frame = nullptr;
 }
 
 bool Session::inspect(const Event& event, EventResult& result) {
@@ -560,6 +566,7 @@ void Session::dispatch(const Event& event, EventResult& result) {
         if (sheets_[i]->class_name() == event.target || std::to_string(i) == event.target) {
           if (!modals_.empty()) return refuse("a dialog is open", RefusalCode::NotNow);
           active_sheet_ = i;
+          refresh_menu();
           return;
         }
       }

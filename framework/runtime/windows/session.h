@@ -145,6 +145,10 @@ class Session {
     // The parameter an `open CLASS ARG...` event hands the window it opens (the application's
     // structure); without it such an event opens the window without a parameter.
     std::function<std::any(const std::vector<std::string>& args)> open_parameter;
+    // A short note beside entries of the frame's menu, by window class ("3 件待审核": what
+    // waits there for the user). Asked on the UI thread when the session starts, whenever a
+    // sheet opens, closes or is brought forward, and when a window calls refresh_menu().
+    std::function<std::map<std::string, std::string>(Session& session)> menu_notes;
     // Windows opened as sheets when the session starts (the authority's inbox).
     std::vector<std::string> open_at_start;
     // Where window scripts write the audit log's entries (who and which unit it adds itself).
@@ -244,6 +248,8 @@ class Session {
   const std::vector<std::unique_ptr<Window>>& sheets() const { return sheets_; }
   bool is_open(std::string_view class_name) const;
   void request_close(Window& window);
+  // The frame's menu (its notes) is put together again at the next quiet moment.
+  void refresh_menu();
 
  private:
   explicit Session(Options options);

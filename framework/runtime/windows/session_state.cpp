@@ -2,7 +2,7 @@
 //
 // {
 //   "user": {"username", "company_num", "rights": [RIGHT...]},
-//   "frame": {"class", "title", "menu": [{"class", "caption"}]},
+//   "frame": {"class", "title", "menu": [{"class", "caption", "note" (when it has one)}]},
 //   "status": "保存成功", "hourglass": false,
 //   "sheets": [WINDOW...], "active_sheet": 0, "modals": [WINDOW...],
 //   "message": null | {"title", "text", "icon", "buttons": ["yes", "no"],
@@ -11,7 +11,8 @@
 // }
 // WINDOW:  {"class", "title", "x", "y", "width", "height", "focus", "controls": [CONTROL...]}
 // CONTROL: {"name", "kind", "x", "y", "width", "height", "visible", "enabled", "text", "mask",
-//           "role": {"right", "refusal", "locked", "audit", "gesture", "gesture_column", "accent"}
+//           "role": {"right", "refusal", "locked", "audit", "gesture", "gesture_column",
+//                    "initials_gesture", "initials_column", "accent"}
 //                   (only the parts the control has), "read_only": true (a form that takes no
 //           entry), "form": FORM (form controls only)}
 // FORM:    {"dataobject", "style", "preview", "bands": {"header": h, ...},
@@ -58,7 +59,9 @@ json role_json(const ControlRole& role) {
                                    {"locked", &role.locked},
                                    {"audit", &role.audit},
                                    {"gesture", &role.gesture},
-                                   {"gesture_column", &role.gesture_column}}) {
+                                   {"gesture_column", &role.gesture_column},
+                                   {"initials_gesture", &role.initials_gesture},
+                                   {"initials_column", &role.initials_column}}) {
     if (!text->empty()) out[name] = *text;
   }
   if (role.accent) out["accent"] = true;
@@ -121,8 +124,12 @@ bool replaces(const json& ops, const json& path) {
 json Session::build_document(const FormsTo& forms_to) {
   if (client_view_->frame.is_null()) {
     json menu = json::array();
-    for (const auto& [class_name, caption] : options_.registry->menu(options_.user))
-      menu.push_back({{"class", class_name}, {"caption", caption}});
+    const auto notes = options_.menu_notes ? options_.menu_notes(*this) : std::map<std::string, std::string>{};
+    for (const auto& [class_name, caption] : options_.registry->menu(options_.user)) {
+      json item = {{"class", class_name}, {"caption", caption}};
+      if (auto note = notes.find(class_name); note != notes.end() && !note->second.empty()) item["note"] = note->second;
+      menu.push_back(std::move(item));
+    }
     client_view_->frame = {{"class", options_.frame_class}, {"title", options_.frame_title}, {"menu", std::move(menu)}};
   }
   json state = json::object();

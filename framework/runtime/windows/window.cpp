@@ -91,6 +91,7 @@ std::optional<Refusal> FormControl::type_into(long row, const std::string& colum
     return Refusal{RefusalCode::InvalidEntry, std::move(entry_refusal_), "refused by the form"};
   if (store_.setitem(row, index + 1, std::move(*value)) < 0)
     return Refusal::technical(RefusalCode::InvalidEntry, store_.last_error());
+  if (entries_only) store_.reset_update_flags();
   return std::nullopt;
 }
 

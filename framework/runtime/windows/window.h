@@ -31,6 +31,11 @@ struct ControlRole {
   std::string gesture;  // forms: the window gesture a double-click on a row makes ("add")
   std::string gesture_column;  // ... with this column of the row as its argument
   bool accent = false;  // the window's main action, drawn to stand out
+  // forms: a text typed into `initials_column` goes to the window as the gesture
+  // `initials_gesture` with the numbers of the units whose names' pinyin initials hold it (the
+  // browser has every unit's name; the server has no pinyin): args TEXT COMPANY_NUM...
+  std::string initials_gesture;
+  std::string initials_column;
 };
 
 // A control of a window: position and size in window units, visibility, enabled state and
@@ -92,6 +97,9 @@ class FormControl : public Control {
   std::optional<Refusal> editable(long row, const std::string& column) const;
   // A read-only form shows its rows and lets the user move between them, but takes no entry.
   bool read_only = false;
+  // A form of entries that are never saved (a list's filters): what is typed into it is
+  // taken as read, so that it never holds unsaved changes.
+  bool entries_only = false;
   // An itemchanged script that refuses a value says why here, in the user's words; the
   // refusal of the entry carries it to the field.
   void refuse_entry(std::string why) { entry_refusal_ = std::move(why); }
