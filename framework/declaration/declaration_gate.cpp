@@ -3,6 +3,7 @@
 #include <stdexcept>
 
 #include "framework/declaration/declaration_history.h"
+#include "framework/declaration/register_changes.h"
 #include "framework/host/host_session.h"
 #include "framework/runtime/sql/journal.h"
 
@@ -11,6 +12,9 @@ namespace {
 
 bool is_blank(const std::string& text) { return text.find_first_not_of(" \t") == std::string::npos; }
 
+// A refused reversal names at most this many rows that stand in the way, and counts the rest.
+constexpr int kMaxRowsNamed = 10;
+
 const char* change_name(DeclarationChange change) {
   switch (change) {
     case DeclarationChange::Create: return "create";
@@ -18,12 +22,14 @@ const char* change_name(DeclarationChange change) {
     case DeclarationChange::Delete: return "delete";
     case DeclarationChange::Accept: return "accept";
     case DeclarationChange::Return: return "return";
+    case DeclarationChange::Reverse: return "reverse";
   }
   return "";
 }
 
 bool is_review(DeclarationChange change) {
-  return change == DeclarationChange::Accept || change == DeclarationChange::Return;
+  return change == DeclarationChange::Accept || change == DeclarationChange::Return ||
+         change == DeclarationChange::Reverse;
 }
 
 // Who may make a change at all: the authority reviews (accepts, returns), the unit files.
@@ -32,6 +38,8 @@ std::optional<HostMessage> right_refusal(const SessionUser& user, DeclarationCha
     return user.has_right(kAcceptRight) ? std::nullopt : std::optional(HostMessage::AcceptRightMissing);
   if (change == DeclarationChange::Return)
     return user.has_right(kAcceptRight) ? std::nullopt : std::optional(HostMessage::ReturnRightMissing);
+  if (change == DeclarationChange::Reverse)
+    return user.has_right(kAcceptRight) ? std::nullopt : std::optional(HostMessage::ReverseRightMissing);
   return user.has_right(kFileRight) ? std::nullopt : std::optional(HostMessage::AuthorityCannotChange);
 }
 
@@ -54,6 +62,8 @@ std::optional<HostMessage> state_refusal(DeclarationChange change, const Declara
     case DeclarationChange::Return:
       if (state.accepted) return HostMessage::AcceptedNoReturn;
       return state.submitted ? std::nullopt : std::optional(HostMessage::NotSubmittedNoReturn);
+    case DeclarationChange::Reverse:
+      return state.accepted ? std::nullopt : std::optional(HostMessage::NotAcceptedNoReverse);
   }
   return std::nullopt;
 }
@@ -117,13 +127,38 @@ bool DeclarationGate::lock(const DeclarationKey& key) {
 }
 
 std::optional<Refusal> DeclarationGate::write(const DeclarationKey& key, DeclarationChange change, const Work& work) {
-  if (change == DeclarationChange::Return) throw std::logic_error("a return is made by give_back, with its reason");
+  if (change == DeclarationChange::Return || change == DeclarationChange::Reverse)
+    throw std::logic_error("a return or a reversal is made by give_back or reverse, with its reason");
   return write_step(key, change, work, {});
 }
 
 std::optional<Refusal> DeclarationGate::rehearse(const DeclarationKey& key, DeclarationChange change,
                                                  const Work& work, const Reader& read) {
   return write_step(key, change, work, {}, &read);
+}
+
+std::optional<Refusal> DeclarationGate::reverse(const DeclarationKey& key, const std::string& reason) {
+  Transaction& sqlca = session_->sqlca();
+  return write_step(key, DeclarationChange::Reverse, [&](DeclarationKey&) -> std::optional<Refusal> {
+    const long long accepted = latest_acceptance(sqlca, key);
+    std::vector<JournalRow> changes = journal_rows(sqlca, accepted);
+    // Nothing is undone over a later change: the rows that stand in the way are named first.
+    std::string blocking;
+    int named = 0;
+    for (const JournalRow& change : changes) {
+      if (still_as_written(sqlca, change)) continue;
+      if (++named <= kMaxRowsNamed) blocking += "\n" + changed_row_text(sqlca, change);
+    }
+    if (named > kMaxRowsNamed) blocking += "\n……（共 " + std::to_string(named) + " 行）";
+    if (named > 0) {
+      const std::string text = host_message_text(HostMessage::RegisterChangedSince) + blocking;
+      return Refusal::for_user(RefusalCode::Conflict, text, "reversal blocked: " + declaration_text(key));
+    }
+    for (auto change = changes.rbegin(); change != changes.rend(); ++change) {
+      if (!undo(sqlca, *change)) return write_failure(sqlca);
+    }
+    return std::nullopt;
+  }, reason);
 }
 
 std::optional<Refusal> DeclarationGate::give_back(const DeclarationKey& key, const std::string& reason) {
@@ -186,9 +221,10 @@ std::optional<Refusal> DeclarationGate::write_step(const DeclarationKey& key, De
 long long DeclarationGate::open_step(const DeclarationKey& key, DeclarationChange change, const std::string& reason) {
   // Recorded before the work, so that the journal can name it; what the step was is known
   // after the work (close_step).
-  const DeclarationStep provisional = change == DeclarationChange::Accept   ? DeclarationStep::Accepted
-                                      : change == DeclarationChange::Return ? DeclarationStep::Returned
-                                                                            : DeclarationStep::Saved;
+  const DeclarationStep provisional = change == DeclarationChange::Accept    ? DeclarationStep::Accepted
+                                      : change == DeclarationChange::Return  ? DeclarationStep::Returned
+                                      : change == DeclarationChange::Reverse ? DeclarationStep::Reversed
+                                                                             : DeclarationStep::Saved;
   std::vector<Value> id;
   if (session_->sqlca().select_into(
           "insert into sb_history (table_name, pkid, company_num, step, username, at, address, reason) "
@@ -247,6 +283,7 @@ std::vector<DeclarationStep> DeclarationGate::steps_made(const DeclarationKey& k
       return {DeclarationStep::Saved};
     case DeclarationChange::Accept: return {DeclarationStep::Accepted};
     case DeclarationChange::Return: return {DeclarationStep::Returned};
+    case DeclarationChange::Reverse: return {DeclarationStep::Reversed};
   }
   return {DeclarationStep::Saved};
 }

@@ -19,6 +19,7 @@ enum class DeclarationChange {
   Delete,  // the declaration or one of its rows
   Accept,  // the authority's acceptance into the register
   Return,  // the authority sends a submitted declaration back to its unit, with a reason
+  Reverse, // the authority undoes an acceptance, with a reason
 };
 
 // A declaration as the database holds it now.
@@ -29,7 +30,8 @@ struct DeclarationState {
 };
 
 // Why nobody may make `change` to a declaration in that state, whoever he is: an accepted
-// declaration is locked, and only a submitted one is accepted or returned.
+// declaration is locked, only a submitted one is accepted or returned, and only an accepted
+// one reversed.
 std::optional<HostMessage> state_refusal(DeclarationChange change, const DeclarationState& state);
 
 // A declaration as its unit table holds it. `pkid` is empty for one not yet stored.
@@ -89,6 +91,13 @@ class DeclarationGate {
   using Reader = std::function<void(long long step)>;
   std::optional<Refusal> rehearse(const DeclarationKey& key, DeclarationChange change, const Work& work,
                                   const Reader& read);
+
+  // Undoes the declaration's latest acceptance: every row it wrote, in any table, goes back to
+  // what it was (from the journal), the acceptance record included, so that the declaration is
+  // submitted again; the history records the reversal with `reason`. Refused like write(), and
+  // with RefusalCode::Conflict, its text naming the rows (one per line), when a row the
+  // acceptance wrote has been changed since: then nothing is undone.
+  std::optional<Refusal> reverse(const DeclarationKey& key, const std::string& reason);
 
   // Sends a submitted declaration back to its unit: its state becomes a draft's again (0) and
   // the history records the return with `reason`. Refused like write().

@@ -17,12 +17,13 @@ constexpr StepNames kSteps[] = {
     {DeclarationStep::Submitted, "submitted", "上报"},   {DeclarationStep::Withdrawn, "withdrawn", "撤回上报"},
     {DeclarationStep::Returned, "returned", "退回"},     {DeclarationStep::Resubmitted, "resubmitted", "重新上报"},
     {DeclarationStep::Accepted, "accepted", "入库"},     {DeclarationStep::Deleted, "deleted", "删除"},
+    {DeclarationStep::Reversed, "reversed", "撤销入库"},
 };
 
 constexpr bool in_order() {
   for (size_t i = 0; i < std::size(kSteps); ++i)
     if (static_cast<size_t>(kSteps[i].step) != i) return false;
-  return std::size(kSteps) == static_cast<size_t>(DeclarationStep::Deleted) + 1;
+  return std::size(kSteps) == static_cast<size_t>(DeclarationStep::Reversed) + 1;
 }
 static_assert(in_order(), "kSteps holds every DeclarationStep once, in order");
 

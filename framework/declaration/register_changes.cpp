@@ -103,6 +103,28 @@ std::vector<RegisterChange> register_changes(Transaction& sqlca, long long step)
   return changes;
 }
 
+std::string changed_row_text(Transaction& sqlca, const JournalRow& change) {
+  const std::string_view caption = register_table_caption(change.target);
+  std::string text = caption.empty() ? change.target : std::string(caption);
+  const json key = parsed(change.key.empty() ? Value() : Value(change.key));
+  const json whole = parsed(Value(change.action == "delete" ? change.before : change.after));
+  for (const auto& [column, value] : key.items()) text += " " + shown(value);
+  std::string worker = text_of(key, "worker_code");
+  if (worker.empty()) worker = text_of(whole, "worker_code");
+  if (!worker.empty()) {
+    std::vector<Value> name{Value()};
+    sqlca.select_into("select worker_name from rs_main where worker_code = :w", {Value(worker)}, name);
+    if (!name[0].is_null()) text += " " + name[0].to_string();
+  }
+  if (change.action != "update") return text + (change.action == "insert" ? "：新增记录" : "：删除记录");
+  std::string items;
+  for (const auto& [column, value] : parsed(Value(change.after)).items()) {
+    const std::string_view c = register_column_caption(change.target, column);
+    items += (items.empty() ? "：" : "、") + (c.empty() ? column : std::string(c));
+  }
+  return text + items;
+}
+
 long long latest_acceptance(Transaction& sqlca, const DeclarationKey& declaration) {
   std::vector<Value> step{Value(0)};
   sqlca.select_into(

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "framework/declaration/declaration_gate.h"
+#include "framework/runtime/sql/journal.h"
 #include "framework/runtime/sql/transaction.h"
 
 namespace shenbao {
@@ -24,6 +25,10 @@ struct RegisterChange {
 // The register changes the journal holds for one step (its history id), in the order they
 // were made; the declaration tables and the acceptance record are not the register's.
 std::vector<RegisterChange> register_changes(Transaction& sqlca, long long step);
+
+// One line naming a journalled row in the register's words, for the user to find it:
+// "人员登记 001 0010007 杨丽华：级别、职务".
+std::string changed_row_text(Transaction& sqlca, const JournalRow& change);
 
 // The history id of the declaration's latest acceptance; 0 when it has none.
 long long latest_acceptance(Transaction& sqlca, const DeclarationKey& declaration);

@@ -110,6 +110,8 @@ void sb1::build_controls() {
       .role.audit = "return";
   add_control(ControlKind::Button, "pb_history", "申报记录(&H)", 0, kGap - 2, kButtonWidth, kButtonHeight).clicked =
       [this] { pb_history_clicked(); };
+  add_write_button("pb_reverse", "撤销入库(&U)", kButtonWidth, DeclarationChange::Reverse, [this] { pb_reverse_clicked(); })
+      .role.audit = "reverse";
   Control& preview =
       add_control(ControlKind::Button, "pb_preview_accept", "入库预览(&V)", 0, kGap - 2, kButtonWidth, kButtonHeight);
   preview.clicked = [this] { pb_preview_accept_clicked(); };
@@ -244,6 +246,9 @@ void sb1::resize(int new_width, int new_height) {
   history.x = right - history.width;
   Control& preview = *control("pb_preview_accept");
   preview.x = history.x - preview.width - kGap;
+  Control& reverse = *control("pb_reverse");
+  reverse.x = preview.x - reverse.width - kGap;
+  reverse.y = history.y;
   dw_2().height = std::max(60, bottom - kGap - dw_2().y);
   const int form_width = std::max(200, right - dw_3().x);
   dw_3().width = form_width;
@@ -692,6 +697,27 @@ void sb1::pb_preview_accept_clicked() {
   }
   session().message.powerobjectparm = std::move(preview);
   session().open_modal(w_sb_accept_preview::kClassName);
+}
+
+void sb1::pb_reverse_clicked() {
+  if (lacks_declaration()) return;
+  session().message.powerobjectparm = ReasonRequest{"撤销入库", "撤销入库的原因："};
+  const std::string reason = session().open_modal(w_sb_return::kClassName);
+  if (reason.empty()) return;  // cancelled
+  session().set_pointer_hourglass(true);
+  const auto refused = record_.gate().reverse(record_.key(pkid, company_num), reason);
+  session().set_pointer_hourglass(false);
+  if (refused) {
+    // The rows that stand in the way are the whole message.
+    if (refused->code == RefusalCode::Conflict) session().message_box("提示", refused->text, Icon::StopSign);
+    else report_write_refusal(session(), *refused, host_message_text(HostMessage::ReverseFailed));
+    lock_forms();
+    return;
+  }
+  session().audit("reverse", declaration_text() + ": " + reason);
+  lock_forms();
+  list_declarations();
+  say(session(), HostMessage::Reversed);
 }
 
 void sb1::pb_history_clicked() {

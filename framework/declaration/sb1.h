@@ -90,6 +90,7 @@ class sb1 : public Window {
   virtual void pb_return_clicked();  // 退回: the authority sends a submitted declaration back
   virtual void pb_history_clicked(); // 申报记录: the steps of the open declaration
   virtual void pb_preview_accept_clicked();  // 入库预览: what the acceptance changes, or changed
+  virtual void pb_reverse_clicked();  // 撤销入库: the authority undoes an acceptance, with a reason
   virtual void print_clicked();      // the category's print button: its print window
 
   // Form events of dw_3 and dw_4, after the column's type has accepted the entry (`value`

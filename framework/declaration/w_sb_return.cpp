@@ -17,6 +17,14 @@ w_sb_return::w_sb_return(Session& session) : w_response(session, kClassName) {
   add_control(ControlKind::Button, "pb_2", "取消(&C)", 372, 218, 96, 28).clicked = [this] { pb_2_clicked(); };
 }
 
+void w_sb_return::open() {
+  w_response::open();
+  if (const ReasonRequest* request = parameter<ReasonRequest>()) {
+    title = request->title;
+    control("st_1")->text = request->prompt;
+  }
+}
+
 void w_sb_return::pb_1_clicked() {
   Control& reason = *control("mle_reason");
   const size_t first = reason.text.find_first_not_of(" \t\r\n");

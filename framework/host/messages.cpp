@@ -45,6 +45,11 @@ constexpr MessageText kMessages[] = {
     {HostMessage::AcceptedNoReturn, "提示", "该申报已入库，不能退回！", Icon::StopSign, Buttons::Ok},
     {HostMessage::PreviewRightMissing, "提示", "只有人事主管部门可以预览入库！", Icon::StopSign, Buttons::Ok},
     {HostMessage::PreviewFailed, "提示", "入库预览失败！", Icon::StopSign, Buttons::Ok},
+    {HostMessage::ReverseRightMissing, "提示", "只有人事主管部门可以撤销入库！", Icon::StopSign, Buttons::Ok},
+    {HostMessage::NotAcceptedNoReverse, "提示", "该申报尚未入库，不能撤销！", Icon::StopSign, Buttons::Ok},
+    {HostMessage::Reversed, "提示", "已撤销入库。", Icon::Information, Buttons::Ok},
+    {HostMessage::RegisterChangedSince, "提示", "以下登记信息在入库后已被修改，不能撤销：", Icon::StopSign, Buttons::Ok},
+    {HostMessage::ReverseFailed, "提示", "撤销入库失败！", Icon::StopSign, Buttons::Ok},
 };
 
 // The table lists the messages in the order of the enumeration, each once.
@@ -52,7 +57,7 @@ constexpr bool in_order() {
   for (size_t i = 0; i < std::size(kMessages); ++i) {
     if (static_cast<size_t>(kMessages[i].message) != i) return false;
   }
-  return std::size(kMessages) == static_cast<size_t>(HostMessage::PreviewFailed) + 1;
+  return std::size(kMessages) == static_cast<size_t>(HostMessage::ReverseFailed) + 1;
 }
 static_assert(in_order(), "kMessages holds every HostMessage once, in order");
 

@@ -41,6 +41,11 @@ enum class HostMessage {
   AcceptedNoReturn,          // 该申报已入库，不能退回！
   PreviewRightMissing,       // 只有人事主管部门可以预览入库！
   PreviewFailed,             // 入库预览失败！ + reason
+  ReverseRightMissing,       // 只有人事主管部门可以撤销入库！
+  NotAcceptedNoReverse,      // 该申报尚未入库，不能撤销！
+  Reversed,                  // 已撤销入库。
+  RegisterChangedSince,      // 以下登记信息在入库后已被修改，不能撤销： + one line per row
+  ReverseFailed,             // 撤销入库失败！ + reason
 };
 
 // The text of a message: `detail` takes the place of "{}" in it, or follows it on a new line

@@ -1,13 +1,16 @@
 #include "framework/runtime/sql/journal.h"
 
+#include <nlohmann/json.hpp>
+
 #include <algorithm>
+#include <optional>
 #include <tuple>
 #include <vector>
 
 namespace shenbao {
 namespace {
 
-std::string quoted(std::string_view name) { return "\"" + std::string(name) + "\""; }
+std::string sql_name(std::string_view name) { return "\"" + std::string(name) + "\""; }
 std::string literal(std::string_view text) { return "'" + std::string(text) + "'"; }
 
 struct TableColumns {
@@ -60,7 +63,7 @@ std::string json_of(const std::vector<std::string>& columns, const char* row) {
     std::string pairs;
     for (size_t i = first; i < std::min(columns.size(), first + kPairs); ++i)
       pairs += ", " + (first == 0 ? literal(columns[i]) : literal("$." + columns[i])) + ", " + row + "." +
-               quoted(columns[i]);
+               sql_name(columns[i]);
     sql = first == 0 ? "json_object(" + pairs.substr(std::min<size_t>(2, pairs.size())) + ")"
                      : "json_insert(" + sql + pairs + ")";
     if (columns.empty()) break;
@@ -72,7 +75,7 @@ std::string json_of(const std::vector<std::string>& columns, const char* row) {
 std::string changed_json(const std::vector<std::string>& columns, const char* row) {
   std::string sql = "(select json_group_object(n, v) from (";
   for (size_t i = 0; i < columns.size(); ++i) {
-    const std::string c = quoted(columns[i]);
+    const std::string c = sql_name(columns[i]);
     sql += (i ? " union all " : "") + std::string("select ") + literal(columns[i]) + " as n, " + row + "." + c +
            " as v where old." + c + " is not new." + c;
   }
@@ -83,19 +86,19 @@ bool install_sqlite(Transaction& sqlca, const std::string& table) {
   const TableColumns t = sqlite_columns(sqlca, table);
   if (t.columns.empty()) return true;
   const std::vector<std::string>& key = t.key.empty() ? t.columns : t.key;
-  const std::string on = " on main." + quoted(table) + " when exists (select 1 from temp.sb_journal_context)";
+  const std::string on = " on main." + sql_name(table) + " when exists (select 1 from temp.sb_journal_context)";
   const std::string insert = " begin insert into sb_journal (history_id, target, action, row_key, before_values, "
                              "after_values) select history_id, " + literal(table) + ", ";
   const std::string end = " from temp.sb_journal_context; end";
   std::string any_change;
-  for (const std::string& c : t.columns) any_change += (any_change.empty() ? "" : " or ") + ("old." + quoted(c) + " is not new." + quoted(c));
+  for (const std::string& c : t.columns) any_change += (any_change.empty() ? "" : " or ") + ("old." + sql_name(c) + " is not new." + sql_name(c));
   const std::string name = "sbj_" + table;
-  return sqlca.execute("create temp trigger if not exists " + quoted(name + "_i") + " after insert" + on + insert +
+  return sqlca.execute("create temp trigger if not exists " + sql_name(name + "_i") + " after insert" + on + insert +
                        "'insert', " + json_of(key, "new") + ", null, " + json_of(t.columns, "new") + end) == 0 &&
-         sqlca.execute("create temp trigger if not exists " + quoted(name + "_u") + " after update" + on + " and (" +
+         sqlca.execute("create temp trigger if not exists " + sql_name(name + "_u") + " after update" + on + " and (" +
                        any_change + ")" + insert + "'update', " + json_of(key, "old") + ", " +
                        changed_json(t.columns, "old") + ", " + changed_json(t.columns, "new") + end) == 0 &&
-         sqlca.execute("create temp trigger if not exists " + quoted(name + "_d") + " after delete" + on + insert +
+         sqlca.execute("create temp trigger if not exists " + sql_name(name + "_d") + " after delete" + on + insert +
                        "'delete', " + json_of(key, "old") + ", " + json_of(t.columns, "old") + ", null" + end) == 0;
 }
 
@@ -164,9 +167,9 @@ bool install_postgres(Transaction& sqlca, const std::string& table) {
   for (const auto& [suffix, event, tables] :
        {std::tuple{"_i", "insert", "new table as sb_new"}, std::tuple{"_u", "update", "old table as sb_old new table as sb_new"},
         std::tuple{"_d", "delete", "old table as sb_old"}}) {
-    const std::string name = quoted("sbj_" + table + suffix);
-    if (sqlca.execute("drop trigger if exists " + name + " on " + quoted(table)) < 0 ||
-        sqlca.execute("create trigger " + name + " after " + event + " on " + quoted(table) + " referencing " + tables +
+    const std::string name = sql_name("sbj_" + table + suffix);
+    if (sqlca.execute("drop trigger if exists " + name + " on " + sql_name(table)) < 0 ||
+        sqlca.execute("create trigger " + name + " after " + event + " on " + sql_name(table) + " referencing " + tables +
                       " for each statement execute function sb_journal_statement(" + arguments + ")") < 0)
       return false;
   }
@@ -193,6 +196,128 @@ bool attach_journal(Transaction& sqlca, const std::function<bool(std::string_vie
   }
   // Temporary objects are made in a transaction like any other statement: kept from here on.
   return sqlca.commit() == 0;
+}
+
+namespace {
+
+using nlohmann::json;
+
+json parsed(const std::string& text) {
+  json value = json::parse(text.empty() ? "{}" : text, nullptr, false);
+  return value.is_object() ? value : json::object();
+}
+
+// A journalled value as a statement's parameter: text as text (the database reads a date-time
+// text as its column's type), whole numbers and decimals as numbers.
+Value parameter(const json& value) {
+  if (value.is_null()) return Value();
+  if (value.is_boolean()) return Value(static_cast<long long>(value.get<bool>()));
+  if (value.is_number_integer()) return Value(value.get<long long>());
+  if (value.is_number()) return Value(value.get<double>());
+  if (value.is_string()) return Value(value.get<std::string>());
+  return Value(value.dump());
+}
+
+// " where k1 = :k0 and k2 is null", its parameters appended to `params`; names are checked.
+std::string where_key(const json& key, std::vector<Value>& params) {
+  std::string where;
+  for (const auto& [column, value] : key.items()) {
+    if (!is_plain_name(column)) return " where 1 = 0";
+    where += where.empty() ? " where " : " and ";
+    if (value.is_null()) {
+      where += sql_name(column) + " is null";
+    } else {
+      where += sql_name(column) + " = :k" + std::to_string(params.size());
+      params.push_back(parameter(value));
+    }
+  }
+  return where.empty() ? " where 1 = 0" : where;
+}
+
+// The row of `table` with `key` as the journal's JSON shows rows; nothing when there is none.
+std::optional<json> current_row(Transaction& sqlca, const std::string& table, const json& key) {
+  if (!is_plain_name(table)) return std::nullopt;
+  std::vector<Value> params;
+  const std::string where = where_key(key, params);
+  std::string select;
+  if (sqlca.dialect() == Dialect::SQLite) {
+    select = "select " + json_of(sqlite_columns(sqlca, table).columns, sql_name(table).c_str()) + " from " + sql_name(table);
+  } else {
+    select = "select to_jsonb(t)::text from " + sql_name(table) + " t";
+  }
+  std::vector<Value> row;
+  if (sqlca.select_into(select + where, params, row) != 0) return std::nullopt;
+  return parsed(row[0].to_string());
+}
+
+// Whether `row` holds each of `values`: a number compared as a number (1 and 1.0 alike).
+bool holds(const json& row, const json& values) {
+  for (const auto& [column, value] : values.items()) {
+    const auto found = row.find(column);
+    if (found == row.end()) return false;
+    if (found->is_number() && value.is_number()) {
+      if (found->get<double>() != value.get<double>()) return false;
+    } else if (*found != value) {
+      return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+std::vector<JournalRow> journal_rows(Transaction& sqlca, long long history_id) {
+  std::vector<JournalRow> rows;
+  sqlca.query("select pk_id, target, action, row_key, before_values, after_values from sb_journal "
+              "where history_id = :h order by pk_id",
+              {Value(history_id)}, [&](const ResultRow& row) {
+                const auto text = [&](int c) { return row.get(c).is_null() ? std::string() : row.get(c).to_string(); };
+                rows.push_back({row.get(0).as_long(), text(1), text(2), text(3), text(4), text(5)});
+                return true;
+              });
+  return rows;
+}
+
+bool still_as_written(Transaction& sqlca, const JournalRow& change) {
+  const json key = parsed(change.key);
+  if (change.action == "delete") return !current_row(sqlca, change.target, key).has_value();
+  // An update that changed a key column is found under its new key.
+  json now_key = key;
+  const json after = parsed(change.after);
+  for (auto& [column, value] : now_key.items())
+    if (after.contains(column)) value = after[column];
+  const auto row = current_row(sqlca, change.target, now_key);
+  return row && holds(*row, after);
+}
+
+bool undo(Transaction& sqlca, const JournalRow& change) {
+  if (!is_plain_name(change.target)) return false;
+  const std::string table = sql_name(change.target);
+  json key = parsed(change.key);
+  std::vector<Value> params;
+  if (change.action == "insert") return sqlca.execute("delete from " + table + where_key(key, params), params) >= 0;
+  const json before = parsed(change.before);
+  if (change.action == "delete") {
+    std::string columns, values;
+    for (const auto& [column, value] : before.items()) {
+      if (!is_plain_name(column)) return false;
+      columns += (columns.empty() ? "" : ", ") + sql_name(column);
+      values += (values.empty() ? ":v" : ", :v") + std::to_string(params.size());
+      params.push_back(parameter(value));
+    }
+    return sqlca.execute("insert into " + table + " (" + columns + ") values (" + values + ")", params) >= 0;
+  }
+  const json after = parsed(change.after);
+  for (auto& [column, value] : key.items())
+    if (after.contains(column)) value = after[column];
+  std::string set;
+  for (const auto& [column, value] : before.items()) {
+    if (!is_plain_name(column)) return false;
+    set += (set.empty() ? " set " : ", ") + sql_name(column) + " = :v" + std::to_string(params.size());
+    params.push_back(parameter(value));
+  }
+  if (set.empty()) return true;
+  return sqlca.execute("update " + table + set + where_key(key, params), params) >= 0;
 }
 
 JournalScope::JournalScope(Transaction& sqlca, long long history_id) : sqlca_(&sqlca) {

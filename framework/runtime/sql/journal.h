@@ -3,6 +3,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "framework/runtime/sql/transaction.h"
 
@@ -31,6 +32,26 @@ bool install_journal(Transaction& sqlca, const std::function<bool(std::string_vi
 // Once per connection: SQLite's temporary triggers of the connection on those tables; nothing on
 // PostgreSQL. False, with sqlca's error, when it fails.
 bool attach_journal(Transaction& sqlca, const std::function<bool(std::string_view table)>& journaled);
+
+// One journalled change, as sb_journal holds it.
+struct JournalRow {
+  long long id = 0;
+  std::string target;  // the table written
+  std::string action;  // insert, update or delete
+  std::string key;     // JSON objects
+  std::string before;
+  std::string after;
+};
+
+// The changes journalled under `history_id`, in the order they were made.
+std::vector<JournalRow> journal_rows(Transaction& sqlca, long long history_id);
+// Whether the row is as the change left it: an updated row holds the values written, an
+// inserted row is there with them, a deleted row is still gone. False also when it cannot be
+// read.
+bool still_as_written(Transaction& sqlca, const JournalRow& change);
+// Undoes the change: writes the values before back, deletes the row inserted, inserts the row
+// deleted. False, with sqlca's error, when it fails.
+bool undo(Transaction& sqlca, const JournalRow& change);
 
 // Records the connection's changes under `history_id` until it ends, within the transaction
 // already begun.
