@@ -436,6 +436,12 @@ function renderGrid(control, form, ctx) {
   table.append(body);
   const wrap = h('div', {class: 'grid-wrap'}, table);
   if (total === 0) wrap.append(h('div', {class: 'grid-empty'}, '（无记录）'));
+  // A right-click anywhere on the list that is not on a row (the row has its own menu).
+  if (ctx.interactive && ctx.listMenu) {
+    wrap.addEventListener('contextmenu', (e) => {
+      if (!e.defaultPrevented) ctx.listMenu(e, control.name);
+    });
+  }
   keepScroll(wrap, control, form, ctx, first, total);
   return wrap;
 }
