@@ -40,7 +40,9 @@ json read_back(const std::string& path) {
 // A list of 400 workers with every kind of cell a list shows: a hidden column, columns whose
 // order on screen is not their order in the definition, a code shown by its name, a date, a
 // date-time, a rate shown as a percentage, a computed field captioned by the header over it,
-// a check box, and a long remark. The first rows hold the awkward values.
+// a check box, and a long remark. The name's own caption is hidden, as a script that lays out
+// a report hides the generated captions, and the one written over it stands nearer than the
+// title. The first rows hold the awkward values.
 class WorkerListWindow : public Window {
  public:
   explicit WorkerListWindow(Session& session) : Window(session, "w_worker_list") {
@@ -59,7 +61,9 @@ column(name=rate type=number x=500 y=0 width=60 height=20 format="0.00%")
 compute(name=double_rate band=detail x=560 y=0 width=60 height=20 expression="rate * 2" format="0.00")
 column(name=submitted type=long x=640 y=0 width=40 height=20 edit=checkbox checkbox.on=1 checkbox.off=0)
 text(name=worker_code_t band=header x=4 y=0 width=60 height=20 text="编号")
-text(name=worker_name_t band=header x=100 y=0 width=80 height=20 text="姓名")
+text(name=title_t band=header x=95 y=0 width=400 height=20 text="人员名单")
+text(name=worker_name_t band=header x=100 y=0 width=80 height=20 text="worker_name" visible=0)
+text(name=t_2 band=header x=101 y=0 width=80 height=20 text="姓名")
 text(name=sex_t band=header x=200 y=0 width=50 height=20 text="性别")
 text(name=birthday_t band=header x=300 y=0 width=80 height=20 text="出生日期")
 text(name=updated_t band=header x=400 y=0 width=120 height=20 text="更新时间")

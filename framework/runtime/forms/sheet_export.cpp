@@ -111,7 +111,7 @@ std::vector<ListColumn> shown_list_columns(const DataStore& store) {
     if (object.band == Band::Detail && (object.kind == ObjectKind::Column || object.kind == ObjectKind::Compute) &&
         shown(object))
       detail.push_back(&object);
-    if (object.band == Band::Header && object.kind == ObjectKind::Text) headers.push_back(&object);
+    if (object.band == Band::Header && object.kind == ObjectKind::Text && shown(object)) headers.push_back(&object);
   }
   std::stable_sort(detail.begin(), detail.end(), [](const FormObject* a, const FormObject* b) {
     return number_of(a->get("x")) < number_of(b->get("x"));
@@ -123,18 +123,18 @@ std::vector<ListColumn> shown_list_columns(const DataStore& store) {
     std::string caption;
     const FormObject* named = nullptr;
     for (const FormObject* h : headers) {
-      if (h->name == name + "_t") {
-        named = h;
-        break;
-      }
+      if (h->name == name + "_t") named = h;
     }
     if (!named) {
-      // A header within 8 pixels of the column's left edge stands over it.
+      // Else the header text nearest the column's left edge, within 8 pixels, stands over it
+      // (a report laid out by a script hides the generated captions and writes its own).
       const long x = number_of(object->get("x"));
+      double nearest = 8;
       for (const FormObject* h : headers) {
-        if (std::abs(static_cast<double>(number_of(h->get("x")) - x)) * scale.x < 8) {
+        const double distance = std::abs(static_cast<double>(number_of(h->get("x")) - x)) * scale.x;
+        if (distance < nearest) {
           named = h;
-          break;
+          nearest = distance;
         }
       }
     }

@@ -19,8 +19,9 @@ struct ListColumn {
 };
 
 // The columns a grid or tabular form shows, left to right: the detail band's columns and
-// computed fields that are not hidden, ordered by their x, each captioned by its header text
-// `<name>_t` or else the header text standing over it (as the browser draws the grid).
+// computed fields that are not hidden, ordered by their x, each captioned by its shown header
+// text `<name>_t`, or else by the shown header text nearest its left edge (as the browser
+// draws the grid).
 std::vector<ListColumn> shown_list_columns(const DataStore& store);
 
 // Writes every row of a data store's primary buffer to an .xlsx workbook at `path`: one sheet
