@@ -1,5 +1,5 @@
 // Lists to spreadsheets in a real browser: a clerk exports the worker rows of his declaration
-// from a row's menu, a clerk of a unit of 400 workers gets every worker though the page holds
+// from a row's menu and its history from the history dialog, a clerk of a unit of 400 workers gets every worker though the page holds
 // a window of them, and the authority exports his inbox from a right-click on its header. Each
 // download is read back with openpyxl (tests/xlsx_cells.py) and compared with the grid.
 
@@ -31,8 +31,8 @@ function shownText(c) {
 }
 
 // The grid as drawn: its captions and the text of each drawn row (a check box by its label).
-function drawnGrid(page, control) {
-  return page.locator(`[data-name=${control}] table.grid`).evaluate((table) => ({
+function drawnGrid(scope, control) {
+  return scope.locator(`[data-name=${control}] table.grid`).evaluate((table) => ({
     captions: [...table.querySelectorAll('thead th')].map((th) => th.textContent),
     rows: [...table.querySelectorAll('tbody tr[data-row]')].map((tr) => ({
       row: Number(tr.dataset.row),
@@ -121,6 +121,20 @@ describe('exporting lists to spreadsheets', {timeout: 300000}, () => {
     assert.equal(sheet.rows.length - 1, grid.rows.length, 'a short list is drawn whole');
     assertSheetShowsGrid(sheet, grid);
     assert.deepEqual(sheet.rows.find((r) => r[1].v === '杨丽华').map(shownText).slice(0, 2), ['0010007', '杨丽华']);
+
+    // The declaration's history, a dialog over the window, exports its own list.
+    await clerk.click('[data-name=pb_history]');
+    await settle(clerk);
+    const dialog = clerk.locator('.dialog');
+    await dialog.locator('[data-name=dw_1] tbody tr[data-row]').first().click({button: 'right'});
+    await shot(clerk, 'export-02-history-menu');
+    const history = await download(clerk, 'history.xlsx');
+    assert.equal(DATED.exec(history.fileName)?.[1], '申报记录 — 0000000001', history.fileName);
+    const steps = await drawnGrid(dialog, 'dw_1');
+    assert.equal(history.sheet.rows.length - 1, steps.rows.length);
+    assertSheetShowsGrid(history.sheet, steps);
+    await dialog.locator('[data-name=pb_close]').click();
+    await settle(clerk);
     assert.deepEqual(clerk.errors, []);
   });
 
@@ -150,7 +164,7 @@ describe('exporting lists to spreadsheets', {timeout: 300000}, () => {
     await login(authority, server.url, 'authority', 'authoritypass');
     assert.equal(await authority.locator('.tab.active .tab-title').textContent(), '待审核申报');
     await authority.locator('[data-name=dw_1] thead').click({button: 'right'});
-    await shot(authority, 'export-02-inbox-menu');
+    await shot(authority, 'export-03-inbox-menu');
     const {fileName, sheet} = await download(authority, 'inbox.xlsx');
     assert.equal(DATED.exec(fileName)?.[1], '待审核申报', fileName);
     const grid = await drawnGrid(authority, 'dw_1');
