@@ -9,6 +9,8 @@
 #include <nlohmann/json.hpp>
 #include <string>
 
+#include "app/command_table.h"
+#include "app/database_setup.h"
 #include "framework/runtime/forms/data_store.h"
 #include "framework/runtime/windows/session.h"
 #include "framework/runtime/windows/window.h"
@@ -236,6 +238,49 @@ TEST_F(SheetExportTest, RefusesAListTheWindowDoesNotHave) {
   ASSERT_FALSE(written);
   EXPECT_EQ(written.refusal().code, RefusalCode::BadRequest);
   EXPECT_FALSE(std::filesystem::exists(base_ / "none.xlsx"));
+}
+
+// `shenbao export`: exit 0 with the list written as a window shows it, 2 for a wrong command
+// line, 1 when the form or the database fails.
+TEST_F(SheetExportTest, ExportCommand) {
+  const std::string db = (base_ / "fixture.db").string();
+  std::vector<std::string> names;
+  {
+    std::string error;
+    auto sqlca = Transaction::open("sqlite:" + db, error);
+    ASSERT_TRUE(sqlca) << error;
+    ASSERT_TRUE(create_database(*sqlca, true, "", error)) << error;
+    DataStore names_list;
+    names_list.set_dataobject("d_worker_list");
+    names_list.settransobject(sqlca.get());
+    ASSERT_GT(names_list.retrieve({Value(std::string("001"))}), 0);
+    for (long r = 1; r <= names_list.rowcount(); ++r) names.push_back(names_list.getitemstring(r, "worker_name"));
+  }
+  const std::string file = (base_ / "workers.xlsx").string();
+  static const struct {
+    std::vector<std::string> args;
+    int exit;
+  } cases[] = {
+      {{db, "d_worker_list", "001", "--xlsx", file}, 0},
+      {{db, "d_worker_list", "001"}, 2},
+      {{db, "d_worker_list", "--xlsx", file}, 2},
+      {{db, "d_worker_list", "001", "--xlsx", file, "--unit", "001"}, 2},  // no company_num to choose by
+      {{db, "d_no_such_list", "--xlsx", file}, 1},
+  };
+  for (const auto& c : cases) {
+    std::string line;
+    for (const std::string& a : c.args) line += " " + a;
+    SCOPED_TRACE("export" + line);
+    std::filesystem::remove(file);
+    EXPECT_EQ(export_command(c.args), c.exit);
+    EXPECT_EQ(std::filesystem::exists(file), c.exit == 0);
+    if (c.exit != 0 || !std::filesystem::exists(file)) continue;
+    const json sheet = read_back(file);
+    ASSERT_TRUE(sheet.is_object());
+    EXPECT_EQ(sheet["rows"][0], json::parse(R"([{"t":"s","v":"编号"},{"t":"s","v":"姓名"},{"t":"s","v":"状态"}])"));
+    ASSERT_EQ(sheet["rows"].size(), names.size() + 1);
+    for (size_t r = 0; r < names.size(); ++r) EXPECT_EQ(sheet["rows"][r + 1][1]["v"], names[r]) << "row " << r + 1;
+  }
 }
 
 TEST(SheetName, KeepsToTheSheetNameRules) {
