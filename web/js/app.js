@@ -587,7 +587,7 @@ function listMenu(e, win, control) {
 }
 
 function exportItem(control) {
-  return {label: EXPORT_CAPTION, run: () => exportList(control)};
+  return {label: EXPORT_CAPTION, accel: true, run: () => exportList(control)};
 }
 
 function contextMenu(e, items) {
@@ -597,8 +597,12 @@ function contextMenu(e, items) {
     menu.remove();
     document.removeEventListener('mousedown', away, true);
   };
-  const buttons = items.map((item) => h('button', {type: 'button', role: 'menuitem', dataset: {key: mnemonic(item.label)},
-                                                  onclick: () => { close(); item.run(); }}, caption(item.label)));
+  // An item with an accelerator (导出Excel(&X)) is chosen by its key too; others show their
+  // text as it is (a worker's name).
+  const buttons = items.map((item) => h('button', {
+    type: 'button', role: 'menuitem', dataset: {key: item.accel ? mnemonic(item.label) : ''},
+    onclick: () => { close(); item.run(); },
+  }, item.accel ? caption(item.label) : item.label));
   const menu = h('div', {class: 'context-menu', role: 'menu', style: {left: `${e.clientX}px`, top: `${e.clientY}px`}},
                  buttons);
   menu.addEventListener('keydown', (ev) => {
