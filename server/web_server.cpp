@@ -1017,8 +1017,9 @@ void WebServer::Impl::export_list(const httplib::Request& req, httplib::Response
   const std::string control = req.matches[1];
   unsigned char random[12];
   randombytes_buf(random, sizeof random);
-  std::string name = "export-";
-  for (unsigned char c : random) name += "0123456789abcdef"[c >> 4], name += "0123456789abcdef"[c & 15];
+  char hex[sizeof random * 2 + 1];
+  sodium_bin2hex(hex, sizeof hex, random, sizeof random);
+  const std::string name = std::string("export-") + hex;
   std::error_code ec;
   fs::create_directories(session->print_folder(), ec);
   const fs::path file = fs::path(session->print_folder()) / (name + ".xlsx");
