@@ -4,6 +4,7 @@ namespace shenbao {
 
 const std::vector<Command>& commands() {
   static const std::vector<Command> table = {
+      {"export", "export DB FORM [ARG...] --xlsx FILE [--unit COMPANY_NUM]", export_command},
       {"init", "init DB [--demo] [--fixture FILE]", init_command},
       {"play", "play [--db URL] [--fixture FILE] FILE...", play_command},
       {"render", "render DB FORM [ARG...] (--pdf FILE | --png DIR)", render_command},

@@ -14,6 +14,7 @@ struct Command {
 
 const std::vector<Command>& commands();
 
+int export_command(const std::vector<std::string>& args);
 int init_command(const std::vector<std::string>& args);
 int play_command(const std::vector<std::string>& args);
 int render_command(const std::vector<std::string>& args);

@@ -258,6 +258,7 @@ struct WebServer::Impl {
   void job_pdf(const httplib::Request& req, httplib::Response& res);
   void rows(const httplib::Request& req, httplib::Response& res);
   void find(const httplib::Request& req, httplib::Response& res);
+  void export_list(const httplib::Request& req, httplib::Response& res);
 
   // The session's client state for an answer, as members of its JSON object:
   // "version":V,"state":{...} or, when the request says (X-State-Version) it holds a recent
@@ -547,6 +548,7 @@ void WebServer::Impl::routes() {
   server.Get(R"(/api/jobs/([0-9]{1,9})\.pdf)", [this](const auto& req, auto& res) { job_pdf(req, res); });
   server.Get(R"(/api/rows/([A-Za-z0-9_]{1,64})\.json)", [this](const auto& req, auto& res) { rows(req, res); });
   server.Get(R"(/api/find/([A-Za-z0-9_]{1,64})\.json)", [this](const auto& req, auto& res) { find(req, res); });
+  server.Get(R"(/api/export/([A-Za-z0-9_]{1,64})\.xlsx)", [this](const auto& req, auto& res) { export_list(req, res); });
   // Everything else under /api/ is unknown, whatever the method.
   auto unknown = [](const httplib::Request&, httplib::Response& res) { reply_error(res, 404, "no such API"); };
   server.Get(R"(/api/.*)", unknown);
@@ -1003,6 +1005,55 @@ void WebServer::Impl::find(const httplib::Request& req, httplib::Response& res) 
     return;
   }
   reply(res, 200, {{"row", row}});
+}
+
+// A list of the active window as a spreadsheet: every row the session holds of it (so no row
+// the user may not see), downloaded as "<window title>_<date>.xlsx". The workbook is written
+// into the session's own folder and removed once read. Each export is one line of the audit
+// log: the window, the list and the number of rows.
+void WebServer::Impl::export_list(const httplib::Request& req, httplib::Response& res) {
+  auto session = need_session(req, res);
+  if (!session) return;
+  const std::string control = req.matches[1];
+  unsigned char random[12];
+  randombytes_buf(random, sizeof random);
+  char hex[sizeof random * 2 + 1];
+  sodium_bin2hex(hex, sizeof hex, random, sizeof random);
+  const std::string name = std::string("export-") + hex;
+  std::error_code ec;
+  fs::create_directories(session->print_folder(), ec);
+  const fs::path file = fs::path(session->print_folder()) / (name + ".xlsx");
+  const auto written = session->session().export_list(control, file.string());
+  const WebUser& user = session->user();
+  if (!written) {
+    fs::remove(file, ec);
+    if (written.refusal().code == RefusalCode::BadRequest) {
+      reply_error(res, 404, "no list " + control + " in the active window");
+      return;
+    }
+    log.write(user.username, user.company_num, client_address(req), "error", "export of " + control + ": " +
+                                                                                 written.refusal().describe());
+    reply_error(res, 500, "导出失败");
+    return;
+  }
+  std::ifstream in(file, std::ios::binary);
+  std::ostringstream bytes;
+  bytes << in.rdbuf();
+  const bool read = in.good() || in.eof();
+  in.close();
+  fs::remove(file, ec);
+  if (!read) {
+    reply_error(res, 500, "cannot read the exported workbook");
+    return;
+  }
+  log.write(user.username, user.company_num, client_address(req), "export",
+            "window " + written->window_class + ", list " + control + ", " + std::to_string(written->rows) + " rows");
+  const std::string title = written->window_title.empty() ? written->window_class : written->window_title;
+  const std::string file_name = job_file_name(title + "_" + written->date.date().to_string()) + ".xlsx";
+  res.set_header("Content-Disposition",
+                 "attachment; filename=\"export.xlsx\"; filename*=UTF-8''" + percent_encoded(file_name));
+  res.set_header("Cache-Control", "private, no-store");
+  res.set_content(bytes.str(), "application/vnd.openxmlformats-officedocument.spreadsheetml.sheet");
 }
 
 }  // namespace shenbao

@@ -26,7 +26,7 @@ describe('rights', () => {
     await clerk.click('[data-name=pb_5]');
     await settle(clerk);
     await clerk.locator('[data-name=dw_2] tbody tr', {hasText: '杨丽华'}).click({button: 'right'});
-    await clerk.locator('.context-menu button').click();
+    await clerk.locator('.context-menu button', {hasText: '加入本次申报'}).click();
     await settle(clerk);
     await cell(clerk, 'dw_4', '现任职时间').fill('2006-01-01');
     const post = cell(clerk, 'dw_4', '拟定职务');

@@ -156,6 +156,24 @@ describe('a training declaration is filed and its list printed', () => {
     await writeFile(path.join(artifacts, 'px-05-generated-list-page.png'), await png.body());
     await shot(page, 'px-05-generated-list');
 
+    // The generated list exports as the list it is: a name and a tick per subject not taken.
+    await first.click({button: 'right'});
+    const [download] = await Promise.all([
+      page.waitForEvent('download'),
+      page.locator('.context-menu button', {hasText: '导出Excel(X)'}).click(),
+    ]);
+    assert.match(download.suggestedFilename(), /^培训情况_\d{4}-\d{2}-\d{2}\.xlsx$/);
+    const workbook = path.join(artifacts, 'px-generated-list.xlsx');
+    await download.saveAs(workbook);
+    const sheet = JSON.parse((await run('/usr/bin/python3', [path.resolve('tests/xlsx_cells.py'), workbook])).stdout);
+    const [captions, ...listed] = sheet.rows.map((r) => r.map((c) => (c.t === 'e' ? '' : c.v)));
+    assert.equal(captions[0], '姓名');
+    for (const subject of OWN_SUBJECTS) assert.ok(captions.includes(subject), `no column ${subject}: ${captions}`);
+    assert.ok(listed.some((r) => r[0] === '张建国'));
+    assert.ok(listed.every((r) => r.slice(1).every((v) => v === '√' || v === '')), JSON.stringify(listed));
+    assert.ok(listed.some((r) => r.includes('√')));
+    await settle(page);
+
     await page.click('[data-name=pb_3]');
     await settle(page);
     const link = page.locator('.notice-link');

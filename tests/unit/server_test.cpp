@@ -234,6 +234,7 @@ TEST(ServerTest, BadRequestsAreRefusedAndChangeNothing) {
       {"preview not in preview", "GET", "/api/preview/dw_3.json", "", 404},
       {"preview of no control", "GET", "/api/preview/dw_9/1.png", "", 404},
       {"no such print job", "GET", "/api/jobs/99.pdf", "", 404},
+      {"export of no list", "GET", "/api/export/dw_9.xlsx", "", 404},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -438,6 +439,7 @@ TEST(ServerTest, EventsNeedALiveSession) {
     EXPECT_EQ(s.request("POST", "/api/event", click, headers).status, 401);
     EXPECT_EQ(s.request("GET", "/api/preview/dw_1.json", {}, headers).status, 401);
     EXPECT_EQ(s.request("GET", "/api/jobs/1.pdf", {}, headers).status, 401);
+    EXPECT_EQ(s.request("GET", "/api/export/dw_1.xlsx", {}, headers).status, 401);
   }
   // The session cookie is found among others.
   EXPECT_EQ(s.request("GET", "/api/state", {}, {{"Cookie", "a=1; " + clerk.first + "; b=2"}}).status, 200);

@@ -123,6 +123,31 @@ export class Api {
     return this.request('GET', `/api/find/${encodeURIComponent(control)}.json?${query}`);
   }
 
+  // A file the server makes for the session (an exported list): {ok, blob, fileName} or
+  // {ok: false, error}. Queued with the events, so that it is of the state they leave.
+  download(path) {
+    return this.enqueue({run: () => this.fetchFile(path)});
+  }
+
+  async fetchFile(path) {
+    this.busy(+1);
+    try {
+      const response = await fetch(path, {credentials: 'same-origin', cache: 'no-store'});
+      if (response.status === 401) this.onExpired();
+      if (!response.ok) {
+        const data = await response.json().catch(() => ({}));
+        return {ok: false, error: data.error};
+      }
+      const disposition = response.headers.get('Content-Disposition') || '';
+      const encoded = /filename\*=UTF-8''([^;]+)/i.exec(disposition);
+      return {ok: true, blob: await response.blob(), fileName: encoded ? decodeURIComponent(encoded[1]) : ''};
+    } catch (err) {
+      return {ok: false, error: '无法连接服务器，请检查网络后重试'};
+    } finally {
+      this.busy(-1);
+    }
+  }
+
   enqueue(item) {
     return new Promise((resolve) => {
       this.queue.push({...item, resolve});
@@ -160,8 +185,8 @@ export class Api {
     this.pumping = true;
     try {
       while (this.queue.length) {
-        const {event, path, resolve} = this.queue.shift();
-        resolve(await (event ? this.request('POST', '/api/event', event) : this.request('GET', path)));
+        const {event, path, run, resolve} = this.queue.shift();
+        resolve(await (event ? this.request('POST', '/api/event', event) : run ? run() : this.request('GET', path)));
       }
     } finally {
       this.pumping = false;

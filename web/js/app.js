@@ -7,7 +7,7 @@
 // lives here.
 
 import {Api} from './api.js';
-import {h, plain} from './dom.js';
+import {caption, h, mnemonic, plain} from './dom.js';
 import {closeOpenList, openListKey, placeOpenList} from './dropdown.js';
 import {initials, loadPinyin} from './list_keys.js';
 import {renderWindow} from './window_view.js';
@@ -533,6 +533,7 @@ function context(windowKey, win, interactive) {
     },
     rowActivated: (control, rowNumber, row, form) => addWorker(win, control, rowNumber, row, form),
     rowMenu: (e, control, rowNumber, row, form) => rowMenu(e, win, control, rowNumber, row, form),
+    listMenu: (e, control) => listMenu(e, win, control),
     preview: (control, form) => previewInfo(windowKey, control, form),
     // A print is of what is stored: changes still on screen are not in it.
     unsaved: hasUnsavedChanges(app.state),
@@ -593,25 +594,72 @@ async function addWorker(win, control, rowNumber, row, form) {
   post({kind: 'gesture', target: role.gesture, args: [String(row.codes[index])]});
 }
 
+const EXPORT_CAPTION = '导出Excel(&X)';
+
+// The menu of a list's row: the list's gesture, when its role offers one (take the worker into
+// the open declaration), and the export of the whole list.
 function rowMenu(e, win, control, rowNumber, row, form) {
-  if (!rowGesture(win, control)) return;
+  const items = [];
+  if (rowGesture(win, control)) {
+    const nameAt = form.columns.findIndex((c) => c.name === 'worker_name');
+    const who = nameAt >= 0 ? row.values[nameAt] : '';
+    items.push({label: `加入本次申报${who ? `：${who}` : ''}`, run: () => addWorker(win, control, rowNumber, row, form)});
+  }
+  items.push(exportItem(control));
+  contextMenu(e, items);
+}
+
+// The menu of a list anywhere but on a row (its header, the space below its rows).
+function listMenu(e, win, control) {
+  contextMenu(e, [exportItem(control)]);
+}
+
+function exportItem(control) {
+  return {label: EXPORT_CAPTION, accel: true, run: () => exportList(control)};
+}
+
+function contextMenu(e, items) {
   e.preventDefault();
   document.querySelectorAll('.context-menu').forEach((m) => m.remove());
-  const nameAt = form.columns.findIndex((c) => c.name === 'worker_name');
-  const who = nameAt >= 0 ? row.values[nameAt] : '';
+  const close = () => {
+    menu.remove();
+    document.removeEventListener('mousedown', away, true);
+  };
+  // An item with an accelerator (导出Excel(&X)) is chosen by its key too; others show their
+  // text as it is (a worker's name).
+  const buttons = items.map((item) => h('button', {
+    type: 'button', role: 'menuitem', dataset: {key: item.accel ? mnemonic(item.label) : ''},
+    onclick: () => { close(); item.run(); },
+  }, item.accel ? caption(item.label) : item.label));
   const menu = h('div', {class: 'context-menu', role: 'menu', style: {left: `${e.clientX}px`, top: `${e.clientY}px`}},
-    h('button', {type: 'button', role: 'menuitem', onclick: () => {
-      menu.remove();
-      addWorker(win, control, rowNumber, row, form);
-    }}, `加入本次申报${who ? `：${who}` : ''}`));
+                 buttons);
+  menu.addEventListener('keydown', (ev) => {
+    const hit = buttons.find((b) => b.dataset.key && b.dataset.key === ev.key.toLowerCase());
+    if (hit) hit.click();
+    else if (ev.key === 'Escape') close();
+  });
   document.body.append(menu);
   const away = (ev) => {
-    if (!menu.contains(ev.target)) {
-      menu.remove();
-      document.removeEventListener('mousedown', away, true);
-    }
+    if (!menu.contains(ev.target)) close();
   };
   document.addEventListener('mousedown', away, true);
+  queueMicrotask(() => buttons[0] && buttons[0].focus());
+}
+
+// Downloads the whole list (every row the server holds, not the rows drawn) as a spreadsheet,
+// under the name the server gives it ("职位职数上报_2026-12-11.xlsx").
+async function exportList(control) {
+  const r = await api.download(`/api/export/${encodeURIComponent(control)}.xlsx`);
+  if (!r.ok) {
+    toast(r.error || '导出失败', 'error');
+    return;
+  }
+  const url = URL.createObjectURL(r.blob);
+  const link = h('a', {href: url, download: r.fileName || 'export.xlsx', hidden: true});
+  document.body.append(link);
+  link.click();
+  link.remove();
+  setTimeout(() => URL.revokeObjectURL(url), 60000);
 }
 
 // ---- print preview and print jobs -------------------------------------------------------------

@@ -359,12 +359,18 @@ function renderGrid(control, form, ctx) {
   const detail = form.objects
     .filter((o) => o.band === 'detail' && (o.kind === 'column' || o.kind === 'compute') && visible(o, null))
     .sort((a, b) => num(a.x) - num(b.x));
-  const headers = form.objects.filter((o) => o.band === 'header' && o.kind === 'text');
+  // A shown header text names its column (<column>_t), else the one nearest its left edge
+  // stands over it; the server's export captions its columns the same way.
+  const headers = form.objects.filter((o) => o.band === 'header' && o.kind === 'text' && visible(o, null));
   const headerFor = (object) => {
     const named = headers.find((t) => t.name === `${object.column || object.name}_t`);
     if (named) return named.text;
     const x = num(object.x);
-    const near = headers.find((t) => Math.abs(num(t.x) - x) < 8);
+    let near = null;
+    for (const t of headers) {
+      const distance = Math.abs(num(t.x) - x);
+      if (distance < 8 && (!near || distance < Math.abs(num(near.x) - x))) near = t;
+    }
     return near ? near.text : '';
   };
   const table = h('table', {class: 'grid', role: 'grid'});
@@ -436,6 +442,12 @@ function renderGrid(control, form, ctx) {
   table.append(body);
   const wrap = h('div', {class: 'grid-wrap'}, table);
   if (total === 0) wrap.append(h('div', {class: 'grid-empty'}, '（无记录）'));
+  // A right-click anywhere on the list that is not on a row (the row has its own menu).
+  if (ctx.interactive && ctx.listMenu) {
+    wrap.addEventListener('contextmenu', (e) => {
+      if (!e.defaultPrevented) ctx.listMenu(e, control.name);
+    });
+  }
   keepScroll(wrap, control, form, ctx, first, total);
   return wrap;
 }
@@ -548,5 +560,9 @@ function renderPreview(control, form, ctx) {
                     h('figcaption', {}, `第 ${page} 页 / 共 ${info.pages} 页`)));
     }
   });
+  // A list in print preview (a generated list of names) is exported as a grid would be.
+  if ((form.style === 'grid' || form.style === 'tabular') && ctx.interactive && ctx.listMenu) {
+    area.addEventListener('contextmenu', (e) => ctx.listMenu(e, control.name));
+  }
   return area;
 }

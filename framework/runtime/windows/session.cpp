@@ -6,6 +6,7 @@
 #include <ctime>
 #include <stdexcept>
 
+#include "framework/runtime/forms/sheet_export.h"
 #include "framework/runtime/sql/journal.h"
 #include "framework/runtime/values/column_type.h"
 #include "framework/runtime/windows/client_view.h"
@@ -371,6 +372,26 @@ long Session::find_row(const std::string& control, const std::string& column, co
     }
   });
   return found;
+}
+
+Result<Session::ListExport> Session::export_list(const std::string& control, const std::string& path) {
+  std::optional<Result<ListExport>> answer;
+  const bool ran = read_quietly([&] {
+    Window* window = active_window();
+    FormControl* form = window ? window->form(control) : nullptr;
+    if (!form || !form->store().has_definition()) {
+      answer = Refusal::technical(RefusalCode::BadRequest, "no list " + control + " in the active window");
+      return;
+    }
+    Result<long> written = export_sheet(form->store(), window->title, path);
+    if (!written) {
+      answer = written.refusal();
+      return;
+    }
+    answer = ListExport{window->class_name(), window->title, *written, today()};
+  });
+  if (!ran || !answer) return Refusal::technical(RefusalCode::NotNow, "the session has ended");
+  return std::move(*answer);
 }
 
 void Session::run() {

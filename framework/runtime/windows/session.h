@@ -215,6 +215,19 @@ class Session {
   // the active window whose column `column` shows a text starting with `prefix` (ASCII
   // letters in either case); 0 when none, -1 when there is no such form or column.
   long find_row(const std::string& control, const std::string& column, const std::string& prefix, long from);
+  // What export_list wrote: the window and its title, and the number of rows.
+  struct ListExport {
+    std::string window_class;
+    std::string window_title;
+    long rows = 0;
+    DateTime date;  // the session's date, for the file's name
+  };
+  // Writes every row of form control `control` of the active window to an .xlsx workbook at
+  // `path` (export_sheet): the whole list the session holds, not the client's window of it, so
+  // no more than the user may see. The sheet is named after the window's title. A refusal
+  // (BadRequest) when the active window has no such form; (Failed) when the file cannot be
+  // written.
+  Result<ListExport> export_list(const std::string& control, const std::string& path);
 
   // From window scripts (the UI thread).
   Transaction& sqlca() { return *sqlca_; }
