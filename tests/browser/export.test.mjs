@@ -172,7 +172,8 @@ describe('exporting lists to spreadsheets', {timeout: 300000}, () => {
     assertSheetShowsGrid(sheet, grid);
     const filed = sheet.rows.find((r) => r.some((c) => c.v === '王小红'));
     assert.ok(filed, 'the clerk\'s submitted declaration is listed');
-    assert.ok(filed.some((c) => c.t === 'd' && c.f === 'yyyy-mm-dd'), 'its date is a spreadsheet date');
+    // Submitted at a time of day: a spreadsheet date-time.
+    assert.ok(filed.some((c) => c.t === 'd' && /^yyyy-mm-dd( hh:mm:ss)?$/.test(c.f)), 'its date is a spreadsheet date');
     // Every export is written in the audit log: who, which window and list, how many rows.
     const log = await server.log();
     assert.match(log, new RegExp(`authority - \\S+ export window w_sb_inbox, list dw_1, ${grid.rows.length} rows`));
