@@ -717,6 +717,7 @@ void sb1::pb_reverse_clicked() {
   session().audit("reverse", declaration_text() + ": " + reason);
   lock_forms();
   list_declarations();
+  session().set_status(kReversedStatus);
   say(session(), HostMessage::Reversed);
 }
 

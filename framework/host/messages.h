@@ -62,6 +62,7 @@ inline constexpr const char* kNewDeclarationStatus = "已新增申报，请填�
 // After "已将" and the worker's name.
 inline constexpr const char* kWorkerAddedStatus = "加入申报，请填写后保存";
 inline constexpr const char* kAcceptedStatus = "数据入库成功";
+inline constexpr const char* kReversedStatus = "已撤销入库";
 // Before the reason of the return, when a returned declaration is selected.
 inline constexpr const char* kReturnedStatus = "已退回：";
 
