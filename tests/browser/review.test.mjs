@@ -2,7 +2,7 @@
 // opens it from the inbox and returns it with a reason typed on two lines; the clerk finds it
 // first in his list with the reason, corrects it and submits it again; the authority accepts
 // it, after previewing what the acceptance changes in the register, and reads its history,
-// every step in order.
+// every step in order; then reverses the acceptance and accepts again.
 
 import assert from 'node:assert/strict';
 import {writeFile} from 'node:fs/promises';
@@ -188,6 +188,28 @@ describe('the review of a declaration', () => {
     await dialog.locator('[data-name=pb_close]').click();
     await settle(authority);
     assert.equal(await authority.locator('.dialog').count(), 0);
+  });
+
+  it('the authority reverses the acceptance with a reason and accepts again', async () => {
+    await authority.click('[data-name=pb_reverse]');
+    await settle(authority);
+    const dialog = authority.locator('.dialog');
+    assert.equal(await dialog.getAttribute('aria-label'), '撤销入库');
+    await dialog.locator('textarea[aria-label=mle_reason]').fill('级别核定有误，撤销后重新入库');
+    await dialog.locator('[data-name=pb_1]').click();
+    await settle(authority);
+    assert.equal(await message(authority), '已撤销入库。');
+    await answer(authority, 'ok');
+    assert.match(await listRows(authority, 'dw_1').first().textContent(), /已上报/);
+    assert.equal(await status(authority), '已撤销入库');
+    assert.equal(await authority.locator('[data-name=pb_reverse]').getAttribute('title'), '该申报尚未入库，不能撤销！');
+    await shot(authority, 'review-07-reversed');
+    await authority.click('[data-name=pb_approve]');
+    await settle(authority);
+    await answer(authority, 'yes');
+    assert.equal(await message(authority), '数据入库成功！');
+    await answer(authority, 'ok');
+    assert.match(await listRows(authority, 'dw_1').first().textContent(), /已入库/);
     assert.deepEqual(clerk.errors.concat(authority.errors), []);
   });
 });
