@@ -146,8 +146,11 @@ std::optional<Refusal> DeclarationGate::reverse(const DeclarationKey& key, const
     std::string blocking;
     int named = 0;
     for (const JournalRow& change : changes) {
-      if (still_as_written(sqlca, change)) continue;
-      if (++named <= kMaxRowsNamed) blocking += "\n" + changed_row_text(sqlca, change);
+      const bool changed = !still_as_written(sqlca, change);
+      // A person the acceptance added stays when anything names him by now.
+      if (!changed && !added_person_referenced(sqlca, change, key)) continue;
+      if (++named <= kMaxRowsNamed)
+        blocking += "\n" + changed_row_text(sqlca, change) + (changed ? "" : "（已被其他登记信息引用）");
     }
     if (named > kMaxRowsNamed) blocking += "\n……（共 " + std::to_string(named) + " 行）";
     if (named > 0) {

@@ -125,6 +125,38 @@ std::string changed_row_text(Transaction& sqlca, const JournalRow& change) {
   return text + items;
 }
 
+bool added_person_referenced(Transaction& sqlca, const JournalRow& change, const DeclarationKey& declaration) {
+  if (change.target != "rs_main" || change.action != "insert") return false;
+  const json key = parsed(Value(change.key));
+  const std::string company = text_of(key, "company_num");
+  const std::string worker = text_of(key, "worker_code");
+  std::vector<std::string> tables;
+  const char* naming = sqlca.dialect() == Dialect::SQLite
+                           ? "select m.name from sqlite_master m join pragma_table_info(m.name) c "
+                             "where m.type = 'table' and c.name = 'worker_code'"
+                           : "select table_name from information_schema.columns where table_schema = "
+                             "current_schema() and column_name = 'worker_code'";
+  sqlca.query(naming, {}, [&](const ResultRow& row) {
+    tables.push_back(row.get(0).to_string());
+    return true;
+  });
+  // A declaration's worker table is its unit table's name without "_com".
+  const std::string own = declaration.unit_table.substr(0, declaration.unit_table.rfind("_com"));
+  for (const std::string& table : tables) {
+    if (table == "rs_main" || table.find_first_not_of("abcdefghijklmnopqrstuvwxyz0123456789_") != std::string::npos)
+      continue;
+    std::string sql = "select worker_code from " + table + " where company_num = :c and worker_code = :w";
+    std::vector<Value> params{Value(company), Value(worker)};
+    if (table == own) {
+      sql += " and pkid <> :id";
+      params.push_back(Value(declaration.pkid));
+    }
+    std::vector<Value> found;
+    if (sqlca.select_into(sql + " limit 1", params, found) == 0) return true;
+  }
+  return false;
+}
+
 long long latest_acceptance(Transaction& sqlca, const DeclarationKey& declaration) {
   std::vector<Value> step{Value(0)};
   sqlca.select_into(

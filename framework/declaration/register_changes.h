@@ -30,6 +30,11 @@ std::vector<RegisterChange> register_changes(Transaction& sqlca, long long step)
 // "人员登记 001 0010007 杨丽华：级别、职务".
 std::string changed_row_text(Transaction& sqlca, const JournalRow& change);
 
+// Whether the change added a person to the register (a row inserted into rs_main) whom a row
+// of another table names by now: a reward or punishment record, another declaration. The rows
+// of `declaration` itself (its unit table's worker table) do not count.
+bool added_person_referenced(Transaction& sqlca, const JournalRow& change, const DeclarationKey& declaration);
+
 // The history id of the declaration's latest acceptance; 0 when it has none.
 long long latest_acceptance(Transaction& sqlca, const DeclarationKey& declaration);
 
