@@ -1,6 +1,7 @@
 #include "framework/declaration/declaration.h"
 
 #include "framework/host/host_functions.h"
+#include "framework/host/register_captions.h"
 #include "framework/host/messages.h"
 #include "framework/host/period.h"
 #include "framework/host/structures.h"
@@ -26,6 +27,59 @@ bool copy_company_info(sb1& window, const std::vector<const char*>& columns) {
   return true;
 }
 
+namespace {
+
+// What a worker's form takes from his register record (d_rs_worker_vorant) for one copy: the
+// value as it is, a 'yyyymmdd' birthday as a date.
+Value copied_value(const DataStore& register_record, const WorkerCopy& c) {
+  Value value = register_record.getitem(1, c.from);
+  if (std::string_view(c.from) != "birthday") return value;
+  const auto date = getdate(value.is_null() ? std::string() : value.to_string());
+  return date ? Value(*date) : Value();
+}
+
+std::string trimmed(const Value& value) {
+  if (value.is_null()) return {};
+  std::string text = value.to_string();
+  const size_t end = text.find_last_not_of(' ');
+  return end == std::string::npos ? std::string() : text.substr(0, end + 1);
+}
+
+}  // namespace
+
+std::vector<RegisterChange> register_drift(sb1& window) {
+  std::vector<RegisterChange> drift;
+  const std::vector<WorkerCopy>& copies = window.category().worker_copies;
+  if (copies.empty()) return drift;
+  Transaction& sqlca = window.session().sqlca();
+  DataStore register_record;
+  register_record.set_dataobject("d_rs_worker_vorant");
+  register_record.settransobject(&sqlca);
+  std::string columns = "worker_code, worker_name";
+  for (const WorkerCopy& c : copies) columns += std::string(", ") + c.to;
+  std::vector<std::vector<Value>> workers;
+  sqlca.query("select " + columns + " from " + window.worker_table() + " where pkid = :id and company_num = :com",
+              {Value(window.pkid), Value(window.company_num)}, [&](const ResultRow& row) {
+                std::vector<Value>& values = workers.emplace_back();
+                for (int c = 0; c < row.column_count(); ++c) values.push_back(row.get(c));
+                return true;
+              });
+  for (const std::vector<Value>& worker : workers) {
+    if (register_record.retrieve({Value(window.company_num), worker[0]}) < 1) continue;
+    for (size_t i = 0; i < copies.size(); ++i) {
+      const std::string seen = trimmed(worker[i + 2]);
+      const std::string now = trimmed(copied_value(register_record, copies[i]));
+      if (seen == now) continue;
+      // d_rs_worker_vorant names the register's post post_1.
+      const std::string column = std::string_view(copies[i].from) == "post_1" ? "post" : copies[i].from;
+      const std::string_view caption = register_column_caption("rs_main", column);
+      drift.push_back({trimmed(worker[0]), trimmed(worker[1]), std::string(register_table_caption("rs_main")),
+                       caption.empty() ? column : std::string(caption), seen, now, "登记信息已变更"});
+    }
+  }
+  return drift;
+}
+
 int copy_worker_info(sb1& window, const std::string& worker_code, const std::vector<WorkerCopy>& copies,
                      const char* department_name_to) {
   DataStore lds_worker;
@@ -37,14 +91,7 @@ int copy_worker_info(sb1& window, const std::string& worker_code, const std::vec
   auto copy = [&](const char* column, Value value) {
     if (worker.setitem(1, column, std::move(value)) < 0) left_out += "\n" + worker.last_error();
   };
-  for (const WorkerCopy& c : copies) {
-    Value value = lds_worker.getitem(1, c.from);
-    if (std::string_view(c.from) == "birthday") {
-      const auto date = getdate(value.is_null() ? std::string() : value.to_string());
-      value = date ? Value(*date) : Value();
-    }
-    copy(c.to, std::move(value));
-  }
+  for (const WorkerCopy& c : copies) copy(c.to, copied_value(lds_worker, c));
   // A department the unit does not know gives an empty name.
   if (department_name_to) copy(department_name_to, Value(department_name(window, lds_worker.getitemstring(1, "department"))));
   if (!left_out.empty()) say(window.session(), HostMessage::WorkerDataIncomplete, left_out);

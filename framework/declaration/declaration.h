@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "framework/declaration/register_changes.h"
 #include "framework/declaration/sb1.h"
 #include "framework/host/period.h"
 
@@ -26,6 +27,11 @@ int copy_worker_info(sb1& window, const std::string& worker_code, const std::vec
 
 // The name of a department of the unit (gg_bumen_bm); empty when there is none.
 std::string department_name(sb1& window, const std::string& department_code);
+
+// The open declaration's workers whose register record no longer holds what was copied from it
+// when they were added (the category's worker copies): one change per column, marked
+// "登记信息已变更", with the value the clerk saw (before) and the register's now (after).
+std::vector<RegisterChange> register_drift(sb1& window);
 
 // Fetches a drop-down column's code list (getchild), binds it to the session's transaction
 // and retrieves it; nullptr when the column has no list.

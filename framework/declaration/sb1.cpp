@@ -694,6 +694,9 @@ void sb1::pb_preview_accept_clicked() {
       say(session(), HostMessage::PreviewFailed, outcome.reason);
       return;
     }
+    // Workers whose register record changed since they were added come first.
+    std::vector<RegisterChange> drift = register_drift(*this);
+    preview.changes.insert(preview.changes.begin(), drift.begin(), drift.end());
   }
   session().message.powerobjectparm = std::move(preview);
   session().open_modal(w_sb_accept_preview::kClassName);

@@ -1,5 +1,7 @@
 #include "framework/declaration/w_sb_accept_preview.h"
 
+#include <algorithm>
+
 #include "framework/host/messages.h"
 #include "framework/runtime/windows/session.h"
 
@@ -37,10 +39,14 @@ void w_sb_accept_preview::open() {
     rows.setitem(row, "mark", Value(change.mark));
   }
   rows.reset_update_flags();
-  const std::string count = std::to_string(preview->changes.size());
+  constexpr std::string_view kDrift = "登记信息已变更";
+  const auto drifted = std::count_if(preview->changes.begin(), preview->changes.end(),
+                                     [&](const RegisterChange& c) { return c.mark == kDrift; });
+  const std::string count = std::to_string(preview->changes.size() - static_cast<size_t>(drifted));
   title = (preview->accepted ? "入库变动 — " : "入库预览 — ") + preview->declaration.pkid;
-  const std::string heading = preview->accepted ? "本次入库变动了 " + count + " 项登记信息"
-                                                : "数据入库将变动 " + count + " 项登记信息（预览，尚未入库）";
+  std::string heading = preview->accepted ? "本次入库变动了 " + count + " 项登记信息"
+                                          : "数据入库将变动 " + count + " 项登记信息（预览，尚未入库）";
+  if (drifted > 0) heading += "；另有 " + std::to_string(drifted) + " 项登记信息在人员加入申报后已变更";
   // Above the list, and above the captions of every printed page.
   control("st_count")->text = heading;
   rows.modify("title_t.text='" + title + "：" + heading + "'");
