@@ -38,6 +38,11 @@ const Category kCategories[] = {
      "('0000000001', '001', 1, '江州市人事局', '2009-06-15');\n"
      "insert into rs_w00044 (pkid, company_num, worker_code, worker_name, sex, post, ct_reason, ct_date) values "
      "('0000000001', '001', '0010003', '王秀英', '2', '0151', '1', '2009-06-01')"},
+    {"w_vorant_cz",  // resignations: the persons leave, the unit's head count falls
+     "insert into rs_w00043_com (pkid, company_num, state, company_name, sb_date) values "
+     "('0000000001', '001', 1, '江州市人事局', '2009-06-15');\n"
+     "insert into rs_w00043 (pkid, company_num, worker_code, worker_name, sex, post, cz_date) values "
+     "('0000000001', '001', '0010005', '刘芳', '2', '0151', '2009-06-01')"},
     {"w_vorant_cj",  // punishments recorded, an expelled person leaves
      "insert into rs_w00029_com (pkid, company_num, state, company_name, sb_date) values "
      "('0000000001', '001', 1, '江州市人事局', '2009-06-15');\n"
@@ -47,6 +52,12 @@ const Category kCategories[] = {
      "insert into rs_w00029 (pkid, company_num, worker_code, worker_name, sex, punish_date, cf_type, punish_name, "
      "punish_reason, rescind_date) values ('0000000001', '001', '0010004', '赵志刚', '1', '2009-03-15', '政纪处分', "
      "'50', '01', '2010-03-15')"},
+    {"w_vorant_jl_gwy",  // civil servants' rewards recorded
+     "insert into rs_w00033_com (pkid, company_num, state, sb_date) values ('0000000001', '001', 1, '2009-06-15');\n"
+     "insert into rs_w00033 (pkid, company_num, worker_code, worker_name, sex, jl_name, jl_date, jl_gg) values "
+     "('0000000001', '001', '0010002', '李卫东', '1', '2000', '2009-05-04', '4');\n"
+     "insert into rs_w00033 (pkid, company_num, worker_code, worker_name, sex, jl_name) values "
+     "('0000000001', '001', '0010003', '王秀英', '2', '1000')"},
 };
 
 // The register: every table but the declaration's history and journal, which grow by design,
