@@ -96,10 +96,15 @@ bool DeclarationGate::is_accepted(const DeclarationKey& key) {
 }
 
 std::optional<HostMessage> DeclarationGate::refusal(const DeclarationKey& key, DeclarationChange change) {
+  return refusal(key, change, state(key));
+}
+
+std::optional<HostMessage> DeclarationGate::refusal(const DeclarationKey& key, DeclarationChange change,
+                                                    const DeclarationState& now) {
   if (auto refused = right_refusal(session_->user(), change)) return refused;
   // No declaration yet: the window asks for one ("请先维护单位申报信息！").
   if (change == DeclarationChange::Create || is_blank(key.pkid)) return std::nullopt;
-  return state_refusal(change, state(key));
+  return state_refusal(change, now);
 }
 
 bool DeclarationGate::refuses(const DeclarationKey& key, DeclarationChange change) {
@@ -188,13 +193,14 @@ std::optional<Refusal> DeclarationGate::write_step(const DeclarationKey& key, De
     sqlca.rollback();
     return failed;
   }
-  if (const auto refused = refusal(key, change)) {
+  // The state as the lock holds it: the rules are asked of it, and the step made is told from it.
+  const DeclarationState before = state(key);
+  if (const auto refused = refusal(key, change, before)) {
     sqlca.rollback();
     tell(key, change, *refused);
     return Refusal::for_user(RefusalCode::Forbidden, host_message_text(*refused),
                              std::string(change_name(change)) + " refused: " + declaration_text(key));
   }
-  const DeclarationState before = state(key);
   DeclarationKey written = key;
   std::optional<Refusal> failed;
   {

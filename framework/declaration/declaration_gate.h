@@ -111,6 +111,8 @@ class DeclarationGate {
 
  private:
   bool lock(const DeclarationKey& key);
+  std::optional<HostMessage> refusal(const DeclarationKey& key, DeclarationChange change,
+                                     const DeclarationState& now);
   void tell(const DeclarationKey& key, DeclarationChange change, HostMessage refused);
   std::optional<Refusal> write_step(const DeclarationKey& key, DeclarationChange change, const Work& work,
                                     const std::string& reason, const Reader* rehearsal = nullptr);
