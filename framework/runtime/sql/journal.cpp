@@ -1,10 +1,18 @@
 #include "framework/runtime/sql/journal.h"
 
 #include <nlohmann/json.hpp>
+// Debian's SQLite is built with the pre-update hook; its header declares it only when asked.
+#define SQLITE_ENABLE_PREUPDATE_HOOK
+#include <sqlite3.h>
 
 #include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
 #include <optional>
 #include <tuple>
+#include <unordered_map>
 #include <vector>
 
 namespace shenbao {
@@ -71,36 +79,219 @@ std::string json_of(const std::vector<std::string>& columns, const char* row) {
   return sql;
 }
 
-// The changed columns of an updated row, from `row` (old or new).
-std::string changed_json(const std::vector<std::string>& columns, const char* row) {
-  std::string sql = "(select json_group_object(n, v) from (";
-  for (size_t i = 0; i < columns.size(); ++i) {
-    const std::string c = sql_name(columns[i]);
-    sql += (i ? " union all " : "") + std::string("select ") + literal(columns[i]) + " as n, " + row + "." + c +
-           " as v where old." + c + " is not new." + c;
+// SQLite's journal is kept by the connection itself: its pre-update hook sees every row any
+// statement writes (triggers' and cascades' included), and the changes of one statement are
+// written to sb_journal as soon as it has run, before its caller hears of it. A statement that
+// fails leaves nothing: its own changes are undone by SQLite, its journal rows dropped.
+class SqliteRecorder final : public StatementObserver {
+ public:
+  explicit SqliteRecorder(sqlite3* db) : db_(db) {}
+  ~SqliteRecorder() override {
+    sqlite3_preupdate_hook(db_, nullptr, nullptr);
+    sqlite3_finalize(batch_insert_);
+    sqlite3_finalize(row_insert_);
   }
-  return sql + "))";
-}
 
-bool install_sqlite(Transaction& sqlca, const std::string& table) {
-  const TableColumns t = sqlite_columns(sqlca, table);
-  if (t.columns.empty()) return true;
-  const std::vector<std::string>& key = t.key.empty() ? t.columns : t.key;
-  const std::string on = " on main." + sql_name(table) + " when exists (select 1 from temp.sb_journal_context)";
-  const std::string insert = " begin insert into sb_journal (history_id, target, action, row_key, before_values, "
-                             "after_values) select history_id, " + literal(table) + ", ";
-  const std::string end = " from temp.sb_journal_context; end";
-  std::string any_change;
-  for (const std::string& c : t.columns) any_change += (any_change.empty() ? "" : " or ") + ("old." + sql_name(c) + " is not new." + sql_name(c));
-  const std::string name = "sbj_" + table;
-  return sqlca.execute("create temp trigger if not exists " + sql_name(name + "_i") + " after insert" + on + insert +
-                       "'insert', " + json_of(key, "new") + ", null, " + json_of(t.columns, "new") + end) == 0 &&
-         sqlca.execute("create temp trigger if not exists " + sql_name(name + "_u") + " after update" + on + " and (" +
-                       any_change + ")" + insert + "'update', " + json_of(key, "old") + ", " +
-                       changed_json(t.columns, "old") + ", " + changed_json(t.columns, "new") + end) == 0 &&
-         sqlca.execute("create temp trigger if not exists " + sql_name(name + "_d") + " after delete" + on + insert +
-                       "'delete', " + json_of(key, "old") + ", " + json_of(t.columns, "old") + ", null" + end) == 0;
-}
+  void watch(std::string table, const TableColumns& t) {
+    Shape shape;
+    shape.columns = t.columns;
+    for (const std::string& k : t.key.empty() ? t.columns : t.key)
+      shape.key.push_back(static_cast<int>(std::find(t.columns.begin(), t.columns.end(), k) - t.columns.begin()));
+    tables_.emplace(std::move(table), std::move(shape));
+  }
+  void start() { sqlite3_preupdate_hook(db_, &SqliteRecorder::on_write, this); }
+
+  void record_under(long long history_id) { history_id_ = history_id; }
+  void stop() { history_id_ = 0; }
+
+  Driver::Outcome statement_ended(const Driver::Outcome& outcome) override {
+    if (pending_.empty()) return outcome;
+    Driver::Outcome answer = outcome;
+    if (answer.ok && !write_pending())
+      answer = {false, 0, std::string("cannot journal the change: ") + sqlite3_errmsg(db_), sqlite3_extended_errcode(db_)};
+    pending_.clear();
+    text_.clear();
+    return answer;
+  }
+
+ private:
+  struct Shape {
+    std::vector<std::string> columns;
+    std::vector<int> key;  // column positions, in key order
+  };
+  // A piece of text_; empty: null.
+  struct Span {
+    size_t at = 0, size = 0;
+  };
+  // One change caught, its JSON texts kept in one buffer for the statement: a statement that
+  // writes ten thousand rows makes no ten thousand small allocations.
+  struct Change {
+    const std::string* table;
+    const char* action;
+    Span key, before, after;
+  };
+
+  static void on_write(void* self, sqlite3* db, int op, const char* schema, const char* table, sqlite3_int64,
+                       sqlite3_int64) {
+    auto* recorder = static_cast<SqliteRecorder*>(self);
+    if (recorder->history_id_ == 0 || std::strcmp(schema, "main") != 0) return;
+    const auto found = recorder->tables_.find(std::string_view(table));
+    if (found == recorder->tables_.end()) return;
+    recorder->caught(db, op, found->first, found->second);
+  }
+
+  void caught(sqlite3* db, int op, const std::string& table, const Shape& shape) {
+    const size_t n = shape.columns.size();
+    before_.assign(n, nullptr);
+    after_.assign(n, nullptr);
+    changed_.assign(n, op != SQLITE_UPDATE);
+    for (size_t i = 0; i < n; ++i) {
+      if (op != SQLITE_INSERT) sqlite3_preupdate_old(db, static_cast<int>(i), &before_[i]);
+      if (op != SQLITE_DELETE) sqlite3_preupdate_new(db, static_cast<int>(i), &after_[i]);
+    }
+    bool any = op != SQLITE_UPDATE;
+    for (size_t i = 0; op == SQLITE_UPDATE && i < n; ++i) any |= changed_[i] = !same(before_[i], after_[i]);
+    if (!any) return;
+    Change change{&table, op == SQLITE_INSERT ? "insert" : op == SQLITE_DELETE ? "delete" : "update", {}, {}, {}};
+    const std::vector<sqlite3_value*>& keyed = op == SQLITE_INSERT ? after_ : before_;
+    change.key = object_of(shape, keyed, [&](int i) { return std::find(shape.key.begin(), shape.key.end(), i) != shape.key.end(); });
+    const auto included = [&](int i) { return static_cast<bool>(changed_[i]); };
+    if (op != SQLITE_INSERT) change.before = object_of(shape, before_, included);
+    if (op != SQLITE_DELETE) change.after = object_of(shape, after_, included);
+    pending_.push_back(change);
+  }
+
+  static bool same(sqlite3_value* a, sqlite3_value* b) {
+    const int ta = sqlite3_value_type(a), tb = sqlite3_value_type(b);
+    const bool numbers = (ta == SQLITE_INTEGER || ta == SQLITE_FLOAT) && (tb == SQLITE_INTEGER || tb == SQLITE_FLOAT);
+    if (numbers) {
+      return ta == SQLITE_INTEGER && tb == SQLITE_INTEGER ? sqlite3_value_int64(a) == sqlite3_value_int64(b)
+                                                          : sqlite3_value_double(a) == sqlite3_value_double(b);
+    }
+    if (ta != tb) return false;
+    if (ta == SQLITE_NULL) return true;
+    const int size = sqlite3_value_bytes(a);
+    return size == sqlite3_value_bytes(b) && std::memcmp(sqlite3_value_blob(a), sqlite3_value_blob(b), size) == 0;
+  }
+
+  // A JSON object of the included columns, appended to text_.
+  template <typename Included>
+  Span object_of(const Shape& shape, const std::vector<sqlite3_value*>& values, Included included) {
+    const size_t at = text_.size();
+    text_ += '{';
+    for (size_t i = 0; i < shape.columns.size(); ++i)
+      if (included(static_cast<int>(i))) add_pair(text_, at, shape.columns[i], values[i]);
+    text_ += '}';
+    return {at, text_.size() - at};
+  }
+
+  // `"name":value`, as SQLite's json_object writes it (column names are plain).
+  static void add_pair(std::string& out, size_t object_at, const std::string& name, sqlite3_value* value) {
+    if (out.size() > object_at + 1) out += ',';
+    out += '"';
+    out += name;
+    out += "\":";
+    switch (sqlite3_value_type(value)) {
+      case SQLITE_INTEGER: out += std::to_string(sqlite3_value_int64(value)); return;
+      case SQLITE_FLOAT: {
+        const double number = sqlite3_value_double(value);
+        if (!std::isfinite(number)) {
+          out += "null";
+          return;
+        }
+        char text[32];
+        const auto end = std::to_chars(text, text + sizeof text, number).ptr;
+        out.append(text, end);
+        if (std::find_if(text, end, [](char c) { return c == '.' || c == 'e'; }) == end) out += ".0";
+        return;
+      }
+      case SQLITE_NULL: out += "null"; return;
+      default: break;
+    }
+    const auto* text = static_cast<const char*>(sqlite3_value_blob(value));
+    quote(out, std::string_view(text ? text : "", sqlite3_value_bytes(value)));
+  }
+
+  static void quote(std::string& out, std::string_view text) {
+    out += '"';
+    for (const char c : text) {
+      switch (c) {
+        case '"': out += "\\\""; break;
+        case '\\': out += "\\\\"; break;
+        case '\n': out += "\\n"; break;
+        case '\r': out += "\\r"; break;
+        case '\t': out += "\\t"; break;
+        default:
+          if (static_cast<unsigned char>(c) < 0x20) {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
+            out += escaped;
+          } else {
+            out += c;
+          }
+      }
+    }
+    out += '"';
+  }
+
+  // The changes in statements of up to kBatch rows each: one statement per row would also move
+  // the table's key counter once per row.
+  static constexpr size_t kBatch = 64;
+
+  bool write_pending() {
+    size_t next = 0;
+    for (; pending_.size() - next >= kBatch; next += kBatch) {
+      if (!batch_insert_ && !prepare_insert(kBatch, batch_insert_)) return false;
+      for (size_t r = 0; r < kBatch; ++r) bind(batch_insert_, static_cast<int>(r * 6), pending_[next + r]);
+      if (!step(batch_insert_)) return false;
+    }
+    for (; next < pending_.size(); ++next) {
+      if (!row_insert_ && !prepare_insert(1, row_insert_)) return false;
+      bind(row_insert_, 0, pending_[next]);
+      if (!step(row_insert_)) return false;
+    }
+    return true;
+  }
+
+  bool step(sqlite3_stmt* insert) {
+    const bool ok = sqlite3_step(insert) == SQLITE_DONE;
+    sqlite3_reset(insert);
+    return ok;
+  }
+
+  bool prepare_insert(size_t rows, sqlite3_stmt*& insert) {
+    std::string sql = "insert into main.sb_journal (history_id, target, action, row_key, before_values, after_values) values ";
+    for (size_t r = 0; r < rows; ++r) sql += r ? ", (?, ?, ?, ?, ?, ?)" : "(?, ?, ?, ?, ?, ?)";
+    return sqlite3_prepare_v3(db_, sql.c_str(), -1, SQLITE_PREPARE_PERSISTENT, &insert, nullptr) == SQLITE_OK;
+  }
+
+  void bind(sqlite3_stmt* insert, int offset, const Change& change) {
+    const auto text = [&](int index, Span span) {
+      if (span.size == 0) sqlite3_bind_null(insert, offset + index);
+      else sqlite3_bind_text(insert, offset + index, text_.data() + span.at, static_cast<int>(span.size), SQLITE_STATIC);
+    };
+    sqlite3_bind_int64(insert, offset + 1, history_id_);
+    sqlite3_bind_text(insert, offset + 2, change.table->data(), static_cast<int>(change.table->size()), SQLITE_STATIC);
+    sqlite3_bind_text(insert, offset + 3, change.action, -1, SQLITE_STATIC);
+    text(4, change.key);
+    text(5, change.before);
+    text(6, change.after);
+  }
+
+  struct NameHash {
+    using is_transparent = void;
+    size_t operator()(std::string_view name) const { return std::hash<std::string_view>{}(name); }
+  };
+  sqlite3* db_;
+  sqlite3_stmt* batch_insert_ = nullptr;  // kBatch rows
+  sqlite3_stmt* row_insert_ = nullptr;
+  std::unordered_map<std::string, Shape, NameHash, std::equal_to<>> tables_;
+  long long history_id_ = 0;  // 0: not recording
+  std::vector<Change> pending_;
+  std::string text_;
+  std::vector<sqlite3_value*> before_, after_;  // the row being caught, reused
+  std::vector<char> changed_;
+};
 
 // One function for every table: the rows of the statement's transition tables, set-based.
 // The key columns are the trigger's arguments.
@@ -189,12 +380,15 @@ bool install_journal(Transaction& sqlca, const std::function<bool(std::string_vi
 
 bool attach_journal(Transaction& sqlca, const std::function<bool(std::string_view table)>& journaled) {
   if (sqlca.dialect() != Dialect::SQLite) return true;
-  if (sqlca.execute("create temp table if not exists sb_journal_context (history_id integer not null)") < 0)
-    return false;
+  auto recorder = std::make_unique<SqliteRecorder>(static_cast<sqlite3*>(sqlca.native_handle()));
   for (const std::string& table : base_tables(sqlca)) {
-    if (is_plain_name(table) && journaled(table) && !install_sqlite(sqlca, table)) return false;
+    if (!journaled(table)) continue;
+    const TableColumns columns = sqlite_columns(sqlca, table);
+    if (!columns.columns.empty()) recorder->watch(table, columns);
   }
-  // Temporary objects are made in a transaction like any other statement: kept from here on.
+  if (sqlca.sqlcode < 0) return false;
+  recorder->start();
+  sqlca.observe(std::move(recorder));
   return sqlca.commit() == 0;
 }
 
@@ -323,14 +517,10 @@ bool undo(Transaction& sqlca, const JournalRow& change) {
 JournalScope::JournalScope(Transaction& sqlca, long long history_id) : sqlca_(&sqlca) {
   if (sqlca.dialect() == Dialect::SQLite) {
     // A connection the journal was not attached to records nothing.
-    std::vector<Value> attached;
-    if (sqlca.select_into("select 1 from temp.sqlite_master where name = 'sb_journal_context'", {}, attached) == 100) {
-      ok_ = true;
-      attached_ = false;
-      return;
-    }
-    ok_ = sqlca.execute("delete from temp.sb_journal_context") >= 0 &&
-          sqlca.execute("insert into temp.sb_journal_context (history_id) values (:h)", {Value(history_id)}) == 0;
+    auto* recorder = dynamic_cast<SqliteRecorder*>(sqlca.observer());
+    attached_ = recorder != nullptr;
+    if (recorder) recorder->record_under(history_id);
+    ok_ = true;
   } else {
     std::vector<Value> set;
     ok_ = sqlca.select_into("select set_config('shenbao.journal', :h, true)", {Value(std::to_string(history_id))},
@@ -341,7 +531,7 @@ JournalScope::JournalScope(Transaction& sqlca, long long history_id) : sqlca_(&s
 JournalScope::~JournalScope() {
   if (!ok_ || !attached_) return;
   if (sqlca_->dialect() == Dialect::SQLite) {
-    sqlca_->execute("delete from temp.sb_journal_context");
+    static_cast<SqliteRecorder*>(sqlca_->observer())->stop();
   } else {
     std::vector<Value> set;
     sqlca_->select_into("select set_config('shenbao.journal', '', true)", {}, set);

@@ -11,7 +11,7 @@ namespace shenbao {
 
 // The journal of row changes: while a JournalScope is held on a connection, every row that a
 // statement of that connection inserts, updates or deletes in a journaled table is recorded in
-// the table sb_journal by the database itself (triggers), whatever statement wrote it:
+// the table sb_journal by the database or the connection itself, whatever statement wrote it:
 //
 //   sb_journal (pk_id, history_id, target, action, row_key, before_values, after_values)
 //
@@ -21,16 +21,17 @@ namespace shenbao {
 // columns for an update, of the whole row deleted or inserted. Values are as the database's
 // JSON gives them (SQLite: a date-time as its stored text; PostgreSQL: "yyyy-mm-ddThh:mm:ss").
 //
-// SQLite records through temporary triggers of the connection (install_journal on each
-// connection); PostgreSQL through statement triggers with transition tables (installed once
-// in the database), which read the scope from the transaction's setting shenbao.journal.
+// SQLite records through the connection's pre-update hook (attach_journal on each connection),
+// each statement's changes written as soon as it has run; PostgreSQL through statement triggers
+// with transition tables (installed once in the database), which read the scope from the
+// transaction's setting shenbao.journal.
 
 // Once per database, after its schema: PostgreSQL's triggers on every table for which
 // `journaled` answers true (replaced when present); nothing on SQLite. False, with sqlca's
 // error, when it fails. Uncommitted: the caller commits.
 bool install_journal(Transaction& sqlca, const std::function<bool(std::string_view table)>& journaled);
-// Once per connection: SQLite's temporary triggers of the connection on those tables; nothing on
-// PostgreSQL. False, with sqlca's error, when it fails.
+// Once per connection: SQLite's recorder of the connection's changes to those tables (tables made
+// later are not watched); nothing on PostgreSQL. False, with sqlca's error, when it fails.
 bool attach_journal(Transaction& sqlca, const std::function<bool(std::string_view table)>& journaled);
 
 // One journalled change, as sb_journal holds it.

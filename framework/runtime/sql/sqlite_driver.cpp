@@ -90,11 +90,15 @@ class SqliteDriver final : public Driver {
  public:
   explicit SqliteDriver(sqlite3* db) : db_(db) {}
   ~SqliteDriver() override {
+    observer_.reset();  // it may hold statements of the connection
     for (auto& [sql, stmt] : cache_) sqlite3_finalize(stmt);
     sqlite3_close_v2(db_);
   }
 
   Dialect dialect() const override { return Dialect::SQLite; }
+  void* native_handle() override { return db_; }
+  void observe(std::unique_ptr<StatementObserver> observer) override { observer_ = std::move(observer); }
+  StatementObserver* observer() override { return observer_.get(); }
 
   Outcome run(const std::string& sql, const std::vector<Value>& params,
               const std::function<bool(const ResultRow&)>* on_row) override {
@@ -136,7 +140,7 @@ class SqliteDriver final : public Driver {
     }
     sqlite3_reset(stmt);
     sqlite3_clear_bindings(stmt);
-    return outcome;
+    return observer_ ? observer_->statement_ended(outcome) : outcome;
   }
 
   Outcome describe(const std::string& sql, std::vector<ResultColumn>& columns) override {
@@ -177,6 +181,7 @@ class SqliteDriver final : public Driver {
 
   sqlite3* db_;
   std::unordered_map<std::string, sqlite3_stmt*> cache_;
+  std::unique_ptr<StatementObserver> observer_;
 };
 
 }  // namespace

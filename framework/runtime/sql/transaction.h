@@ -33,6 +33,8 @@ struct ResultColumn {
 // A database driver: runs one statement with bound parameters (already numbered for its
 // dialect) and reports errors. Internal to Transaction; see sqlite_driver.cpp and
 // postgres_driver.cpp.
+class StatementObserver;
+
 class Driver {
  public:
   struct Outcome {
@@ -43,9 +45,24 @@ class Driver {
   };
   virtual ~Driver() = default;
   virtual Dialect dialect() const = 0;
+  // The database library's own connection handle (sqlite3* on SQLite), for what needs the
+  // library itself; nullptr where there is none to give.
+  virtual void* native_handle() { return nullptr; }
+  // Told after each statement the driver runs; SQLite's driver only.
+  virtual void observe(std::unique_ptr<StatementObserver> observer) {}
+  virtual StatementObserver* observer() { return nullptr; }
   virtual Outcome run(const std::string& sql, const std::vector<Value>& params,
                       const std::function<bool(const ResultRow&)>* on_row) = 0;
   virtual Outcome describe(const std::string& sql, std::vector<ResultColumn>& columns) = 0;
+};
+
+// Watches the statements of one connection (the journal's recorder on SQLite): told when each
+// statement has run, before its caller hears of it, whether it succeeded. Its answer becomes the
+// statement's: an observer that cannot do its part fails the statement.
+class StatementObserver {
+ public:
+  virtual ~StatementObserver() = default;
+  virtual Driver::Outcome statement_ended(const Driver::Outcome& outcome) = 0;
 };
 
 // The transaction object (`SQLCA`): one connection, and the status of its last statement.
@@ -76,6 +93,10 @@ class Transaction {
   long sqlnrows = 0;
 
   Dialect dialect() const { return driver_->dialect(); }
+  // See Driver: the library's connection handle, and the observer of its statements.
+  void* native_handle() { return driver_->native_handle(); }
+  void observe(std::unique_ptr<StatementObserver> observer) { driver_->observe(std::move(observer)); }
+  StatementObserver* observer() { return driver_->observer(); }
 
   // UPDATE, INSERT, DELETE or DDL. Answers sqlcode.
   long execute(std::string_view sql, const std::vector<Value>& params = {});
