@@ -20,6 +20,7 @@
 #include "framework/declaration/w_sb_accept_preview.h"
 #include "framework/declaration/w_sb_history.h"
 #include "framework/declaration/w_sb_inbox.h"
+#include "framework/declaration/w_rs_worker_changes.h"
 #include "framework/declaration/w_sb_return.h"
 #include "framework/host/host_session.h"
 #include "settings/w_account_set.h"
@@ -65,6 +66,10 @@ void register_windows(WindowRegistry& registry) {
       w_sb_inbox::kClassName,
       [](Session& session) { return std::make_unique<w_sb_inbox>(session, category_descriptors()); },
       w_sb_inbox::kCaption, std::string(kAcceptRight));
+  registry.add(
+      w_rs_worker_changes::kClassName,
+      [](Session& session) { return std::make_unique<w_rs_worker_changes>(session, category_descriptors()); },
+      w_rs_worker_changes::kCaption);
   registry.add(w_sb_return::kClassName, factory<w_sb_return>());
   registry.add(w_sb_history::kClassName, factory<w_sb_history>());
   registry.add(w_sb_accept_preview::kClassName, factory<w_sb_accept_preview>());

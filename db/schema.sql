@@ -1242,6 +1242,8 @@ create table sb_journal (
   action varchar(6) not null,
   row_key text not null,
   before_values text,
-  after_values text
+  after_values text,
+  worker_code varchar(20)
 );
 create index sb_journal_history on sb_journal (history_id, pk_id);
+create index sb_journal_worker on sb_journal (worker_code, pk_id);

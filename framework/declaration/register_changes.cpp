@@ -51,44 +51,44 @@ std::string summed_up(const std::string& table, const json& row) {
 
 }  // namespace
 
-std::vector<RegisterChange> register_changes(Transaction& sqlca, long long step) {
-  std::vector<RegisterChange> changes;
-  sqlca.query(
-      "select target, action, row_key, before_values, after_values from sb_journal where history_id = :step "
-      "order by pk_id",
-      {Value(step)}, [&](const ResultRow& row) {
-        const std::string table = row.get(0).to_string();
-        if (is_declaration_table(table)) return true;
-        const std::string action = row.get(1).to_string();
-        const json key = parsed(row.get(2));
-        const json before = parsed(row.get(3));
-        const json after = parsed(row.get(4));
-        RegisterChange change;
-        const json& whole = action == "delete" ? before : after;
-        change.worker_code = text_of(key, "worker_code");
-        if (change.worker_code.empty()) change.worker_code = text_of(whole, "worker_code");
-        change.worker_name = text_of(whole, "worker_name");
-        const std::string_view table_caption = register_table_caption(table);
-        change.table = table_caption.empty() ? table : std::string(table_caption);
-        if (action == "update") {
-          for (const auto& [column, value] : after.items()) {
-            RegisterChange one = change;
-            const std::string_view caption = register_column_caption(table, column);
-            one.item = caption.empty() ? column : std::string(caption);
-            one.before = before.contains(column) ? shown(before[column]) : std::string();
-            one.after = shown(value);
-            changes.push_back(std::move(one));
-          }
-          return true;
-        }
-        const bool inserted = action == "insert";
-        change.item = inserted ? "新增记录" : "删除记录";
-        (inserted ? change.after : change.before) = summed_up(table, whole);
-        change.mark = inserted ? (table == "rs_main" ? "新增人员" : "新增") : "删除";
-        changes.push_back(std::move(change));
-        return true;
-      });
-  // The names of the workers whose rows were changed, as the register holds them now.
+namespace {
+
+// The changes one journal row makes in the register, in words, appended to `changes`; nothing
+// for a row of a declaration's own tables.
+void add_register_changes(const ResultRow& row, int first, std::vector<RegisterChange>& changes) {
+  const std::string table = row.get(first).to_string();
+  if (is_declaration_table(table)) return;
+  const std::string action = row.get(first + 1).to_string();
+  const json key = parsed(row.get(first + 2));
+  const json before = parsed(row.get(first + 3));
+  const json after = parsed(row.get(first + 4));
+  RegisterChange change;
+  const json& whole = action == "delete" ? before : after;
+  change.worker_code = text_of(key, "worker_code");
+  if (change.worker_code.empty()) change.worker_code = text_of(whole, "worker_code");
+  change.worker_name = text_of(whole, "worker_name");
+  const std::string_view table_caption = register_table_caption(table);
+  change.table = table_caption.empty() ? table : std::string(table_caption);
+  if (action == "update") {
+    for (const auto& [column, value] : after.items()) {
+      RegisterChange one = change;
+      const std::string_view caption = register_column_caption(table, column);
+      one.item = caption.empty() ? column : std::string(caption);
+      one.before = before.contains(column) ? shown(before[column]) : std::string();
+      one.after = shown(value);
+      changes.push_back(std::move(one));
+    }
+    return;
+  }
+  const bool inserted = action == "insert";
+  change.item = inserted ? "新增记录" : "删除记录";
+  (inserted ? change.after : change.before) = summed_up(table, whole);
+  change.mark = inserted ? (table == "rs_main" ? "新增人员" : "新增") : "删除";
+  changes.push_back(std::move(change));
+}
+
+// The workers' names where a change did not carry one, as the register holds them now.
+void name_workers(Transaction& sqlca, std::vector<RegisterChange>& changes) {
   std::map<std::string, std::string> names;
   for (RegisterChange& change : changes) {
     if (!change.worker_name.empty() || change.worker_code.empty()) continue;
@@ -100,7 +100,52 @@ std::vector<RegisterChange> register_changes(Transaction& sqlca, long long step)
     }
     change.worker_name = known->second;
   }
+}
+
+}  // namespace
+
+std::vector<RegisterChange> register_changes(Transaction& sqlca, long long step) {
+  std::vector<RegisterChange> changes;
+  sqlca.query(
+      "select target, action, row_key, before_values, after_values from sb_journal where history_id = :step "
+      "order by pk_id",
+      {Value(step)}, [&](const ResultRow& row) {
+        add_register_changes(row, 0, changes);
+        return true;
+      });
+  name_workers(sqlca, changes);
   return changes;
+}
+
+std::vector<WorkerChange> worker_changes(Transaction& sqlca, const std::string& worker_code,
+                                         const std::string& company_num) {
+  std::vector<WorkerChange> list;
+  std::vector<RegisterChange> changes;
+  std::vector<Value> params{Value(worker_code), Value(std::string(step_code(DeclarationStep::Accepted))),
+                            Value(std::string(step_code(DeclarationStep::Reversed)))};
+  std::string sql =
+      "select h.at, h.table_name, h.pkid, h.company_num, h.step, j.target, j.action, j.row_key, j.before_values, "
+      "j.after_values from sb_journal j join sb_history h on h.pk_id = j.history_id "
+      "where j.worker_code = :w and h.step in (:accepted, :reversed)";
+  if (!company_num.empty()) {
+    sql += " and h.company_num = :com";
+    params.push_back(Value(company_num));
+  }
+  sqlca.query(sql + " order by j.pk_id desc", params, [&](const ResultRow& row) {
+    const size_t first = changes.size();
+    add_register_changes(row, 5, changes);
+    for (size_t i = first; i < changes.size(); ++i) {
+      WorkerChange one;
+      one.at = row.get(0).is_null() ? std::string() : row.get(0).to_string().substr(0, 16);
+      one.declaration = DeclarationKey{row.get(1).to_string(), row.get(2).to_string(), row.get(3).to_string()};
+      one.step = row.get(4).to_string();
+      list.push_back(std::move(one));
+    }
+    return true;
+  });
+  name_workers(sqlca, changes);
+  for (size_t i = 0; i < list.size(); ++i) list[i].change = std::move(changes[i]);
+  return list;
 }
 
 std::string changed_row_text(Transaction& sqlca, const JournalRow& change) {

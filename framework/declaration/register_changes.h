@@ -26,6 +26,19 @@ struct RegisterChange {
 // were made; the declaration tables and the acceptance record are not the register's.
 std::vector<RegisterChange> register_changes(Transaction& sqlca, long long step);
 
+// A change that an acceptance, or its reversal, made to one worker's register records.
+struct WorkerChange {
+  std::string at;  // when: "yyyy-mm-dd hh:mm"
+  DeclarationKey declaration;
+  std::string step;  // accepted or reversed
+  RegisterChange change;
+};
+
+// Every change any declaration's acceptance or reversal made to the worker's register records,
+// newest first; with `company_num`, only those of that unit's declarations.
+std::vector<WorkerChange> worker_changes(Transaction& sqlca, const std::string& worker_code,
+                                         const std::string& company_num = {});
+
 // One line naming a journalled row in the register's words, for the user to find it:
 // "人员登记 001 0010007 杨丽华：级别、职务".
 std::string changed_row_text(Transaction& sqlca, const JournalRow& change);

@@ -19,7 +19,7 @@ class JournalTest : public ::testing::TestWithParam<Backend> {
     SHENBAO_REQUIRE_DATABASE(db);
     db.run(
         "create table sb_journal (pk_id @IDENTITY@, history_id bigint not null, target varchar(30) not null, "
-        "action varchar(6) not null, row_key text not null, before_values text, after_values text);\n"
+        "action varchar(6) not null, row_key text not null, before_values text, after_values text, worker_code varchar(20));\n"
         "create table person (code varchar(10) not null, name varchar(20), age integer, primary key (code))");
     const auto journaled = [](std::string_view table) { return table != "sb_journal"; };
     ASSERT_TRUE(install_journal(db.sqlca(), journaled)) << db.sqlca().sqlerrtext;

@@ -97,6 +97,8 @@ class SqliteRecorder final : public StatementObserver {
     shape.columns = t.columns;
     for (const std::string& k : t.key.empty() ? t.columns : t.key)
       shape.key.push_back(static_cast<int>(std::find(t.columns.begin(), t.columns.end(), k) - t.columns.begin()));
+    const auto worker = std::find(t.columns.begin(), t.columns.end(), "worker_code");
+    shape.worker = worker == t.columns.end() ? -1 : static_cast<int>(worker - t.columns.begin());
     tables_.emplace(std::move(table), std::move(shape));
   }
   void start() { sqlite3_preupdate_hook(db_, &SqliteRecorder::on_write, this); }
@@ -118,6 +120,7 @@ class SqliteRecorder final : public StatementObserver {
   struct Shape {
     std::vector<std::string> columns;
     std::vector<int> key;  // column positions, in key order
+    int worker = -1;       // the position of worker_code, -1 when the table has none
   };
   // A piece of text_; empty: null.
   struct Span {
@@ -129,6 +132,7 @@ class SqliteRecorder final : public StatementObserver {
     const std::string* table;
     const char* action;
     Span key, before, after;
+    Span worker;  // the worker's code as it stands, not JSON
   };
 
   static void on_write(void* self, sqlite3* db, int op, const char* schema, const char* table, sqlite3_int64,
@@ -158,6 +162,11 @@ class SqliteRecorder final : public StatementObserver {
     const auto included = [&](int i) { return static_cast<bool>(changed_[i]); };
     if (op != SQLITE_INSERT) change.before = object_of(shape, before_, included);
     if (op != SQLITE_DELETE) change.after = object_of(shape, after_, included);
+    if (shape.worker >= 0 && sqlite3_value_type(keyed[shape.worker]) != SQLITE_NULL) {
+      const auto* code = static_cast<const char*>(sqlite3_value_blob(keyed[shape.worker]));
+      change.worker = {text_.size(), static_cast<size_t>(sqlite3_value_bytes(keyed[shape.worker]))};
+      text_.append(code ? code : "", change.worker.size);
+    }
     pending_.push_back(change);
   }
 
@@ -237,12 +246,13 @@ class SqliteRecorder final : public StatementObserver {
   // The changes in statements of up to kBatch rows each: one statement per row would also move
   // the table's key counter once per row.
   static constexpr size_t kBatch = 64;
+  static constexpr int kColumns = 7;
 
   bool write_pending() {
     size_t next = 0;
     for (; pending_.size() - next >= kBatch; next += kBatch) {
       if (!batch_insert_ && !prepare_insert(kBatch, batch_insert_)) return false;
-      for (size_t r = 0; r < kBatch; ++r) bind(batch_insert_, static_cast<int>(r * 6), pending_[next + r]);
+      for (size_t r = 0; r < kBatch; ++r) bind(batch_insert_, static_cast<int>(r * kColumns), pending_[next + r]);
       if (!step(batch_insert_)) return false;
     }
     for (; next < pending_.size(); ++next) {
@@ -260,8 +270,9 @@ class SqliteRecorder final : public StatementObserver {
   }
 
   bool prepare_insert(size_t rows, sqlite3_stmt*& insert) {
-    std::string sql = "insert into main.sb_journal (history_id, target, action, row_key, before_values, after_values) values ";
-    for (size_t r = 0; r < rows; ++r) sql += r ? ", (?, ?, ?, ?, ?, ?)" : "(?, ?, ?, ?, ?, ?)";
+    std::string sql = "insert into main.sb_journal (history_id, target, action, row_key, before_values, after_values, "
+                      "worker_code) values ";
+    for (size_t r = 0; r < rows; ++r) sql += r ? ", (?, ?, ?, ?, ?, ?, ?)" : "(?, ?, ?, ?, ?, ?, ?)";
     return sqlite3_prepare_v3(db_, sql.c_str(), -1, SQLITE_PREPARE_PERSISTENT, &insert, nullptr) == SQLITE_OK;
   }
 
@@ -276,6 +287,7 @@ class SqliteRecorder final : public StatementObserver {
     text(4, change.key);
     text(5, change.before);
     text(6, change.after);
+    text(7, change.worker);
   }
 
   struct NameHash {
@@ -304,17 +316,19 @@ declare
 begin
   if history is null or history = '' then return null; end if;
   if TG_OP = 'INSERT' then
-    execute format('insert into sb_journal (history_id, target, action, row_key, after_values) '
-                   'select $1, %L, ''insert'', jsonb_build_object(%s)::text, to_jsonb(r)::text from sb_new r',
+    execute format('insert into sb_journal (history_id, target, action, row_key, after_values, worker_code) '
+                   'select $1, %L, ''insert'', jsonb_build_object(%s)::text, to_jsonb(r)::text, '
+                   'to_jsonb(r) ->> ''worker_code'' from sb_new r',
                    TG_TABLE_NAME, keys) using history::bigint;
   elsif TG_OP = 'DELETE' then
-    execute format('insert into sb_journal (history_id, target, action, row_key, before_values) '
-                   'select $1, %L, ''delete'', jsonb_build_object(%s)::text, to_jsonb(r)::text from sb_old r',
+    execute format('insert into sb_journal (history_id, target, action, row_key, before_values, worker_code) '
+                   'select $1, %L, ''delete'', jsonb_build_object(%s)::text, to_jsonb(r)::text, '
+                   'to_jsonb(r) ->> ''worker_code'' from sb_old r',
                    TG_TABLE_NAME, keys) using history::bigint;
   else
-    execute format('insert into sb_journal (history_id, target, action, row_key, before_values, after_values) '
-                   'select $1, %L, ''update'', k::text, b::text, a::text from ('
-                   'select jsonb_build_object(%s) as k, '
+    execute format('insert into sb_journal (history_id, target, action, row_key, before_values, after_values, '
+                   'worker_code) select $1, %L, ''update'', k::text, b::text, a::text, w from ('
+                   'select jsonb_build_object(%s) as k, to_jsonb(r) ->> ''worker_code'' as w, '
                    '(select jsonb_object_agg(e.key, e.value) from jsonb_each(to_jsonb(r)) e '
                    '  where e.value is distinct from to_jsonb(n) -> e.key) as b, '
                    '(select jsonb_object_agg(e.key, e.value) from jsonb_each(to_jsonb(n)) e '

@@ -13,13 +13,15 @@ namespace shenbao {
 // statement of that connection inserts, updates or deletes in a journaled table is recorded in
 // the table sb_journal by the database or the connection itself, whatever statement wrote it:
 //
-//   sb_journal (pk_id, history_id, target, action, row_key, before_values, after_values)
+//   sb_journal (pk_id, history_id, target, action, row_key, before_values, after_values, worker_code)
 //
 // `history_id` is the scope's (the step of a declaration that made the change), `target` the
 // table written, `action` insert, update or delete, `row_key` a JSON object of the row's key
 // columns (before the change), `before_values` / `after_values` JSON objects: of the changed
 // columns for an update, of the whole row deleted or inserted. Values are as the database's
 // JSON gives them (SQLite: a date-time as its stored text; PostgreSQL: "yyyy-mm-ddThh:mm:ss").
+// `worker_code` is the row's own worker_code column (before the change), where it has one, so
+// that one worker's changes are found by an index.
 //
 // SQLite records through the connection's pre-update hook (attach_journal on each connection),
 // each statement's changes written as soon as it has run; PostgreSQL through statement triggers
