@@ -95,8 +95,11 @@ class SqliteRecorder final : public StatementObserver {
   void watch(std::string table, const TableColumns& t) {
     Shape shape;
     shape.columns = t.columns;
+    for (const std::string& c : t.columns) shape.names.push_back("\"" + c + "\":");
+    shape.in_key.assign(t.columns.size(), 0);
     for (const std::string& k : t.key.empty() ? t.columns : t.key)
       shape.key.push_back(static_cast<int>(std::find(t.columns.begin(), t.columns.end(), k) - t.columns.begin()));
+    for (int k : shape.key) shape.in_key[k] = 1;
     const auto worker = std::find(t.columns.begin(), t.columns.end(), "worker_code");
     shape.worker = worker == t.columns.end() ? -1 : static_cast<int>(worker - t.columns.begin());
     tables_.emplace(std::move(table), std::move(shape));
@@ -121,6 +124,8 @@ class SqliteRecorder final : public StatementObserver {
     std::vector<std::string> columns;
     std::vector<int> key;  // column positions, in key order
     int worker = -1;       // the position of worker_code, -1 when the table has none
+    std::vector<std::string> names;  // each column's `"name":`, as the JSON texts begin a pair
+    std::vector<char> in_key;        // per column: whether it is of the key
   };
   // A piece of text_; empty: null.
   struct Span {
@@ -158,7 +163,7 @@ class SqliteRecorder final : public StatementObserver {
     if (!any) return;
     Change change{&table, op == SQLITE_INSERT ? "insert" : op == SQLITE_DELETE ? "delete" : "update", {}, {}, {}};
     const std::vector<sqlite3_value*>& keyed = op == SQLITE_INSERT ? after_ : before_;
-    change.key = object_of(shape, keyed, [&](int i) { return std::find(shape.key.begin(), shape.key.end(), i) != shape.key.end(); });
+    change.key = object_of(shape, keyed, [&](int i) { return shape.in_key[i] != 0; });
     const auto included = [&](int i) { return static_cast<bool>(changed_[i]); };
     if (op != SQLITE_INSERT) change.before = object_of(shape, before_, included);
     if (op != SQLITE_DELETE) change.after = object_of(shape, after_, included);
@@ -189,7 +194,7 @@ class SqliteRecorder final : public StatementObserver {
     const size_t at = text_.size();
     text_ += '{';
     for (size_t i = 0; i < shape.columns.size(); ++i)
-      if (included(static_cast<int>(i))) add_pair(text_, at, shape.columns[i], values[i]);
+      if (included(static_cast<int>(i))) add_pair(text_, at, shape.names[i], values[i]);
     text_ += '}';
     return {at, text_.size() - at};
   }
@@ -197,9 +202,7 @@ class SqliteRecorder final : public StatementObserver {
   // `"name":value`, as SQLite's json_object writes it (column names are plain).
   static void add_pair(std::string& out, size_t object_at, const std::string& name, sqlite3_value* value) {
     if (out.size() > object_at + 1) out += ',';
-    out += '"';
     out += name;
-    out += "\":";
     switch (sqlite3_value_type(value)) {
       case SQLITE_INTEGER: out += std::to_string(sqlite3_value_int64(value)); return;
       case SQLITE_FLOAT: {
@@ -222,6 +225,15 @@ class SqliteRecorder final : public StatementObserver {
   }
 
   static void quote(std::string& out, std::string_view text) {
+    const bool plain = std::none_of(text.begin(), text.end(), [](char c) {
+      return c == '"' || c == '\\' || static_cast<unsigned char>(c) < 0x20;
+    });
+    if (plain) {
+      out += '"';
+      out += text;
+      out += '"';
+      return;
+    }
     out += '"';
     for (const char c : text) {
       switch (c) {
