@@ -22,6 +22,27 @@ constexpr PlannedCount kPlannedCounts[] = {
 
 constexpr const char* kStaffingQuestion = "单位申报信息已改变，您是否要保存？";
 
+// The establishment (编制总人数) against the unit's workers in service and the persons the plan
+// adds; and where the staffing figures (编制情况申报) give a kind's head count, that kind's
+// establishment against its head count and the planned persons of its kind (占编性质).
+constexpr const char* kEstablishmentLimits =
+    "select '编制总人数', c.bz_mans, (select count(*) from rs_main m where m.company_num = :com and "
+    "m.stuff_status = '01') + (select count(*) from rs_w00034 w where w.pkid = :id and w.company_num = :com), 0 "
+    "from rs_w00034_com c where c.pkid = :id and c.company_num = :com "
+    "union all select k.what, case when k.head_count is null then null else k.approved end, "
+    "k.head_count + (select count(*) from rs_w00034 w where w.pkid = :id and w.company_num = :com and w.zbxz = k.code), "
+    "k.ord from ("
+    "select '行政编制' as what, '1' as code, xzbz_mans as approved, ry_xz_num as head_count, 1 as ord from rs_w00034_com "
+    "where pkid = :id and company_num = :com "
+    "union all select '行政附属编制', '2', fsbz_mans, ry_fs_num, 2 from rs_w00034_com where pkid = :id and company_num = :com "
+    "union all select '全额拨款事业编制', '3', bz_qe_num, ry_qe_num, 3 from rs_w00034_com "
+    "where pkid = :id and company_num = :com "
+    "union all select '差额拨款事业编制', '4', bz_ce_num, ry_ce_num, 4 from rs_w00034_com "
+    "where pkid = :id and company_num = :com "
+    "union all select '自收自支事业编制', '5', bz_zz_num, ry_zz_num, 5 from rs_w00034_com "
+    "where pkid = :id and company_num = :com) k "
+    "order by 4";
+
 }  // namespace
 
 const CategoryDescriptor& w_vorant_rsjh::descriptor() {
@@ -46,6 +67,7 @@ const CategoryDescriptor& w_vorant_rsjh::descriptor() {
       .print = PrintButton{"pb_7", "打印预览(&P)", "w_zrjh_print"},
       .adds_register_workers = false,
       .numbers_new_persons = true,
+      .limits = kEstablishmentLimits,
       .functions = {"wf_getcompanyinfo", "wf_retrieve", "uf_all", "pfc_save", "uf_approve", "wf_rystate",
                     "uf_getworkercode"},
   };

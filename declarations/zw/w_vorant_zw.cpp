@@ -19,6 +19,26 @@ constexpr PostClass kPostClasses[] = {
     {"12", "zs_fdy_add", "zs_fdy_js", "zs_xy_fdy", "zs_tz_fdy"},
 };
 
+// Each post class's approved number (核定职数) against the unit's workers in service holding its
+// rank after the acceptance, counted as the unit form counts them: the register's count by rank
+// (people_standing 5), with the declaration's workers moved from their rank to the proposed one.
+constexpr const char* kPostLimits =
+    "with moved as (select w.ndjb as proposed, m.jb as held from rs_w00031 w join rs_main m "
+    "on m.company_num = w.company_num and m.worker_code = w.worker_code "
+    "where w.pkid = :id and w.company_num = :com and m.stuff_status = '01' and m.people_standing = '5'), "
+    "counted as (select jb, sum(n) as n from ("
+    "select jb, count(*) as n from rs_main where company_num = :com and stuff_status = '01' "
+    "and people_standing = '5' group by jb "
+    "union all select proposed, count(*) from moved group by proposed "
+    "union all select held, -count(*) from moved group by held) d group by jb), "
+    "limits as (select '县处级正职' as what, '9' as jb, zs_hd_xcz as approved, 1 as ord from rs_w00031_com "
+    "where pkid = :id and company_num = :com "
+    "union all select '县处级副职', '11', zs_hd_xcf, 2 from rs_w00031_com where pkid = :id and company_num = :com "
+    "union all select '调研员', '10', zs_hd_dy, 3 from rs_w00031_com where pkid = :id and company_num = :com "
+    "union all select '副调研员', '12', zs_hd_fdy, 4 from rs_w00031_com where pkid = :id and company_num = :com) "
+    "select l.what, l.approved, coalesce(c.n, 0) from limits l left join counted c on c.jb = l.jb "
+    "where l.approved is not null order by l.ord";
+
 }  // namespace
 
 const CategoryDescriptor& w_vorant_zw::descriptor() {
@@ -40,6 +60,7 @@ const CategoryDescriptor& w_vorant_zw::descriptor() {
       .drop_downs = {{"ndzw", "zhiwu_code", "zhiwu_name", "zhiwu_code"}, {"ndjb", "jb", "jb_name", "jb"}},
       .required = {{"yrzsj", "原任职时间不能为空！"}, {"ndzw", "拟定职务不能为空！"}, {"ndjb", "拟定级别不能为空！"}},
       .print = PrintButton{"pb_6", "打印预览(&P)", "w_zwzs_print"},
+      .limits = kPostLimits,
       .functions = {"wf_getcompanyinfo", "uf_getworkerinfo", "uf_all", "pfc_save", "uf_approve", "wf_rystate",
                      "uf_getworkercode"},
   };

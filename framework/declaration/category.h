@@ -69,6 +69,11 @@ struct CategoryDescriptor {
   // saving transaction, so that two sessions adding persons of one unit at once never give
   // the same number twice (the number shown before the save is provisional).
   bool numbers_new_persons = false;
+  // The unit's limits that an acceptance must keep (approved posts, establishment): a query of
+  // the arguments :id and :com (the declaration) answering one row per limit: what is limited
+  // (its words), the approved number (null: no limit) and the number after the acceptance,
+  // counted from the register as it is and the declaration as stored. nullptr: none.
+  const char* limits = nullptr;
   // The window functions the host may call by name, from sb1's hooks (wf_rystate,
   // uf_approve, ...); a category adds functions of its own with define_function.
   std::vector<const char*> functions = {};

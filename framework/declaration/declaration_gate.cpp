@@ -131,10 +131,11 @@ bool DeclarationGate::lock(const DeclarationKey& key) {
                            {Value(key.pkid), Value(key.company_num)}, row) >= 0;
 }
 
-std::optional<Refusal> DeclarationGate::write(const DeclarationKey& key, DeclarationChange change, const Work& work) {
+std::optional<Refusal> DeclarationGate::write(const DeclarationKey& key, DeclarationChange change, const Work& work,
+                                              const std::string& note) {
   if (change == DeclarationChange::Return || change == DeclarationChange::Reverse)
     throw std::logic_error("a return or a reversal is made by give_back or reverse, with its reason");
-  return write_step(key, change, work, {});
+  return write_step(key, change, work, note);
 }
 
 std::optional<Refusal> DeclarationGate::rehearse(const DeclarationKey& key, DeclarationChange change,

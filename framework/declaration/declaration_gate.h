@@ -82,8 +82,10 @@ class DeclarationGate {
   // row's state decides which); commits when the work and the record succeeded, rolls back
   // otherwise. Nothing when committed; a Forbidden refusal when the rules refuse, already said
   // to the user (nothing ran); the work's refusal, or the commit's, when it failed (nothing
-  // written), for the caller to say (report_write_refusal).
-  std::optional<Refusal> write(const DeclarationKey& key, DeclarationChange change, const Work& work);
+  // written), for the caller to say (report_write_refusal). `note` goes into the step's
+  // history row as its reason (what the authority confirmed, for instance).
+  std::optional<Refusal> write(const DeclarationKey& key, DeclarationChange change, const Work& work,
+                               const std::string& note = {});
 
   // Runs the change as write() does, reads what it changed (`read` gets the step's history id,
   // inside the transaction, while the journal holds the step's rows), then rolls everything

@@ -148,9 +148,10 @@ DeclarationRecord::AcceptOutcome DeclarationRecord::outcome(const std::optional<
 }
 
 DeclarationRecord::AcceptOutcome DeclarationRecord::accept(const std::string& pkid, const std::string& company_num,
-                                                           const Author& author, const std::function<int()>& approve) {
+                                                           const Author& author, const std::function<int()>& approve,
+                                                           const std::string& note) {
   return outcome(gate_.write(key(pkid, company_num), DeclarationChange::Accept,
-                             acceptance(pkid, company_num, author, approve)));
+                             acceptance(pkid, company_num, author, approve), note));
 }
 
 DeclarationRecord::AcceptOutcome DeclarationRecord::rehearse_acceptance(const std::string& pkid,

@@ -59,9 +59,10 @@ class DeclarationRecord {
   };
   // Accepts the declaration: under the declaration's lock, records it in rs_sb_approval, then
   // runs `approve` (the category's statements, uncommitted; 0 or -1), and commits both or
-  // neither. Refused (and said) when the user may not accept or it is accepted already.
+  // neither. Refused (and said) when the user may not accept or it is accepted already. `note`
+  // is recorded with the step in the history.
   AcceptOutcome accept(const std::string& pkid, const std::string& company_num, const Author& author,
-                       const std::function<int()>& approve);
+                       const std::function<int()>& approve, const std::string& note = {});
   // Runs the acceptance as accept() does, hands `read` the step's history id while the journal
   // holds what it wrote, and rolls it all back.
   AcceptOutcome rehearse_acceptance(const std::string& pkid, const std::string& company_num, const Author& author,

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "framework/declaration/declaration.h"
+#include "framework/declaration/declaration_limits.h"
 #include "framework/declaration/w_sb_accept_preview.h"
 #include "framework/declaration/w_sb_history.h"
 #include "framework/declaration/w_sb_return.h"
@@ -512,9 +513,18 @@ int sb1::save_declaration() {
     report_save_refusal(*refused);
     return -1;
   }
-  session().set_status(kSavedStatus);
+  show_saved();
   list_declarations();
   return 1;
+}
+
+// Saved; and when the declaration as saved would take the unit past its approved posts or
+// establishment, the clerk is told so at once (a warning: the authority decides).
+void sb1::show_saved() {
+  const auto limits = exceeded_limits(session().sqlca(), *category_, pkid, company_num);
+  session().set_status(limits.empty() ? std::string(kSavedStatus)
+                                      : std::string(kSavedStatus) + "；" + std::string(kLimitsExceeded) +
+                                            limit_lines(limits, "；"));
 }
 
 void sb1::pb_5_clicked() { save_declaration(); }
@@ -579,7 +589,7 @@ int sb1::save_worker() {
     report_save_refusal(*refused);
     return -1;
   }
-  session().set_status(kSavedStatus);
+  show_saved();
   wf_rystate();
   return 1;
 }
@@ -634,8 +644,15 @@ void sb1::pb_approve_clicked() {
   // What is accepted is what is stored: entries still pending are saved (or dropped) first.
   if (!offer_to_save()) return;
   if (say(session(), HostMessage::ConfirmAccept) != 1) return;
+  // The unit's approved posts and establishment, counted from the register as it is now: going
+  // past them takes the authority's word, which the history keeps.
+  std::string confirmed;
+  if (const auto limits = exceeded_limits(session().sqlca(), *category_, pkid, company_num); !limits.empty()) {
+    if (say(session(), HostMessage::LimitsExceeded, limit_lines(limits)) != 1) return;
+    confirmed = std::string(kLimitsExceeded) + limit_lines(limits, "；") + "。已确认入库";
+  }
   session().set_pointer_hourglass(true);
-  const auto outcome = record_.accept(pkid, company_num, author(), [this] { return uf_approve(1); });
+  const auto outcome = record_.accept(pkid, company_num, author(), [this] { return uf_approve(1); }, confirmed);
   session().set_pointer_hourglass(false);
   const std::string declaration = declaration_text();
   switch (outcome.result) {
@@ -694,9 +711,15 @@ void sb1::pb_preview_accept_clicked() {
       say(session(), HostMessage::PreviewFailed, outcome.reason);
       return;
     }
-    // Workers whose register record changed since they were added come first.
+    // The limits the acceptance would exceed come first, then the workers whose register
+    // record changed since they were added.
+    std::vector<RegisterChange> first;
+    for (const ExceededLimit& limit : exceeded_limits(sqlca, *category_, pkid, company_num))
+      first.push_back({"", "", "核定职数或编制", limit.what, "核定" + std::to_string(limit.limit),
+                       "入库后" + std::to_string(limit.after), std::string(kLimitMark)});
     std::vector<RegisterChange> drift = register_drift(*this);
-    preview.changes.insert(preview.changes.begin(), drift.begin(), drift.end());
+    first.insert(first.end(), drift.begin(), drift.end());
+    preview.changes.insert(preview.changes.begin(), first.begin(), first.end());
   }
   session().message.powerobjectparm = std::move(preview);
   session().open_modal(w_sb_accept_preview::kClassName);

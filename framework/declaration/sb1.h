@@ -115,6 +115,7 @@ class sb1 : public Window {
   bool refuses_change(DeclarationChange change);
   // Saves dw_3 (and gives a new declaration its pkid); answers 1 or -1 after a message.
   int save_declaration();
+  void show_saved();
   // Saves dw_4 after pfc_save; answers 1, 0 when there is nothing to save, or -1. Every save
   // of the worker form comes here ("保存人员(&S)", the question on leaving), so a category
   // whose persons are numbered when stored overrides it.

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "framework/declaration/declaration_limits.h"
 #include "framework/host/messages.h"
 #include "framework/runtime/windows/session.h"
 
@@ -40,13 +41,18 @@ void w_sb_accept_preview::open() {
   }
   rows.reset_update_flags();
   constexpr std::string_view kDrift = "登记信息已变更";
-  const auto drifted = std::count_if(preview->changes.begin(), preview->changes.end(),
-                                     [&](const RegisterChange& c) { return c.mark == kDrift; });
-  const std::string count = std::to_string(preview->changes.size() - static_cast<size_t>(drifted));
+  const auto marked = [&](std::string_view mark) {
+    return std::count_if(preview->changes.begin(), preview->changes.end(),
+                         [&](const RegisterChange& c) { return c.mark == mark; });
+  };
+  const auto drifted = marked(kDrift);
+  const auto exceeded = marked(kLimitMark);
+  const std::string count = std::to_string(preview->changes.size() - static_cast<size_t>(drifted + exceeded));
   title = (preview->accepted ? "入库变动 — " : "入库预览 — ") + preview->declaration.pkid;
   std::string heading = preview->accepted ? "本次入库变动了 " + count + " 项登记信息"
                                           : "数据入库将变动 " + count + " 项登记信息（预览，尚未入库）";
   if (drifted > 0) heading += "；另有 " + std::to_string(drifted) + " 项登记信息在人员加入申报后已变更";
+  if (exceeded > 0) heading += "；" + std::to_string(exceeded) + " 项将超出核定职数或编制";
   // Above the list, and above the captions of every printed page.
   control("st_count")->text = heading;
   rows.modify("title_t.text='" + title + "：" + heading + "'");

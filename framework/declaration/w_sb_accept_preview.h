@@ -15,7 +15,8 @@ struct AcceptPreview {
 };
 
 // "入库预览": the register changes of one declaration's acceptance, one per row, with their
-// count above the list and in the heading of every printed page, after the workers whose
+// count above the list and in the heading of every printed page, after the limits of the unit
+// the acceptance would exceed (marked 超出核定: what, the approved number, the number after) and the workers whose
 // register record changed since they were added to the declaration (marked 登记信息已变更); for a declaration not yet accepted what its acceptance would change (it
 // was run and rolled back), for an accepted one what it changed. "打印(&P)" prints the list as
 // a PDF. Opened modally with an AcceptPreview in the message object; without one it closes.

@@ -11,6 +11,7 @@ struct MessageText {
   const char* text;
   Icon icon;
   Buttons buttons;
+  int default_button = 1;  // 2: a question whose Yes goes past a warning has No pressed by Enter
 };
 
 constexpr MessageText kMessages[] = {
@@ -50,6 +51,8 @@ constexpr MessageText kMessages[] = {
     {HostMessage::Reversed, "提示", "已撤销入库。", Icon::Information, Buttons::Ok},
     {HostMessage::RegisterChangedSince, "提示", "以下登记信息在入库后已被修改，不能撤销：", Icon::StopSign, Buttons::Ok},
     {HostMessage::ReverseFailed, "提示", "撤销入库失败！", Icon::StopSign, Buttons::Ok},
+    {HostMessage::LimitsExceeded, "提示", "本次入库后将超出核定职数或编制：\n{}\n确定要入库吗？", Icon::Question,
+     Buttons::YesNo, 2},
 };
 
 // The table lists the messages in the order of the enumeration, each once.
@@ -57,7 +60,7 @@ constexpr bool in_order() {
   for (size_t i = 0; i < std::size(kMessages); ++i) {
     if (static_cast<size_t>(kMessages[i].message) != i) return false;
   }
-  return std::size(kMessages) == static_cast<size_t>(HostMessage::ReverseFailed) + 1;
+  return std::size(kMessages) == static_cast<size_t>(HostMessage::LimitsExceeded) + 1;
 }
 static_assert(in_order(), "kMessages holds every HostMessage once, in order");
 
@@ -76,7 +79,7 @@ std::string host_message_text(HostMessage message, std::string_view detail) {
 
 int say(Session& session, HostMessage message, std::string_view detail) {
   const MessageText& m = find(message);
-  return session.message_box(m.title, host_message_text(message, detail), m.icon, m.buttons);
+  return session.message_box(m.title, host_message_text(message, detail), m.icon, m.buttons, m.default_button);
 }
 
 }  // namespace shenbao

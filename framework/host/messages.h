@@ -46,6 +46,7 @@ enum class HostMessage {
   Reversed,                  // 已撤销入库。
   RegisterChangedSince,      // 以下登记信息在入库后已被修改，不能撤销： + one line per row
   ReverseFailed,             // 撤销入库失败！ + reason
+  LimitsExceeded,            // 本次入库后将超出核定职数或编制： + one line per limit + 确定要入库吗？ (No by default)
 };
 
 // The text of a message: `detail` takes the place of "{}" in it, or follows it on a new line

@@ -101,8 +101,10 @@ export async function openCategory(page, caption) {
 }
 
 // The authority accepts the first declaration of the active window's list (数据入库): the
-// question is answered yes and the success message, after `onAccepted` has seen it, ok.
-export async function acceptFirstListed(page, {onAccepted} = {}) {
+// question is answered yes and the success message, after `onAccepted` has seen it, ok. With
+// `exceeded` (the limits' lines) the acceptance first asks whether to go past the unit's
+// approved posts or establishment, with No the button Enter presses; it is answered yes.
+export async function acceptFirstListed(page, {onAccepted, exceeded} = {}) {
   await page.locator('[data-name=dw_1] tbody tr').first().click();
   await settle(page);
   await page.click('[data-name=pb_approve]');
@@ -110,6 +112,14 @@ export async function acceptFirstListed(page, {onAccepted} = {}) {
   assert.equal(await page.locator('.msgbox-text').textContent(), '确定要将本次申报数据入库吗？');
   await page.click('.msgbox [data-answer=yes]');
   await settle(page);
+  if (exceeded) {
+    assert.equal(await page.locator('.msgbox-text').textContent(),
+                 `本次入库后将超出核定职数或编制：\n${exceeded}\n确定要入库吗？`);
+    assert.equal(await page.evaluate(() => document.activeElement?.dataset.answer), 'no');
+    await shot(page, 'limits-question');
+    await page.click('.msgbox [data-answer=yes]');
+    await settle(page);
+  }
   assert.equal(await page.locator('.msgbox-text').textContent(), '数据入库成功！');
   if (onAccepted) await onAccepted();
   await page.click('.msgbox [data-answer=ok]');
