@@ -21,23 +21,27 @@ constexpr PostClass kPostClasses[] = {
 
 // Each post class's approved number (核定职数) against the unit's workers in service holding its
 // rank after the acceptance, counted as the unit form counts them: the register's count by rank
-// (people_standing 5), with the declaration's workers moved from their rank to the proposed one.
+// (people_standing 5), with the declaration's workers moved from their rank to the proposed one
+// (one pass over them, whatever the number of classes).
 constexpr const char* kPostLimits =
-    "with moved as (select w.ndjb as proposed, m.jb as held from rs_w00031 w join rs_main m "
-    "on m.company_num = w.company_num and m.worker_code = w.worker_code "
+    "with moved as (select "
+    "sum(case when w.ndjb = '9' then 1 else 0 end) - sum(case when m.jb = '9' then 1 else 0 end) as xcz, "
+    "sum(case when w.ndjb = '11' then 1 else 0 end) - sum(case when m.jb = '11' then 1 else 0 end) as xcf, "
+    "sum(case when w.ndjb = '10' then 1 else 0 end) - sum(case when m.jb = '10' then 1 else 0 end) as dy, "
+    "sum(case when w.ndjb = '12' then 1 else 0 end) - sum(case when m.jb = '12' then 1 else 0 end) as fdy "
+    "from rs_w00031 w join rs_main m on m.company_num = w.company_num and m.worker_code = w.worker_code "
     "where w.pkid = :id and w.company_num = :com and m.stuff_status = '01' and m.people_standing = '5'), "
-    "counted as (select jb, sum(n) as n from ("
-    "select jb, count(*) as n from rs_main where company_num = :com and stuff_status = '01' "
-    "and people_standing = '5' group by jb "
-    "union all select proposed, count(*) from moved group by proposed "
-    "union all select held, -count(*) from moved group by held) d group by jb), "
-    "limits as (select '县处级正职' as what, '9' as jb, zs_hd_xcz as approved, 1 as ord from rs_w00031_com "
-    "where pkid = :id and company_num = :com "
-    "union all select '县处级副职', '11', zs_hd_xcf, 2 from rs_w00031_com where pkid = :id and company_num = :com "
-    "union all select '调研员', '10', zs_hd_dy, 3 from rs_w00031_com where pkid = :id and company_num = :com "
-    "union all select '副调研员', '12', zs_hd_fdy, 4 from rs_w00031_com where pkid = :id and company_num = :com) "
-    "select l.what, l.approved, coalesce(c.n, 0) from limits l left join counted c on c.jb = l.jb "
-    "where l.approved is not null order by l.ord";
+    "held as (select jb, count(*) as n from rs_main where company_num = :com and stuff_status = '01' "
+    "and people_standing = '5' and jb in ('9', '10', '11', '12') group by jb) "
+    "select '县处级正职', u.zs_hd_xcz, coalesce((select n from held where jb = '9'), 0) + coalesce(d.xcz, 0), 1 "
+    "from rs_w00031_com u, moved d where u.pkid = :id and u.company_num = :com "
+    "union all select '县处级副职', u.zs_hd_xcf, coalesce((select n from held where jb = '11'), 0) + coalesce(d.xcf, 0), 2 "
+    "from rs_w00031_com u, moved d where u.pkid = :id and u.company_num = :com "
+    "union all select '调研员', u.zs_hd_dy, coalesce((select n from held where jb = '10'), 0) + coalesce(d.dy, 0), 3 "
+    "from rs_w00031_com u, moved d where u.pkid = :id and u.company_num = :com "
+    "union all select '副调研员', u.zs_hd_fdy, coalesce((select n from held where jb = '12'), 0) + coalesce(d.fdy, 0), 4 "
+    "from rs_w00031_com u, moved d where u.pkid = :id and u.company_num = :com "
+    "order by 4";
 
 }  // namespace
 
