@@ -212,4 +212,20 @@ describe('the review of a declaration', () => {
     assert.match(await listRows(authority, 'dw_1').first().textContent(), /已入库/);
     assert.deepEqual(clerk.errors.concat(authority.errors), []);
   });
+
+  it('the authority reads one worker\'s changes from the register\'s side, newest first', async () => {
+    await authority.locator('.menu-item', {hasText: '人员变动记录'}).click();
+    await settle(authority);
+    await authority.locator('input[aria-label=sle_worker]').fill('0010007');
+    await authority.click('[data-name=pb_query]');
+    await settle(authority);
+    const rows = await listRows(authority, 'dw_1').allTextContents();
+    // Accepted, reversed, accepted again: each acceptance changes post and rank.
+    assert.deepEqual(rows.map((t) => /撤销入库|数据入库/.exec(t)[0]),
+                     ['数据入库', '数据入库', '撤销入库', '撤销入库', '数据入库', '数据入库']);
+    assert.match(rows[0], /职位职数上报 0000000001/);
+    assert.match(await authority.locator('[data-name=st_count]').textContent(), /0010007 杨丽华：6 项变动/);
+    await shot(authority, 'review-08-worker-changes');
+    assert.deepEqual(authority.errors, []);
+  });
 });
