@@ -196,6 +196,11 @@ std::unique_ptr<Driver> open_sqlite_driver(const std::string& location, std::str
     path = location.substr(0, at);
     vfs = location.substr(at + 5);
   }
+  // SQLite's count of its own memory use takes a lock around every allocation, in every
+  // connection of the process; nothing here reads the count. Set once, before SQLite starts
+  // (afterwards the call is refused and changes nothing).
+  static const bool memory_unstated = sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0) == SQLITE_OK;
+  (void)memory_unstated;
   sqlite3* db = nullptr;
   // A transaction is used by one thread at a time (see transaction.h): its connection needs no
   // lock of its own, which would otherwise be taken around every value read.
