@@ -1,6 +1,7 @@
 #include "framework/declaration/w_rs_worker_changes.h"
 
 #include "framework/declaration/declaration_history.h"
+#include "framework/declaration/list_window.h"
 #include "framework/declaration/register_changes.h"
 #include "framework/host/host_session.h"
 #include "framework/host/messages.h"
@@ -32,12 +33,7 @@ void w_rs_worker_changes::open() {
 void w_rs_worker_changes::resize(int new_width, int new_height) {
   width = new_width;
   height = new_height;
-  Control& close = *control("pb_close");
-  close.x = width - close.width - 8;
-  close.y = height - close.height - 8;
-  FormControl& list = *form("dw_1");
-  list.width = width - 16;
-  list.height = close.y - list.y - 8;
+  lay_out_list_window(*this, {"pb_close"});
 }
 
 std::string w_rs_worker_changes::declaration_words(const std::string& unit_table, const std::string& pkid) const {

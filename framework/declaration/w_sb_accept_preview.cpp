@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "framework/declaration/declaration_limits.h"
+#include "framework/declaration/list_window.h"
 #include "framework/host/messages.h"
 #include "framework/runtime/windows/session.h"
 
@@ -62,15 +63,7 @@ void w_sb_accept_preview::open() {
 void w_sb_accept_preview::resize(int new_width, int new_height) {
   width = new_width;
   height = new_height;
-  Control& close = *control("pb_close");
-  Control& print = *control("pb_print");
-  close.x = width - close.width - 8;
-  close.y = height - close.height - 8;
-  print.x = close.x - print.width - 8;
-  print.y = close.y;
-  FormControl& list = *form("dw_1");
-  list.width = width - 16;
-  list.height = close.y - list.y - 8;
+  lay_out_list_window(*this, {"pb_print", "pb_close"});
 }
 
 void w_sb_accept_preview::pb_print_clicked() {

@@ -1,6 +1,7 @@
 #include "framework/declaration/w_sb_history.h"
 
 #include "framework/declaration/declaration_history.h"
+#include "framework/declaration/list_window.h"
 #include "framework/runtime/windows/session.h"
 
 namespace shenbao {
@@ -37,12 +38,7 @@ void w_sb_history::open() {
 void w_sb_history::resize(int new_width, int new_height) {
   width = new_width;
   height = new_height;
-  Control& close = *control("pb_close");
-  close.x = width - close.width - 8;
-  close.y = height - close.height - 8;
-  FormControl& list = *form("dw_1");
-  list.width = width - 16;
-  list.height = close.y - list.y - 8;
+  lay_out_list_window(*this, {"pb_close"});
 }
 
 void w_sb_history::pb_close_clicked() { close_window(); }
