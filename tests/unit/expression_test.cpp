@@ -64,7 +64,13 @@ TEST(Expression, Evaluates) {
       {"9223372036854775807 + 1", 1, "number:9223372036854775808"},
       {"1 / 0", 1, "null:null"},
       {"1 / (age - 30)", 1, "null:null"},
-      {"'a' + 1", 1, "null:null"},
+      // a number joined to a text is written out as string() writes it
+      {"'a' + 1", 1, "text:a1"},
+      {"'第 ' + age + ' 页 / 共 ' + 12 + ' 页'", 1, "text:第 30 页 / 共 12 页"},
+      {"pay + '元'", 1, "text:1234.5元"},
+      {"1 + 2 + 'x'", 1, "text:3x"},
+      {"'x' + born", 1, "null:null"},
+      {"'x' + pay", 2, "null:null"},
       {"name + '!'", 1, "text:张三!"},
       // null propagation
       {"pay + 1", 2, "null:null"},
@@ -285,6 +291,12 @@ TEST(FormatValue, NumbersDatesAndGeneral) {
       {Value(1e20), "", "1e+20"},
       {Value(-7), "", "-7"},
       {Value("text"), "0.00", "text"},
+      // display masks over texts: a place per character, other characters as they stand
+      {Value("20090605"), "xxxx-xx-xx", "2009-06-05"},
+      {Value("2009-06-05"), "xxxx-xx-xx", "2009-06-05"},
+      {Value("200906"), "xxxx-xx-xx", "200906"},
+      {Value("二〇〇九〇六〇五"), "xxxx-xx-xx", "二〇〇九-〇六-〇五"},
+      {Value("20090605"), "yyyy-mm-dd", "20090605"},
       {Value(), "0.00", ""},
       {Value(5), "yyyy", "5"},
   };

@@ -146,6 +146,28 @@ std::string picture_number(const Value& value, std::string_view picture) {
   return out;
 }
 
+// A text through a display mask such as "xxxx-xx-xx": each of x X # ! ^ a takes the next
+// character of the text, anything else is written as it stands. A text that has not as many
+// characters as the mask has places (already formatted, or something else) is shown as it is.
+std::string text_mask(std::string_view text, std::string_view mask) {
+  const auto is_place = [](char c) { return c == 'x' || c == 'X' || c == '#' || c == '!' || c == '^' || c == 'a'; };
+  const size_t places = static_cast<size_t>(std::count_if(mask.begin(), mask.end(), is_place));
+  if (places == 0 || places != utf8_length(text)) return std::string(text);
+  std::string out;
+  size_t next = 0;
+  for (char c : mask) {
+    if (!is_place(c)) {
+      out += c;
+      continue;
+    }
+    const std::string_view one = char_range(text, next++, 1);
+    if (c == '!' && one.size() == 1) out += ascii_upper(one[0]);
+    else if (c == '^' && one.size() == 1) out += ascii_lower(one[0]);
+    else out += one;
+  }
+  return out;
+}
+
 // ---------------------------------------------------------------------------------------------
 // Arithmetic and comparison.
 
@@ -153,9 +175,12 @@ enum class Op { Add, Sub, Mul, Div, Eq, Ne, Lt, Gt, Le, Ge, And, Or };
 
 Value arithmetic(Op op, const Value& a, const Value& b) {
   if (a.is_null() || b.is_null()) return {};
-  if (op == Op::Add && a.kind() == ValueKind::Text && b.kind() == ValueKind::Text) {
-    std::string s(a.as_text());
-    s += b.as_text();
+  if (op == Op::Add && (a.kind() == ValueKind::Text || b.kind() == ValueKind::Text)) {
+    // Text joins text; a number joined to a text is written as string() writes it.
+    const auto joinable = [](const Value& v) { return v.kind() == ValueKind::Text || v.is_numeric(); };
+    if (!joinable(a) || !joinable(b)) return {};
+    std::string s = general(a);
+    s += general(b);
     return Value(s);
   }
   if (!a.is_numeric() || !b.is_numeric()) return {};
@@ -912,7 +937,7 @@ std::string format_value(const Value& value, std::string_view format) {
   if (format.empty() || lowered(format) == "[general]") return general(value);
   switch (value.kind()) {
     case ValueKind::Null: return {};
-    case ValueKind::Text: return std::string(value.as_text());
+    case ValueKind::Text: return text_mask(value.as_text(), format);
     case ValueKind::DateTime: return value.as_datetime().format(format);
     default: return picture_number(value, format);
   }
