@@ -153,7 +153,9 @@ int w_px_print::uf_print(const std::string& pkid, const std::string& company_num
     t += " " + z + "_t.x = " + std::to_string(x + s);
     t += " " + z + "_t.text = " + quoted_caption(n);
     t += " " + z + "_t.width = " + std::to_string(w);
-    t += " " + z + "_t.y = " + std::to_string(h + 124);
+    // The caption fills its cell between the header rules, centred, so that a long subject
+    // name wraps onto as many lines as it needs.
+    t += " " + z + "_t.y = " + std::to_string(h + 8) + " " + z + "_t.height = 280 " + z + "_t.alignment = '2'";
     t += " " + z + ".width = 1 " + z + ".visible = 0";
     const std::string e = "if(isnull(" + z + ") or " + z + " = 0,'√','')";
     t += R"( create compute(band=detail alignment="2" expression=")" + e + R"(" border="0" color="33554432" x=")" +

@@ -80,6 +80,7 @@ bool known_property(ObjectKind kind, std::string_view name) {
   if (in_list(n, {"name", "band", "visible"})) return true;
   const bool boxed = kind != ObjectKind::Line;
   if (boxed && in_list(n, {"x", "y", "width", "height"})) return true;
+  if ((kind == ObjectKind::Text || kind == ObjectKind::Column) && n == "height.autosize") return true;
   switch (kind) {
     case ObjectKind::Text: return in_list(n, {"text", "align", "border", "color", "background.color"});
     case ObjectKind::Column:

@@ -142,7 +142,8 @@ constexpr size_t kMaxNesting = 8;
 // An item of a band, with its position relative to the band's top.
 struct Placed {
   ReportItem item;
-  int deferred = -1;  // index into Layouter::deferred_
+  int deferred = -1;   // index into Layouter::deferred_
+  bool grows = false;  // a text whose box grows down to hold all its lines
 };
 
 struct Block {
@@ -185,6 +186,7 @@ class Layouter {
     // The layout runs in the definition's units, the paper and the default margins turned
     // into them; the items go back to pixels at the end.
     const UnitScale scale = unit_scale(def);
+    scale_ = scale;
     const int paper_width = landscape ? 1123 : 794, paper_height = landscape ? 794 : 1123;
     out_.width = static_cast<int>(std::lround(paper_width / scale.x));
     out_.height = static_cast<int>(std::lround(paper_height / scale.y));
@@ -290,22 +292,41 @@ class Layouter {
   }
 
   // Splits `block` at a height of at most `room`: texts are not cut (the cut moves up to
-  // the top of a text it would go through, unless that leaves nothing), rules and frames are
-  // cut in two. `block` keeps the upper part; the lower part, moved up, is answered.
-  static Block cut(Block& block, int room) {
+  // the top of a text it would go through, unless that leaves nothing) except a text taller
+  // than a page, which continues on the next page from the line that does not fit; rules and
+  // frames are cut in two. `block` keeps the upper part; the lower part, moved up, is
+  // answered.
+  Block cut(Block& block, int room) {
+    const int page_body = body_bottom() - body_top();
+    const auto too_tall = [page_body](const ReportItem& it) { return it.kind == ItemKind::Text && it.h > page_body; };
     int at = room;
     for (bool moved = true; moved;) {
       moved = false;
       for (const Placed& p : block.items) {
         const ReportItem& it = p.item;
         const bool solid = it.kind == ItemKind::Text || it.kind == ItemKind::CheckBox;
-        if (solid && it.y < at && it.y + it.h > at && it.y > 0) {
+        if (solid && !too_tall(it) && it.y < at && it.y + it.h > at && it.y > 0) {
           at = it.y;
           moved = true;
         }
       }
     }
     if (at <= 0) at = room;
+    // A text taller than a page: the lines above the cut stay, the rest goes below.
+    std::vector<Placed> continued;
+    for (Placed& p : block.items) {
+      ReportItem& it = p.item;
+      if (!too_tall(it) || it.y >= at || it.y + it.h <= at || p.deferred >= 0) continue;
+      const size_t split = text_lines_within(in_pixels(it), (at - it.y) * scale_.y);
+      Placed below = p;
+      below.item.text = it.text.substr(split);
+      below.item.y = at;
+      below.item.h = it.y + it.h - at;
+      it.text.resize(split);
+      it.h = at - it.y;
+      continued.push_back(std::move(below));
+    }
+    for (Placed& p : continued) block.items.push_back(std::move(p));
     Block upper, lower;
     upper.height = at;
     lower.height = block.height - at;
@@ -557,11 +578,24 @@ class Layouter {
     }
   }
 
-  void geometry(const FormObject& o, int x, ReportItem& item) {
-    item.x = x + o.get_int("x");
-    item.y = o.get_int("y");
-    item.w = o.get_int("width");
-    item.h = o.get_int("height");
+  // A whole-number property (a position or size), evaluated for the row when it is an
+  // expression; `fallback` when it is missing or not a number.
+  int int_property(const DataStore& store, const FormObject& o, std::string_view name, long row, int fallback = 0) {
+    const ObjectProperty* p = o.find(name);
+    if (!p) return fallback;
+    if (!p->expression) return o.get_int(name, fallback);
+    const Value v = evaluate(store, *p, row);
+    if (v.kind() == ValueKind::Long) return static_cast<int>(v.as_long());
+    if (v.is_numeric()) return static_cast<int>(std::lround(v.as_number()));
+    if (auto n = to_integer(v.to_string())) return static_cast<int>(*n);
+    return fallback;
+  }
+
+  void geometry(const DataStore& store, const FormObject& o, long row, int x, ReportItem& item) {
+    item.x = x + int_property(store, o, "x", row);
+    item.y = int_property(store, o, "y", row);
+    item.w = int_property(store, o, "width", row);
+    item.h = int_property(store, o, "height", row);
   }
 
   std::shared_ptr<const Expression> compute_expression(const DataStore& store, const FormObject& o) {
@@ -593,8 +627,9 @@ class Layouter {
       switch (o.kind) {
         case ObjectKind::Text: {
           item.kind = ItemKind::Text;
-          geometry(o, x, item);
+          geometry(store, o, row, x, item);
           style_item(store, o, row, item);
+          placed.grows = grows(store, o, band, row);
           const ObjectProperty* text = o.find("text");
           if (text && text->expression) {
             defer(placed, store, text->expression, std::string(), row);  // it may name page()
@@ -606,14 +641,15 @@ class Layouter {
         case ObjectKind::Column: {
           if (!o.find("x") || o.column < 0 || o.column >= static_cast<int>(def.columns.size())) continue;
           item.kind = ItemKind::Text;
-          geometry(o, x, item);
+          geometry(store, o, row, x, item);
           style_item(store, o, row, item);
           column_text(store, o, row, item);
+          placed.grows = grows(store, o, band, row);
           break;
         }
         case ObjectKind::Compute: {
           item.kind = ItemKind::Text;
-          geometry(o, x, item);
+          geometry(store, o, row, x, item);
           style_item(store, o, row, item);
           if (auto expression = compute_expression(store, o))
             defer(placed, store, expression, normalise_format(property(store, o, "format", row)), row);
@@ -621,15 +657,15 @@ class Layouter {
         }
         case ObjectKind::Line:
           item.kind = ItemKind::Line;
-          item.x = x + o.get_int("x1");
-          item.y = o.get_int("y1");
-          item.w = o.get_int("x2") - o.get_int("x1");
-          item.h = o.get_int("y2") - o.get_int("y1");
+          item.x = x + int_property(store, o, "x1", row);
+          item.y = int_property(store, o, "y1", row);
+          item.w = int_property(store, o, "x2", row) - int_property(store, o, "x1", row);
+          item.h = int_property(store, o, "y2", row) - int_property(store, o, "y1", row);
           pen(store, o, row, item);
           break;
         case ObjectKind::Rectangle:
           item.kind = ItemKind::Rectangle;
-          geometry(o, x, item);
+          geometry(store, o, row, x, item);
           pen(store, o, row, item);
           if (auto c = parse_colour(property(store, o, "brush.color", row))) {
             item.has_fill = true;
@@ -638,7 +674,7 @@ class Layouter {
           break;
         case ObjectKind::GroupBox:
           item.kind = ItemKind::GroupBox;
-          geometry(o, x, item);
+          geometry(store, o, row, x, item);
           style_item(store, o, row, item);
           pen(store, o, row, item);
           item.text = property(store, o, "text", row);
@@ -648,8 +684,83 @@ class Layouter {
       }
       block.items.push_back(std::move(placed));
     }
+    fit_texts(block, def.name);
     if (def.style == Style::Grid) add_grid_rules(store, band, x, block);
     return block;
+  }
+
+  // Whether a text object's box grows to hold its lines: `height.autosize`, or any value of a
+  // grid's row (the row grows, as a table's does). Page headers and footers keep their
+  // height: their texts shrink.
+  bool grows(const DataStore& store, const FormObject& o, Band band, long row) {
+    if (band == Band::Header || band == Band::Footer) return false;
+    if (o.find("height.autosize")) return truthy_text(Value(property(store, o, "height.autosize", row)));
+    return store.def().style == Style::Grid && band == Band::Detail && o.kind == ObjectKind::Column;
+  }
+
+  // Fits the texts of a block into their boxes: a growing box takes the height its lines
+  // need, and what stands below it moves down (what spans its bottom stretches); any other
+  // text shrinks as far as the smallest size. A text that still does not fit is reported.
+  void fit_texts(Block& block, const std::string& form) {
+    for (size_t i = 0; i < block.items.size(); ++i) {
+      Placed& p = block.items[i];
+      if (p.deferred >= 0 || p.item.kind != ItemKind::Text || p.item.text.empty()) continue;
+      if (p.grows) {
+        const int need = static_cast<int>(std::ceil((text_height(in_pixels(p.item)) + 2) / scale_.y));
+        if (need > p.item.h) grow_at(block, p.item.y + p.item.h, need - p.item.h);
+      }
+      fit_item(block.items[i].item, form);
+    }
+  }
+
+  // Shrinks a text to the size that fits its box, or reports that none does.
+  void fit_item(ReportItem& item, const std::string& form) {
+    if (item.kind != ItemKind::Text || item.text.empty()) return;
+    const ReportItem shown = in_pixels(item);
+    if (fits_on_one_line(shown)) return;
+    const TextFit fit = fit_text(shown);
+    item.font.size = fit.size;
+    if (!fit.fits)
+      warn(form + ": the text of " + item.name + " does not fit its box (" + std::to_string(shown.w) + " x " +
+           std::to_string(shown.h) + ") even at " + std::to_string(static_cast<int>(fit.size)) + " pt");
+  }
+
+  // A text item's box in pixels, as it will be drawn.
+  ReportItem in_pixels(const ReportItem& item) const {
+    ReportItem out = item;
+    out.w = static_cast<int>(std::lround(item.w * scale_.x));
+    out.h = static_cast<int>(std::lround(item.h * scale_.y));
+    return out;
+  }
+
+  // True without measuring when the text is sure to stand on one line at its size: no
+  // character is wider than the font's size.
+  static bool fits_on_one_line(const ReportItem& item) {
+    if (item.text.find('\n') != std::string::npos) return false;
+    size_t chars = 0;
+    for (unsigned char c : item.text) chars += (c & 0xC0) != 0x80;
+    const double em = item.font.size * 96.0 / 72.0;
+    return static_cast<double>(chars) * em <= item.w - 8;
+  }
+
+  // The block grown by `delta` at `edge`: what starts at or below it moves down, what spans
+  // it (the frames and rules of the row, the texts beside) stretches.
+  static void grow_at(Block& block, int edge, int delta) {
+    for (Placed& p : block.items) {
+      ReportItem& it = p.item;
+      const int top = std::min(it.y, it.y + it.h), bottom = std::max(it.y, it.y + it.h);
+      if (top >= edge) {
+        it.y += delta;
+      } else if (bottom >= edge) {
+        if (it.h >= 0) {
+          it.h += delta;
+        } else {
+          it.y += delta;
+          it.h -= delta;
+        }
+      }
+    }
+    block.height += delta;
   }
 
   void pen(const DataStore& store, const FormObject& o, long row, ReportItem& item) {
@@ -797,6 +908,7 @@ class Layouter {
       if (at.index >= items.size()) continue;
       items[at.index].text = format_value(value, job.format);
       items[at.index].wrap = !value.is_numeric();
+      fit_item(items[at.index], job.store->def().name);
     }
     for (PageParts& parts : pages_) {
       ReportPage page;
@@ -824,6 +936,7 @@ class Layouter {
   };
 
   const LayoutOptions& options_;
+  UnitScale scale_;
   long known_page_count_ = 0;
   bool page_count_asked_ = false;
   std::vector<const FormObject*> nesting_;  // the nested reports being laid out, outermost first

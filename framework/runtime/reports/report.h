@@ -104,8 +104,8 @@ std::string dump(const ReportPages& pages);
 
 // Drawing with cairo and pango (report_draw.cpp). Fonts: 宋体 → Noto Serif CJK SC,
 // 楷体_GB2312 and 楷体 → AR PL UKai CN, 黑体 → Noto Sans CJK SC, anything else → Noto Serif
-// CJK SC. A text wraps inside its box when it does not fit on one line, and shrinks when the
-// wrapped lines do not fit the box's height; it is centred vertically in its box.
+// CJK SC. A text is drawn as fit_text() answers, centred vertically in its box; one that does
+// not fit even at the smallest size is cut at its box (the layout has reported it).
 //
 // All pages into one PDF (form units × 0.75 = PDF points). False and an error text when the
 // file cannot be written.
@@ -114,6 +114,27 @@ bool write_pdf(const ReportPages& pages, const std::string& path, std::string& e
 bool write_png(const ReportPages& pages, int page, const std::string& path, double scale, std::string& error);
 // The same PNG in memory, for serving it without a file.
 bool render_png(const ReportPages& pages, int page, double scale, std::string& png, std::string& error);
+
+// The smallest type a text is printed in, in points: a text shrinks to fit its box down to
+// this size (or its own size, when that is smaller) and no further.
+constexpr double kMinTextPoints = 7;
+
+// How a text item fits its box as it is drawn (report_draw.cpp): the size it is drawn at,
+// the height its lines then take (form units) and whether they fit. A text is wrapped at
+// characters within the box's width (less padding) unless `wrap` is false; one line may stand
+// a little above and below a low box.
+struct TextFit {
+  double size = 0;
+  double height = 0;
+  bool fits = true;
+};
+TextFit fit_text(const ReportItem& item);
+// The height the text's lines take at its own size within its box's width.
+double text_height(const ReportItem& item);
+
+// How much of the text (bytes, at a line's start) stands within the first `height` units of
+// its box at its own size: the whole text when all of it does.
+size_t text_lines_within(const ReportItem& item, double height);
 
 // The font family that draws a definition's font face.
 std::string font_family_for(std::string_view face);

@@ -16,7 +16,6 @@ namespace {
 
 constexpr double kPdfPointsPerUnit = 72.0 / 96.0;
 constexpr double kTextPadding = 4;  // between a text and the sides of its box
-constexpr double kMinShrink = 0.55;  // a text never shrinks below this share of its size
 
 struct CairoDeleter {
   void operator()(cairo_t* cr) const { cairo_destroy(cr); }
@@ -34,21 +33,120 @@ void set_colour(cairo_t* cr, uint32_t rgb) {
   cairo_set_source_rgb(cr, ((rgb >> 16) & 0xFF) / 255.0, ((rgb >> 8) & 0xFF) / 255.0, (rgb & 0xFF) / 255.0);
 }
 
+LayoutPtr make_layout(PangoContext* context, const ReportFont& font, double size) {
+  LayoutPtr layout(pango_layout_new(context));
+  PangoFontDescription* desc = pango_font_description_new();
+  const std::string family = font_family_for(font.face);
+  pango_font_description_set_family(desc, family.c_str());
+  pango_font_description_set_weight(desc, font.weight >= 600 ? PANGO_WEIGHT_BOLD : PANGO_WEIGHT_NORMAL);
+  pango_font_description_set_style(desc, font.italic ? PANGO_STYLE_ITALIC : PANGO_STYLE_NORMAL);
+  pango_font_description_set_size(desc, static_cast<int>(std::lround(size * PANGO_SCALE)));
+  pango_layout_set_font_description(layout.get(), desc);
+  pango_font_description_free(desc);
+  PangoAttrList* attrs = pango_attr_list_new();
+  // A word broken across lines gets no hyphen: the paper shows exactly what was typed.
+  pango_attr_list_insert(attrs, pango_attr_insert_hyphens_new(FALSE));
+  if (font.underline) pango_attr_list_insert(attrs, pango_attr_underline_new(PANGO_UNDERLINE_SINGLE));
+  pango_layout_set_attributes(layout.get(), attrs);
+  pango_attr_list_unref(attrs);
+  return layout;
+}
+
+// Font options of every context that measures or draws texts: unhinted metrics give the same
+// line breaks on paper, on screen and in the layout that measures them first.
+void set_text_options(PangoContext* context) {
+  // Font sizes are points; user space is 96 per inch.
+  pango_cairo_context_set_resolution(context, 96);
+  cairo_font_options_t* options = cairo_font_options_create();
+  cairo_font_options_set_hint_metrics(options, CAIRO_HINT_METRICS_OFF);
+  cairo_font_options_set_hint_style(options, CAIRO_HINT_STYLE_NONE);
+  cairo_font_options_set_antialias(options, CAIRO_ANTIALIAS_GRAY);
+  pango_cairo_context_set_font_options(context, options);
+  cairo_font_options_destroy(options);
+}
+
+struct Fitted {
+  LayoutPtr layout;
+  double size = 0;
+  double text_w = 0, text_h = 0;
+  bool fits = false;
+};
+
+// The text laid out at `size` within `w` (less padding).
+Fitted lay_text(PangoContext* context, const std::string& text, const ReportFont& font, HAlign align, double w,
+                bool wrap, double size) {
+  Fitted f;
+  f.size = size;
+  f.layout = make_layout(context, font, size);
+  PangoLayout* layout = f.layout.get();
+  pango_layout_set_text(layout, text.c_str(), static_cast<int>(text.size()));
+  if (wrap) {
+    pango_layout_set_width(layout, static_cast<int>(std::max(1.0, w - 2 * kTextPadding) * PANGO_SCALE));
+    pango_layout_set_wrap(layout, PANGO_WRAP_WORD_CHAR);
+    pango_layout_set_alignment(layout, align == HAlign::Center  ? PANGO_ALIGN_CENTER
+                                       : align == HAlign::Right ? PANGO_ALIGN_RIGHT
+                                                                : PANGO_ALIGN_LEFT);
+  }
+  // Wrapped lines sit closer than the fonts' generous default line height.
+  if (pango_layout_get_line_count(layout) > 1) pango_layout_set_line_spacing(layout, 0.85f);
+  PangoRectangle logical{};
+  pango_layout_get_extents(layout, nullptr, &logical);
+  f.text_w = static_cast<double>(logical.width) / PANGO_SCALE;
+  f.text_h = static_cast<double>(logical.height) / PANGO_SCALE;
+  return f;
+}
+
+// The text at its own size when it fits the box, else at the largest size in half points
+// down to the smallest that fits; the smallest size when none does.
+Fitted fit_in(PangoContext* context, const std::string& text, const ReportFont& font, HAlign align, double w,
+              double h, bool wrap) {
+  const double size = font.size > 0 ? font.size : 10;
+  const double least = std::min(size, kMinTextPoints);
+  const double width = std::max(1.0, w - 2 * kTextPadding);
+  auto attempt = [&](double s) {
+    Fitted f = lay_text(context, text, font, align, w, wrap, s);
+    // One line may stand a little above and below a low box; several lines must fit.
+    f.fits = wrap ? pango_layout_get_line_count(f.layout.get()) <= 1 || f.text_h <= h + 1 : f.text_w <= width + 0.5;
+    return f;
+  };
+  Fitted best = attempt(size);
+  if (best.fits || size <= least) return best;
+  Fitted smallest = attempt(least);
+  if (!smallest.fits) return smallest;
+  // Half points from `least` (fits) to `size` (does not): the largest that fits.
+  int low = 0, high = static_cast<int>(std::ceil((size - least) * 2));
+  best = std::move(smallest);
+  while (high - low > 1) {
+    const int mid = (low + high) / 2;
+    Fitted f = attempt(least + mid * 0.5);
+    if (f.fits) {
+      low = mid;
+      best = std::move(f);
+    } else {
+      high = mid;
+    }
+  }
+  return best;
+}
+
+// The context the layout measures texts with, one per thread (pango contexts are not shared
+// between threads).
+PangoContext* measuring_context() {
+  thread_local ContextPtr context = [] {
+    ContextPtr c(pango_font_map_create_context(pango_cairo_font_map_get_default()));
+    set_text_options(c.get());
+    return c;
+  }();
+  return context.get();
+}
+
 // Draws on one cairo context whose user space is form units. On a raster surface, rules are
 // snapped to whole device pixels so that ruled tables stay crisp and evenly thick.
 class PageDrawer {
  public:
   PageDrawer(cairo_t* cr, bool raster) : cr_(cr), raster_(raster) {
     context_.reset(pango_cairo_create_context(cr));
-    // Font sizes are points; user space is 96 per inch.
-    pango_cairo_context_set_resolution(context_.get(), 96);
-    cairo_font_options_t* options = cairo_font_options_create();
-    // Unhinted metrics give the same line breaks on paper and on screen.
-    cairo_font_options_set_hint_metrics(options, CAIRO_HINT_METRICS_OFF);
-    cairo_font_options_set_hint_style(options, CAIRO_HINT_STYLE_NONE);
-    cairo_font_options_set_antialias(options, CAIRO_ANTIALIAS_GRAY);
-    pango_cairo_context_set_font_options(context_.get(), options);
-    cairo_font_options_destroy(options);
+    set_text_options(context_.get());
   }
 
   void draw(const ReportPage& page) {
@@ -127,78 +225,31 @@ class PageDrawer {
     cairo_stroke(cr_);
   }
 
-  LayoutPtr make_layout(const ReportFont& font, double size) {
-    LayoutPtr layout(pango_layout_new(context_.get()));
-    PangoFontDescription* desc = pango_font_description_new();
-    const std::string family = font_family_for(font.face);
-    pango_font_description_set_family(desc, family.c_str());
-    pango_font_description_set_weight(desc, font.weight >= 600 ? PANGO_WEIGHT_BOLD : PANGO_WEIGHT_NORMAL);
-    pango_font_description_set_style(desc, font.italic ? PANGO_STYLE_ITALIC : PANGO_STYLE_NORMAL);
-    pango_font_description_set_size(desc, static_cast<int>(std::lround(size * PANGO_SCALE)));
-    pango_layout_set_font_description(layout.get(), desc);
-    pango_font_description_free(desc);
-    if (font.underline) {
-      PangoAttrList* attrs = pango_attr_list_new();
-      pango_attr_list_insert(attrs, pango_attr_underline_new(PANGO_UNDERLINE_SINGLE));
-      pango_layout_set_attributes(layout.get(), attrs);
-      pango_attr_list_unref(attrs);
-    }
-    return layout;
-  }
-
-  // Shows `text` in the box: on one line when it fits, else wrapped at characters (Chinese
-  // has no spaces) within the width; when the wrapped lines are taller than the box the font
-  // shrinks step by step. Centred vertically.
-  // Draws a text in its box: wrapped into lines (unless `wrap` is false, as for numbers),
-  // shrunk down to kMinShrink of its size until it fits, centred vertically. A text that
-  // still does not fit is cut at its box (wrapped text from its first line on), so that it
-  // never covers its neighbours.
+  // Draws a text in its box as fit_text() decides: wrapped (unless `wrap` is false, as for
+  // numbers), shrunk no further than the smallest size, centred vertically. A text that still
+  // does not fit is cut at its box (from its first line on), so that it never covers its
+  // neighbours; the layout has reported it.
   void show_text(const std::string& text, const ReportFont& font, HAlign align, uint32_t colour, double x,
                  double y, double w, double h, bool wrap = true) {
     if (text.empty()) return;
+    Fitted fitted = fit_in(context_.get(), text, font, align, w, h, wrap);
     const double width = std::max(1.0, w - 2 * kTextPadding);
-    double size = font.size > 0 ? font.size : 10;
-    LayoutPtr layout;
-    PangoRectangle logical{};
-    bool fits = false;
-    for (double factor = 1.0;; factor -= 0.05) {
-      layout = make_layout(font, size * factor);
-      pango_layout_set_text(layout.get(), text.c_str(), static_cast<int>(text.size()));
-      if (wrap) {
-        pango_layout_set_width(layout.get(), static_cast<int>(width * PANGO_SCALE));
-        pango_layout_set_wrap(layout.get(), PANGO_WRAP_WORD_CHAR);
-        pango_layout_set_alignment(layout.get(), align == HAlign::Center  ? PANGO_ALIGN_CENTER
-                                                 : align == HAlign::Right ? PANGO_ALIGN_RIGHT
-                                                                          : PANGO_ALIGN_LEFT);
-      }
-      // Wrapped lines sit closer than the fonts' generous default line height.
-      if (pango_layout_get_line_count(layout.get()) > 1) pango_layout_set_line_spacing(layout.get(), 0.85f);
-      pango_layout_get_extents(layout.get(), nullptr, &logical);
-      const double text_w = static_cast<double>(logical.width) / PANGO_SCALE;
-      const double text_h = static_cast<double>(logical.height) / PANGO_SCALE;
-      // One line may stand a little above and below a low box; several lines must fit.
-      fits = wrap ? pango_layout_get_line_count(layout.get()) <= 1 || text_h <= h + 1 : text_w <= width + 0.5;
-      // A number shrinks as far as it must: a digit cut off would print another number.
-      if (fits || factor - 0.05 < (wrap ? kMinShrink : 0.1)) break;
-    }
-    const double text_w = static_cast<double>(logical.width) / PANGO_SCALE;
-    const double text_h = static_cast<double>(logical.height) / PANGO_SCALE;
     double left = x + kTextPadding;
     if (!wrap && align != HAlign::Left) {
-      const double free = width - text_w;
+      const double free = width - fitted.text_w;
       left += align == HAlign::Right ? free : free / 2;
     }
     cairo_save(cr_);
-    if (!fits && wrap) {
+    if (!fitted.fits) {
       cairo_rectangle(cr_, x, y, w, h);
       cairo_clip(cr_);
     }
     set_colour(cr_, colour);
     // Lines that overflow the box start at its top, so their beginning is read.
-    const bool overflows_down = !fits && wrap;
-    cairo_move_to(cr_, left, overflows_down ? y : y + (h - text_h) / 2);
-    pango_cairo_update_layout(cr_, layout.get());
-    pango_cairo_show_layout(cr_, layout.get());
+    const bool overflows_down = !fitted.fits && wrap;
+    cairo_move_to(cr_, left, overflows_down ? y : y + (h - fitted.text_h) / 2);
+    pango_cairo_update_layout(cr_, fitted.layout.get());
+    pango_cairo_show_layout(cr_, fitted.layout.get());
     cairo_restore(cr_);
   }
 
@@ -223,7 +274,7 @@ class PageDrawer {
   void draw_group_box(const ReportItem& item) {
     double caption_w = 0, caption_h = 0;
     if (!item.text.empty()) {
-      LayoutPtr layout = make_layout(item.font, item.font.size);
+      LayoutPtr layout = make_layout(context_.get(), item.font, item.font.size);
       pango_layout_set_text(layout.get(), item.text.c_str(), static_cast<int>(item.text.size()));
       PangoRectangle logical{};
       pango_layout_get_extents(layout.get(), nullptr, &logical);
@@ -314,6 +365,42 @@ cairo_status_t append_to_string(void* closure, const unsigned char* data, unsign
 }
 
 }  // namespace
+
+TextFit fit_text(const ReportItem& item) {
+  TextFit out;
+  out.size = item.font.size > 0 ? item.font.size : 10;
+  if (item.text.empty()) return out;
+  const Fitted f = fit_in(measuring_context(), item.text, item.font, item.align, item.w, item.h, item.wrap);
+  out.size = f.size;
+  out.height = f.text_h;
+  out.fits = f.fits;
+  return out;
+}
+
+double text_height(const ReportItem& item) {
+  if (item.text.empty()) return 0;
+  const double size = item.font.size > 0 ? item.font.size : 10;
+  return lay_text(measuring_context(), item.text, item.font, item.align, item.w, item.wrap, size).text_h;
+}
+
+size_t text_lines_within(const ReportItem& item, double height) {
+  if (item.text.empty()) return 0;
+  const double size = item.font.size > 0 ? item.font.size : 10;
+  const Fitted f = lay_text(measuring_context(), item.text, item.font, item.align, item.w, item.wrap, size);
+  if (f.text_h <= height) return item.text.size();
+  PangoLayoutIter* iter = pango_layout_get_iter(f.layout.get());
+  size_t end = 0;
+  do {
+    PangoRectangle logical{};
+    pango_layout_iter_get_line_extents(iter, nullptr, &logical);
+    if (static_cast<double>(logical.y + logical.height) / PANGO_SCALE > height) {
+      end = static_cast<size_t>(pango_layout_iter_get_index(iter));
+      break;
+    }
+  } while (pango_layout_iter_next_line(iter));
+  pango_layout_iter_free(iter);
+  return std::min(end, item.text.size());
+}
 
 std::string font_family_for(std::string_view face) {
   if (face == "楷体_GB2312" || face == "楷体" || face == "KaiTi" || face == "KaiTi_GB2312") return "AR PL UKai CN";
