@@ -67,11 +67,6 @@ w_vorant_cj::w_vorant_cj(Session& session) : sb1(session, descriptor()) {
   add_write_button("pb_6", "统计(&T)", 96, DeclarationChange::Edit, [this] { pb_6_clicked(); });
 }
 
-void w_vorant_cj::resize(int new_width, int new_height) {
-  sb1::resize(new_width, new_height);
-  line_up_left_of_pb_2({"pb_6"});
-}
-
 void w_vorant_cj::dw_4_constructor() {
   sb1::dw_4_constructor();
   idwc_name = drop_down_list("punish_name");

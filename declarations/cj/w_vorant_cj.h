@@ -18,7 +18,6 @@ class w_vorant_cj : public sb1 {
   int uf_approve(int ai_state) override;
   void dw_4_constructor() override;
   int dw_4_itemchanged(long row, const std::string& column, const std::string& data, const Value& value) override;
-  void resize(int new_width, int new_height) override;
   // 统计(&T): counts the declaration's stored punishments by kind into the unit form and
   // saves it; the user is told when the counts could not be saved.
   virtual void pb_6_clicked();

@@ -13,11 +13,6 @@ w_sb_candidate::w_sb_candidate(Session& session, const CategoryDescriptor& categ
   add_write_button("pb_n", kind.new_button, 120, DeclarationChange::Edit, [this] { pb_n_clicked(); });
 }
 
-void w_sb_candidate::resize(int new_width, int new_height) {
-  sb1::resize(new_width, new_height);
-  line_up_left_of_pb_2({"pb_n"});
-}
-
 int w_sb_candidate::wf_rystate() {
   DataStore& list = dw_2().store();
   struct Candidate {

@@ -27,7 +27,6 @@ class w_sb_candidate : public sb1 {
   w_sb_candidate(Session& session, const CategoryDescriptor& category, const CandidateKind& kind);
 
   int wf_rystate() override;
-  void resize(int new_width, int new_height) override;
   virtual void pb_n_clicked();
 
  private:

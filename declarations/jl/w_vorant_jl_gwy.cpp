@@ -38,11 +38,6 @@ w_vorant_jl_gwy::w_vorant_jl_gwy(Session& session) : sb1(session, descriptor()) 
   define_function("uf_getdata", [this](const std::vector<std::string>&) -> Result<Value> { return Value(uf_getdata()); });
 }
 
-void w_vorant_jl_gwy::resize(int new_width, int new_height) {
-  sb1::resize(new_width, new_height);
-  line_up_left_of_pb_2({"pb_6"});
-}
-
 int w_vorant_jl_gwy::wf_rystate() {
   // The list itself answers each worker's status in the open declaration, with the
   // declaration's key bound as values.

@@ -17,7 +17,6 @@ class w_vorant_jl_gwy : public sb1 {
 
   int uf_approve(int ai_state) override;
   int wf_rystate() override;
-  void resize(int new_width, int new_height) override;
 
   // "提取人员信息(&A)": replaces the declaration's worker rows by those extracted for a period,
   // in one transaction. -1 when refused or failed, else 0 (also when the user gave up).

@@ -40,25 +40,12 @@ const CategoryDescriptor& w_vorant_px::descriptor() {
 w_vorant_px::w_vorant_px(Session& session) : sb1(session, descriptor()) {
   add_write_button("pb_6", "提取人员信息(&A)", 120, DeclarationChange::Edit, [this] { pb_6_clicked(); });
   add_write_button("pb_8", "培训科目维护(&D)", 120, DeclarationChange::Edit, [this] { pb_8_clicked(); });
+  // The extraction stands with the declaration buttons; the print and the subjects left of
+  // "保存人员(&S)".
+  arrange_buttons({"pb_6"}, {"pb_7", "pb_8"});
   dw_1().rowfocuschanged = [this](long row) { dw_1_rowfocuschanged(row); };
   define_function("uf_modify", [this](const std::vector<std::string>&) -> Result<Value> { return Value(uf_modify()); });
   define_function("uf_getdata", [this](const std::vector<std::string>&) -> Result<Value> { return Value(uf_getdata()); });
-}
-
-void w_vorant_px::resize(int new_width, int new_height) {
-  sb1::resize(new_width, new_height);
-  Control& print = *control("pb_7");
-  Control& subjects = *control("pb_8");
-  const Control& save_worker = *control("pb_2");
-  print.x = save_worker.x - print.width - 20;
-  print.y = save_worker.y;
-  subjects.x = print.x - subjects.width - 20;
-  subjects.y = print.y;
-  // The extraction stands with the declaration buttons.
-  Control& extract = *control("pb_6");
-  const Control& remove = *control("pb_d");
-  extract.x = remove.x + remove.width + 4;
-  extract.y = remove.y;
 }
 
 void w_vorant_px::allow_worker_entry(bool allowed) {

@@ -15,7 +15,6 @@ class w_vorant_px : public sb1 {
   static const CategoryDescriptor& descriptor();
   explicit w_vorant_px(Session& session);
 
-  void resize(int new_width, int new_height) override;
   void pb_16_clicked() override;
   void pb_5_clicked() override;
   void pb_1_clicked() override;

@@ -81,22 +81,12 @@ w_vorant_rsjh::w_vorant_rsjh(Session& session) : sb1(session, descriptor()) {
       add_write_button("pb_8", "编制情况申报(&B)", 120, DeclarationChange::Edit, [this] { pb_8_clicked(); });
   staffing.x = 640;
   staffing.y = 6;
+  arrange_buttons({}, {"pb_6", "pb_7"});
   // As the host calls it: 0 when the unit's figures were copied, -1 when the unit is unknown.
   define_function("wf_getcompanyinfo", [this](const std::vector<std::string>&) -> Result<Value> {
     wf_getcompanyinfo();
     return Value(unit_master_data_found() ? 0 : -1);
   });
-}
-
-void w_vorant_rsjh::resize(int new_width, int new_height) {
-  sb1::resize(new_width, new_height);
-  const Control& save_worker = *control("pb_2");
-  Control& add = *control("pb_6");
-  Control& print = *control("pb_7");
-  add.y = save_worker.y;
-  add.x = save_worker.x - add.width - 20;
-  print.y = save_worker.y;
-  print.x = add.x - print.width - 20;
 }
 
 int w_vorant_rsjh::dw_3_itemchanged(long row, const std::string& column, const std::string& data,

@@ -20,7 +20,6 @@ class w_vorant_rsjh : public sb1 {
   int save_worker() override;
   void pb_del_clicked() override;
   int uf_approve(int ai_state) override;
-  void resize(int new_width, int new_height) override;
   int dw_3_itemchanged(long row, const std::string& column, const std::string& data, const Value& value) override;
   void dw_4_constructor() override;
 

@@ -1,6 +1,7 @@
 #include "framework/declaration/sb1.h"
 
 #include <algorithm>
+#include <cmath>
 #include <functional>
 #include <map>
 #include <vector>
@@ -21,8 +22,18 @@ namespace {
 constexpr int kButtonWidth = 96;
 constexpr int kButtonHeight = 28;
 constexpr int kGap = 8;
+
 constexpr int kListWidth = 300;
 constexpr int kReviewButtonWidth = 64;
+
+// The height a free form takes shown whole: its bands, with a unit of border on each side.
+int form_height(const DataStore& form) {
+  if (!form.has_definition()) return 0;
+  const FormDef& def = form.def();
+  int units = 0;
+  for (int band : def.band_height) units += std::max(0, band);
+  return static_cast<int>(std::lround(units * unit_scale(def).y)) + 4;
+}
 
 std::string trim(std::string_view text) {
   const size_t first = text.find_first_not_of(" \t");
@@ -41,6 +52,7 @@ sb1::sb1(Session& session, const CategoryDescriptor& category)
   width = 1280;
   height = 760;
   build_controls();
+  ancestor_controls_ = controls().size();
   define_hook_functions();
 }
 
@@ -224,16 +236,56 @@ std::string sb1::declaration_text() const { return shenbao::declaration_text(rec
 void sb1::resize(int new_width, int new_height) {
   width = new_width;
   height = new_height;
-  const int bottom = new_height - kButtonHeight - kGap;
   const int right = new_width - kGap;
-  // Declaration buttons under the lists; worker and acceptance buttons at the bottom right.
-  int x = kGap;
-  for (const char* name : {"pb_16", "pb_5", "pb_d"}) {
+  if (!row_buttons_known_) {
+    // By default the print button and every button a category adds without a place of its
+    // own stand left of "保存人员(&S)", in the order they were added.
+    row_buttons_known_ = true;
+    if (!arranged_) {
+      if (category_->print) row_buttons_.push_back(category_->print->name);
+      for (size_t i = ancestor_controls_; i < controls().size(); ++i) {
+        const Control& c = *controls()[i];
+        if (c.kind() == ControlKind::Button && c.x == 0 && c.y == 0) row_buttons_.push_back(c.name());
+      }
+    }
+  }
+
+  // The history of the open declaration at the top right; where the query line leaves no
+  // room for it, on a line of its own below, and the lists and forms start lower.
+  int query_end = 0;
+  for (const auto& c : controls()) {
+    const std::string& name = c->name();
+    if (c->y < 40 && name != "pb_history" && name != "pb_preview_accept" && name != "pb_reverse")
+      query_end = std::max(query_end, c->x + c->width);
+  }
+  int top = 44;
+  int x = right;
+  for (const char* name : {"pb_history", "pb_preview_accept", "pb_reverse"}) {
+    Control& b = *control(name);
+    x -= b.width;
+    b.x = x;
+    b.y = kGap - 2;
+    x -= kGap;
+  }
+  if (x + kGap < query_end + kGap) {
+    top = 44 + kButtonHeight + kGap;
+    for (const char* name : {"pb_history", "pb_preview_accept", "pb_reverse"}) control(name)->y = 44 - 2;
+  }
+
+  // Declaration buttons under the lists; worker and acceptance buttons at the bottom right,
+  // the category's buttons left of them; when those would reach the declaration buttons,
+  // they stand on a row of their own above, from the right.
+  const int bottom = new_height - kButtonHeight - kGap;
+  x = kGap;
+  std::vector<std::string> left = {"pb_16", "pb_5", "pb_d"};
+  left.insert(left.end(), beside_declaration_buttons_.begin(), beside_declaration_buttons_.end());
+  for (const std::string& name : left) {
     Control& b = *control(name);
     b.x = x;
     b.y = bottom;
     x += b.width + 4;
   }
+  const int left_end = x;
   x = right;
   for (const char* name : {"pb_approve", "pb_return", "pb_4", "pb_1", "pb_del", "pb_2"}) {
     Control& b = *control(name);
@@ -242,32 +294,37 @@ void sb1::resize(int new_width, int new_height) {
     b.y = bottom;
     x -= kGap;
   }
-  // The history of the open declaration at the top right, clear of the query line.
-  Control& history = *control("pb_history");
-  history.x = right - history.width;
-  Control& preview = *control("pb_preview_accept");
-  preview.x = history.x - preview.width - kGap;
-  Control& reverse = *control("pb_reverse");
-  reverse.x = preview.x - reverse.width - kGap;
-  reverse.y = history.y;
-  dw_2().height = std::max(60, bottom - kGap - dw_2().y);
+  int row_left = control("pb_2")->x;
+  for (const std::string& name : row_buttons_) row_left -= control(name)->width + 20;
+  const bool own_row = !row_buttons_.empty() && row_left < left_end;
+  const int row_y = own_row ? bottom - kButtonHeight - 4 : bottom;
+  x = own_row ? right + 20 : control("pb_2")->x;
+  for (const std::string& name : row_buttons_) {
+    Control& button = *control(name);
+    button.y = row_y;
+    button.x = x - button.width - 20;
+    x = button.x;
+  }
+  const int buttons_top = row_y;
+
+  dw_1().y = top;
+  dw_3().y = top;
+  dw_2().y = dw_1().y + dw_1().height + kGap;
+  dw_2().height = std::max(60, buttons_top - kGap - dw_2().y);
   const int form_width = std::max(200, right - dw_3().x);
   dw_3().width = form_width;
+  // The unit form takes its form's height, so that all of it (the 上报数据 box at its foot
+  // included) shows; the worker form takes what is left below it.
+  dw_3().height = form_height(dw_3().store());
+  dw_4().y = dw_3().y + dw_3().height + kGap;
   dw_4().width = form_width;
-  dw_4().height = std::max(60, bottom - kGap - dw_4().y);
-  // The print button stands 20 units to the left of "保存人员(&S)".
-  if (category_->print) line_up_left_of_pb_2({category_->print->name});
+  dw_4().height = std::max(60, buttons_top - kGap - dw_4().y);
 }
 
-void sb1::line_up_left_of_pb_2(std::initializer_list<const char*> buttons) {
-  const Control* right_of = control("pb_2");
-  for (const char* name : buttons) {
-    Control* button = control(name);
-    if (!button) continue;  // the ancestor lays out before a descendant has added its buttons
-    button->y = right_of->y;
-    button->x = right_of->x - button->width - 20;
-    right_of = button;
-  }
+void sb1::arrange_buttons(std::vector<std::string> beside_declaration_buttons, std::vector<std::string> left_of_pb_2) {
+  arranged_ = true;
+  beside_declaration_buttons_ = std::move(beside_declaration_buttons);
+  row_buttons_ = std::move(left_of_pb_2);
 }
 
 void sb1::report_save_refusal(const Refusal& refused) { report_write_refusal(session(), refused); }

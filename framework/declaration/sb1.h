@@ -152,11 +152,13 @@ class sb1 : public Window {
   // accepted declaration. Every button that writes a declaration's data is made this way.
   Control& add_write_button(std::string name, std::string caption, int width, DeclarationChange change,
                             std::function<void()> script);
+  // Where the category's buttons stand: `beside_declaration_buttons` after 删除申报, and
+  // `left_of_pb_2` from right to left before "保存人员(&S)", 20 units apart. Without it the
+  // print button and then every button the category added without a place of its own stand
+  // left of "保存人员(&S)", in the order they were added.
+  void arrange_buttons(std::vector<std::string> beside_declaration_buttons, std::vector<std::string> left_of_pb_2);
   // "rs_w00031_com pkid=… unit=…", as the audit log names the open declaration.
   std::string declaration_text() const;
-  // Lays the buttons out from right to left at the height of "保存人员(&S)", the first 20
-  // units to its left and each next 20 units to the left of the one before.
-  void line_up_left_of_pb_2(std::initializer_list<const char*> buttons);
   // Says why a save was refused: someone else changed the row meanwhile, or the reason
   // (report_write_refusal).
   void report_save_refusal(const Refusal& refused);
@@ -170,6 +172,11 @@ class sb1 : public Window {
   std::vector<std::pair<const DropDownColumn*, DataStore*>> drop_downs_;
   std::vector<std::pair<Control*, DeclarationChange>> write_buttons_;
   bool unit_master_data_found_ = false;
+  size_t ancestor_controls_ = 0;          // the controls the ancestor made; the category's follow
+  std::vector<std::string> row_buttons_;  // lined up left of pb_2, right to left
+  std::vector<std::string> beside_declaration_buttons_;
+  bool row_buttons_known_ = false;
+  bool arranged_ = false;
 };
 
 }  // namespace shenbao

@@ -1,6 +1,7 @@
-// Every category window, at the size it opens with, shows each of its buttons whole: no two
-// visible buttons cover each other, and none lies outside the window. A button added to the
-// ancestor or to a category is held to this without being listed here.
+// Every category window, at the size it opens with and at the sizes of a clerk's screens,
+// shows each of its controls whole: no two visible controls cover each other, and none lies
+// outside the window. A button added to the ancestor or to a category is held to this
+// without being listed here.
 
 #include <gtest/gtest.h>
 
@@ -24,31 +25,63 @@ bool cover(const Box& a, const Box& b) {
 
 class DeclarationLayoutTest : public ApplicationDatabaseTest {};
 
-TEST_P(DeclarationLayoutTest, ButtonsOfEveryCategoryWindowStandApartInsideIt) {
+TEST_P(DeclarationLayoutTest, ControlsOfEveryCategoryWindowStandApartInsideIt) {
+  auto session = start_session("clerk001", Role::Both);
+  ASSERT_TRUE(session);
+  for (const CategoryDescriptor* category : category_descriptors()) {
+    ASSERT_TRUE(session->post({"open", category->class_name}).ok());
+    // At the size it opens with, and resized to the screens a clerk has.
+    for (const auto& size : std::vector<std::pair<int, int>>{{0, 0}, {1280, 800}, {1024, 768}}) {
+      SCOPED_TRACE(std::string(category->class_name) + " at " + std::to_string(size.first) + "x" + std::to_string(size.second));
+      if (size.first > 0) {
+        Event resize;
+        resize.kind = "resize";
+        resize.args = {std::to_string(size.first), std::to_string(size.second)};
+        ASSERT_TRUE(session->post(resize).ok());
+      }
+      std::vector<Box> boxes;
+      int width = 0, height = 0;
+      session->read_quietly([&] {
+        const Window* window = session->active_window();
+        width = window->width;
+        height = window->height;
+        for (const auto& control : window->controls()) {
+          if (control->visible)
+            boxes.push_back({control->name(), control->x, control->y, control->width, control->height});
+        }
+      });
+      for (size_t i = 0; i < boxes.size(); ++i) {
+        const Box& a = boxes[i];
+        EXPECT_TRUE(a.x >= 0 && a.y >= 0 && a.x + a.width <= width && a.y + a.height <= height)
+            << a.name << " at " << a.x << "," << a.y << " " << a.width << "x" << a.height << " outside " << width
+            << "x" << height;
+        for (size_t j = i + 1; j < boxes.size(); ++j)
+          EXPECT_FALSE(cover(a, boxes[j])) << a.name << " at " << a.x << "," << a.y << " and " << boxes[j].name
+                                           << " at " << boxes[j].x << "," << boxes[j].y << " cover each other";
+      }
+    }
+    ASSERT_TRUE(session->post({"close"}).ok());
+  }
+}
+
+// The unit form shows whole: it is as high as its form, and the worker form starts below it.
+TEST_P(DeclarationLayoutTest, UnitFormTakesItsFormsHeight) {
   auto session = start_session("clerk001", Role::Both);
   ASSERT_TRUE(session);
   for (const CategoryDescriptor* category : category_descriptors()) {
     SCOPED_TRACE(category->class_name);
     ASSERT_TRUE(session->post({"open", category->class_name}).ok());
-    std::vector<Box> buttons;
-    int width = 0, height = 0;
     session->read_quietly([&] {
       const Window* window = session->active_window();
-      width = window->width;
-      height = window->height;
-      for (const auto& control : window->controls()) {
-        if (control->kind() == ControlKind::Button && control->visible)
-          buttons.push_back({control->name(), control->x, control->y, control->width, control->height});
-      }
+      const auto* unit = dynamic_cast<const FormControl*>(window->control("dw_3"));
+      const auto* worker = dynamic_cast<const FormControl*>(window->control("dw_4"));
+      ASSERT_TRUE(unit && worker);
+      const FormDef& def = unit->store().def();
+      int bands = 0;
+      for (int band : def.band_height) bands += band;
+      EXPECT_GE(unit->height, static_cast<int>(bands * unit_scale(def).y)) << def.name;
+      EXPECT_GE(worker->y, unit->y + unit->height);
     });
-    for (size_t i = 0; i < buttons.size(); ++i) {
-      const Box& a = buttons[i];
-      EXPECT_TRUE(a.x >= 0 && a.y >= 0 && a.x + a.width <= width && a.y + a.height <= height)
-          << a.name << " at " << a.x << "," << a.y << " outside " << width << "x" << height;
-      for (size_t j = i + 1; j < buttons.size(); ++j)
-        EXPECT_FALSE(cover(a, buttons[j])) << a.name << " at x " << a.x << " and " << buttons[j].name << " at x "
-                                           << buttons[j].x << " cover each other";
-    }
     ASSERT_TRUE(session->post({"close"}).ok());
   }
 }
