@@ -87,9 +87,15 @@ function borderClass(object, row) {
   return border === 'box' ? 'bd-box' : border === 'underline' ? 'bd-underline' : '';
 }
 
-function maxLength(type) {
+// The characters a text column holds; 0 for other columns.
+function textLimit(type) {
   const m = /^char\((\d+)\)$/.exec(type || '');
-  return m && Number(m[1]) <= 4000 ? Number(m[1]) : undefined;
+  return m ? Number(m[1]) : 0;
+}
+
+function maxLength(type) {
+  const limit = textLimit(type);
+  return limit && limit <= 4000 ? limit : undefined;
 }
 
 const NUMERIC = /^(long|number|decimal)/;
@@ -270,6 +276,22 @@ function renderCell(control, form, cols, object, row, rowNumber, top, ctx) {
     Object.assign(node.style, style);
     return node;
   }
+  if (edit === 'mle' || textLimit(def.type) > 100) {
+    // A text longer than one line: a multi-line edit, where Enter starts a new line.
+    const area = h('textarea', {
+      class: `${classes} ff-mle`,
+      style,
+      readOnly: !canEdit,
+      tabIndex: canEdit ? 0 : -1,
+      maxlength: maxLength(def.type),
+      'aria-label': label,
+      spellcheck: 'false',
+      dataset: {key, mask: '', original: shown ?? ''},
+    });
+    area.value = shown ?? '';
+    if (canEdit) wireTextCell(area, control.name, rowNumber, column, ctx);
+    return area;
+  }
   const mask = prop(object, row, 'mask') || (edit === 'mask' ? def.mask : '');
   const input = h('input', {
     type: 'text',
@@ -336,7 +358,7 @@ export function wireTextCell(input, control, row, column, ctx) {
     input.dataset.dirty = input.value !== input.dataset.original ? '1' : '';
   });
   input.addEventListener('keydown', (e) => {
-    if (e.key === 'Enter') {
+    if (e.key === 'Enter' && input.tagName !== 'TEXTAREA') {
       e.preventDefault();
       ctx.focusNext(input);
     } else if (e.key === 'Escape' && input.dataset.dirty) {
