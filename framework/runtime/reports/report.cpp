@@ -705,7 +705,7 @@ class Layouter {
     for (size_t i = 0; i < block.items.size(); ++i) {
       Placed& p = block.items[i];
       if (p.deferred >= 0 || p.item.kind != ItemKind::Text || p.item.text.empty()) continue;
-      if (p.grows) {
+      if (p.grows && !fits_on_one_line(in_pixels(p.item))) {
         const int need = static_cast<int>(std::ceil((text_height(in_pixels(p.item)) + 2) / scale_.y));
         if (need > p.item.h) grow_at(block, p.item.y + p.item.h, need - p.item.h);
       }
