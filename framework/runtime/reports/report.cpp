@@ -705,7 +705,7 @@ class Layouter {
     for (size_t i = 0; i < block.items.size(); ++i) {
       Placed& p = block.items[i];
       if (p.deferred >= 0 || p.item.kind != ItemKind::Text || p.item.text.empty()) continue;
-      if (p.grows && !fits_on_one_line(in_pixels(p.item))) {
+      if (p.grows && !fits_on_one_line(p.item)) {
         const int need = static_cast<int>(std::ceil((text_height(in_pixels(p.item)) + 2) / scale_.y));
         if (need > p.item.h) grow_at(block, p.item.y + p.item.h, need - p.item.h);
       }
@@ -715,9 +715,8 @@ class Layouter {
 
   // Shrinks a text to the size that fits its box, or reports that none does.
   void fit_item(ReportItem& item, const std::string& form) {
-    if (item.kind != ItemKind::Text || item.text.empty()) return;
+    if (item.kind != ItemKind::Text || item.text.empty() || fits_on_one_line(item)) return;
     const ReportItem shown = in_pixels(item);
-    if (fits_on_one_line(shown)) return;
     const TextFit fit = fit_text(shown);
     item.font.size = fit.size;
     if (!fit.fits)
@@ -735,12 +734,12 @@ class Layouter {
 
   // True without measuring when the text is sure to stand on one line at its size: no
   // character is wider than the font's size.
-  static bool fits_on_one_line(const ReportItem& item) {
+  bool fits_on_one_line(const ReportItem& item) const {
     if (item.text.find('\n') != std::string::npos) return false;
     size_t chars = 0;
     for (unsigned char c : item.text) chars += (c & 0xC0) != 0x80;
     const double em = item.font.size * 96.0 / 72.0;
-    return static_cast<double>(chars) * em <= item.w - 8;
+    return static_cast<double>(chars) * em <= item.w * scale_.x - 8;
   }
 
   // The block grown by `delta` at `edge`: what starts at or below it moves down, what spans
