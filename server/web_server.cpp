@@ -449,6 +449,13 @@ void WebServer::Impl::routes() {
   server.set_file_extension_and_mimetype_mapping("svg", "image/svg+xml");
 
   server.set_pre_routing_handler([this](const httplib::Request& req, httplib::Response& res) {
+    // A head another reader might take otherwise (a blank before a colon, a folded line, a
+    // bare CR, two lengths, an encoding but a lone chunked): refused, and the connection ends.
+    if (const std::string fault = GuardedServer::head_fault(); !fault.empty()) {
+      log.write("-", "-", client_address(req), "bad-head", "request head refused: " + fault);
+      reply_error(res, 400, "malformed request head");
+      return httplib::Server::HandlerResponse::Handled;
+    }
     // The body limit holds only for bodies of a stated length: a chunked body would be read
     // whole, however large. Browsers state the length of every body they send.
     if (req.has_header("Transfer-Encoding")) {
