@@ -89,7 +89,7 @@ function borderClass(object, row) {
 
 function maxLength(type) {
   const m = /^char\((\d+)\)$/.exec(type || '');
-  return m && Number(m[1]) <= 4000 ? Number(m[1]) : undefined;
+  return m ? Number(m[1]) : undefined;
 }
 
 const NUMERIC = /^(long|number|decimal)/;
