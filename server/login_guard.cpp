@@ -8,20 +8,40 @@
 
 namespace shenbao {
 
-std::chrono::milliseconds GrowingWait::wait_for(const std::string& key) {
+std::chrono::milliseconds GrowingWait::begin(const std::string& key) {
   std::lock_guard lock(mutex_);
   auto it = entries_.find(key);
-  if (it == entries_.end()) return std::chrono::milliseconds(0);
+  if (it == entries_.end()) {
+    if (entries_.size() >= options_.max_entries) {
+      // A key nobody has failed under yet needs no entry until it fails.
+      return std::chrono::milliseconds(0);
+    }
+    it = entries_.emplace(key, Entry{}).first;
+  }
+  Entry& entry = it->second;
   const auto now = Clock::now();
-  if (it->second.next_check <= now) return std::chrono::milliseconds(0);
-  return std::chrono::ceil<std::chrono::milliseconds>(it->second.next_check - now);
+  if (entry.next_check > now) return std::chrono::ceil<std::chrono::milliseconds>(entry.next_check - now);
+  // Once the free failures are spent, one attempt at a time: the next failure starts a wait.
+  if (entry.checking > 0 && entry.failures >= options_.free_failures) return options_.step;
+  ++entry.checking;
+  return std::chrono::milliseconds(0);
+}
+
+void GrowingWait::done(const std::string& key) {
+  std::lock_guard lock(mutex_);
+  auto it = entries_.find(key);
+  if (it == entries_.end()) return;
+  if (it->second.checking > 0) --it->second.checking;
+  if (it->second.checking == 0 && it->second.failures == 0) entries_.erase(it);
 }
 
 std::chrono::milliseconds GrowingWait::failed(const std::string& key) {
   std::lock_guard lock(mutex_);
   const auto now = Clock::now();
   if (entries_.size() >= options_.max_entries && !entries_.count(key)) {
-    std::erase_if(entries_, [&](const auto& e) { return now - e.second.last_failure > options_.forget_after; });
+    std::erase_if(entries_, [&](const auto& e) {
+      return e.second.checking == 0 && now - e.second.last_failure > options_.forget_after;
+    });
     while (entries_.size() >= options_.max_entries) {
       auto oldest = std::min_element(entries_.begin(), entries_.end(), [](const auto& a, const auto& b) {
         return a.second.last_failure < b.second.last_failure;
@@ -30,7 +50,8 @@ std::chrono::milliseconds GrowingWait::failed(const std::string& key) {
     }
   }
   Entry& entry = entries_[key];
-  if (entry.failures > 0 && now - entry.last_failure > options_.forget_after) entry = Entry{};
+  if (entry.checking > 0) --entry.checking;
+  if (entry.failures > 0 && now - entry.last_failure > options_.forget_after) entry.failures = 0;
   ++entry.failures;
   entry.last_failure = now;
   const int beyond = entry.failures - options_.free_failures;
@@ -107,11 +128,14 @@ LoginThrottle::Attempt LoginThrottle::attempt(const std::string& username, const
   Attempt out;
   std::string device = tokens_.id_of(token, username, options_.device_lifetime);
   // A token that has failed too often is trusted no more, for a while.
-  if (!device.empty() && devices_.wait_for(device).count() == 0) {
+  if (!device.empty() && devices_.begin(device).count() == 0) {
     out.device = std::move(device);
     return out;
   }
-  out.wait = std::max(accounts_.wait_for(username), addresses_.wait_for(address));
+  out.wait = accounts_.begin(username);
+  if (out.wait.count() > 0) return out;
+  out.wait = addresses_.begin(address);
+  if (out.wait.count() > 0) accounts_.done(username);
   return out;
 }
 
@@ -125,8 +149,14 @@ std::chrono::milliseconds LoginThrottle::failed(const Attempt& attempt, const st
   return std::max(address_wait, accounts_.failed(username));
 }
 
-void LoginThrottle::succeeded(const Attempt& attempt) {
-  if (attempt.trusted()) devices_.clear(attempt.device);
+void LoginThrottle::succeeded(const Attempt& attempt, const std::string& username, const std::string& address) {
+  if (attempt.trusted()) {
+    devices_.done(attempt.device);
+    devices_.clear(attempt.device);
+    return;
+  }
+  accounts_.done(username);
+  addresses_.done(address);
 }
 
 }  // namespace shenbao

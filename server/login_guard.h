@@ -12,9 +12,10 @@ namespace shenbao {
 // first `free_failures` are free, each one after them makes the key wait step, 2 × step,
 // 4 × step, … at most max_delay before its next attempt is checked. An attempt while the key
 // waits is answered at once with the time left and neither counts nor lengthens the wait.
-// `forget_after` without failures forgets the key; nothing else does, unless clear() is
-// called. Thread-safe; the table is bounded (the keys failed least recently are forgotten
-// first).
+// Once the free failures are spent, attempts are checked one at a time (the others are told to
+// come back after a step), so that many at once do not all slip through as a wait ends. `forget_after` without
+// failures forgets the key; nothing else does, unless clear() is called. Thread-safe; the
+// table is bounded (the keys failed least recently are forgotten first).
 class GrowingWait {
  public:
   using Clock = std::chrono::steady_clock;
@@ -29,16 +30,20 @@ class GrowingWait {
   GrowingWait() = default;
   explicit GrowingWait(Options options) : options_(options) {}
 
-  // How long the key still waits before an attempt under it is checked; zero when it may be
-  // checked now.
-  std::chrono::milliseconds wait_for(const std::string& key);
-  // Counts a failed attempt; answers the wait it starts (zero while failures are free).
+  // Zero when an attempt under the key may be checked now; it must then be ended by failed()
+  // or done(). Otherwise how long the key still waits.
+  std::chrono::milliseconds begin(const std::string& key);
+  // Ends a checked attempt that failed, counting it; answers the wait it starts (zero while
+  // failures are free).
   std::chrono::milliseconds failed(const std::string& key);
+  // Ends a checked attempt that did not fail.
+  void done(const std::string& key);
   void clear(const std::string& key);
 
  private:
   struct Entry {
     int failures = 0;
+    int checking = 0;
     Clock::time_point last_failure;
     Clock::time_point next_check;
   };
@@ -102,10 +107,10 @@ class LoginThrottle {
   };
   // What an attempt to log in as `username` from `address` with device token `token` is.
   Attempt attempt(const std::string& username, const std::string& address, std::string_view token);
-  // Counts a failed attempt; answers the wait it starts for the next untrusted attempt of the
-  // account (zero when none, or when the attempt was trusted).
+  // Ends an attempt whose wait was zero. failed() counts it and answers the wait it starts for
+  // the next untrusted attempt (zero when none, or when the attempt was trusted).
   std::chrono::milliseconds failed(const Attempt& attempt, const std::string& username, const std::string& address);
-  void succeeded(const Attempt& attempt);
+  void succeeded(const Attempt& attempt, const std::string& username, const std::string& address);
   // A new device token for a browser that has just logged in as `username`.
   std::string device_token(std::string_view username) const { return tokens_.issue(username); }
   std::chrono::seconds device_lifetime() const { return options_.device_lifetime; }

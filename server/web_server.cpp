@@ -680,6 +680,7 @@ void WebServer::Impl::login(const httplib::Request& req, httplib::Response& res)
     reply_error(res, 401, "用户名或密码错误");
     return;
   }
+  logins.succeeded(attempt, username, from);
   const bool clerk_with_unit = user.role == "clerk" && !user.company_num.empty();
   if (!clerk_with_unit && user.role != "authority") {
     log.write(who, user.company_num, from, "refused", "login of a user without a valid role and unit: role=" + user.role);
@@ -687,7 +688,6 @@ void WebServer::Impl::login(const httplib::Request& req, httplib::Response& res)
     return;
   }
   if (user.role == "authority") user.company_num.clear();
-  logins.succeeded(attempt);
 
   // A new login ends the session this browser had.
   if (auto old = sessions.remove(cookie_value(req.get_header_value("Cookie"), kCookie)))

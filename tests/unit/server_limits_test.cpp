@@ -146,8 +146,22 @@ TEST(LoginThrottleTest, AKnownBrowserIsThrottledByItsTokenAlone) {
   const auto known = throttle.attempt("clerk001", "10.0.0.9", device);
   EXPECT_TRUE(known.trusted());
   EXPECT_EQ(known.wait.count(), 0);
-  throttle.succeeded(known);
+  throttle.succeeded(known, "clerk001", "10.0.0.9");
   EXPECT_GT(throttle.attempt("clerk001", "10.0.0.1", "").wait.count(), 0);
+  // Many attempts at once from unknown browsers, once the free failures are spent: one is
+  // checked, the others wait for it. Before, they are all checked (an office logging in).
+  LoginThrottle fresh(options);
+  std::vector<LoginThrottle::Attempt> office;
+  for (int i = 0; i < 5; ++i) office.push_back(fresh.attempt("clerk00" + std::to_string(3 + i), "10.0.0.1", ""));
+  for (const auto& a : office) EXPECT_EQ(a.wait.count(), 0);
+  for (int i = 0; i < 5; ++i) fresh.succeeded(office[i], "clerk00" + std::to_string(3 + i), "10.0.0.1");
+  for (int i = 0; i < 2; ++i) fresh.failed(fresh.attempt("clerk002", "10.0.0.1", ""), "clerk002", "10.0.0.1");
+  const auto first = fresh.attempt("clerk002", "10.0.0.2", "");
+  EXPECT_EQ(first.wait.count(), 0);
+  for (int i = 3; i < 9; ++i)
+    EXPECT_GT(fresh.attempt("clerk002", "10.0.0." + std::to_string(i), "").wait.count(), 0) << "attempt " << i;
+  fresh.failed(first, "clerk002", "10.0.0.2");
+  EXPECT_GT(fresh.attempt("clerk002", "10.0.0.9", "").wait.count(), 0) << "and then its failure's wait";
   // A token that fails too often is trusted no more.
   for (int i = 0; i < 3; ++i) throttle.failed(throttle.attempt("clerk001", "10.0.0.1", device), "clerk001", "10.0.0.1");
   EXPECT_FALSE(throttle.attempt("clerk001", "10.0.0.1", device).trusted());
