@@ -703,6 +703,15 @@ void WebServer::Impl::login(const httplib::Request& req, httplib::Response& res)
     reply_error(res, 503, kSessionsFull);
     return;
   }
+  // The seat held for this login is given up on every way out before its session is added.
+  struct HeldSeat {
+    SessionTable& table;
+    const WebUser& user;
+    bool added = false;
+    ~HeldSeat() {
+      if (!added) table.cancel(user);
+    }
+  } held{sessions, user};
   if (ended) {
     log.write(ended->user().username, ended->user().company_num, ended->user().address, "logout",
               ended->user().username == user.username ? "oldest session of the user ended by a new login"
@@ -713,7 +722,6 @@ void WebServer::Impl::login(const httplib::Request& req, httplib::Response& res)
   // session just ended gives its connection back once the requests using it are done.
   auto seat = take_seat();
   if (!seat) {
-    sessions.cancel(user);
     log.limited(who, user.company_num, from, "refused",
                 "login refused: all " + std::to_string(options.sessions.max_sessions) + " database connections in use");
     reply_error(res, 503, kSessionsFull);
@@ -735,7 +743,6 @@ void WebServer::Impl::login(const httplib::Request& req, httplib::Response& res)
   std::string error;
   auto app = Session::start(session_options, error);
   if (!app) {
-    sessions.cancel(user);
     log.write(who, user.company_num, from, "error", "cannot start a session: " + error);
     reply_error(res, 500, "无法连接数据库");
     return;
@@ -744,6 +751,7 @@ void WebServer::Impl::login(const httplib::Request& req, httplib::Response& res)
   auto session = std::make_shared<WebSession>(user, std::move(app), csrf, folder);
   session->hold(std::move(seat));
   const std::string token = sessions.add(session);
+  held.added = true;
   log.write(who, user.company_num, from, "login", attempt.trusted() ? "ok (known device)" : "ok");
   res.set_header("Set-Cookie", session_cookie(token, options.secure_cookie));
   // The browser is known for this user from now on.

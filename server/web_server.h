@@ -32,7 +32,7 @@ class WindowRegistry;
 // Every POST but login carries the session's CSRF token in X-CSRF-Token; every POST is
 // application/json from the same origin. Answers: 400 malformed, 401 no live session, 403
 // refused (rights, CSRF, origin), 404, 409 refused by the window (the state comes along),
-// 413 body over max_body, 415, 416 multi-range, 429 locked or slowed login, 503 too many sessions.
+// 413 body over max_body, 415, 416 multi-range, 429 slowed login, 503 no seat for a new session.
 //
 //   WebServer server(options);
 //   if (!server.start(error)) ...   // listening on a thread of its own
