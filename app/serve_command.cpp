@@ -1,6 +1,6 @@
 // `shenbao serve DB [--port N] [--host ADDR] [--log FILE] [--web DIR] [--threads N]
 // [--secure-cookie] [--session-hours N] [--trusted-proxy ADDR]
-// [--max-sessions N]`: serves
+// [--max-sessions N] [--sessions-per-user N] [--log-size MB] [--log-files N]`: serves
 // the web front end of a database made by `shenbao init` until SIGINT or SIGTERM.
 // `--port 0` takes any free port; the first line on stdout says where it listens:
 // "serving http://127.0.0.1:8080/".
@@ -25,12 +25,17 @@ namespace {
 constexpr const char* kUsage =
     "usage: shenbao serve DB [--port N] [--host ADDR] [--log FILE] [--web DIR] [--threads N] [--secure-cookie]\n"
     "                        [--session-hours N] [--trusted-proxy ADDR] [--max-sessions N]\n"
+    "                        [--sessions-per-user N] [--log-size MB] [--log-files N]\n"
     "  --secure-cookie: the session cookie only travels over HTTPS (behind a TLS proxy)\n"
     "  --session-hours: every session ends this many hours after its login, however used (12)\n"
     "  --trusted-proxy: the address of a proxy in front of the server; for its connections the\n"
     "                   client's address is the last entry of X-Forwarded-For\n"
     "  --max-sessions: logins at once, each holding a database connection (80; keep it under the\n"
-    "                  database's own limit, PostgreSQL's max_connections)\n";
+    "                  database's own limit, PostgreSQL's max_connections); a tenth of them is kept\n"
+    "                  for the authority\n"
+    "  --sessions-per-user: sessions of one user at once; his next login ends his oldest (3)\n"
+    "  --log-size: the log file is renamed FILE.1 and begun anew past this many MB (20)\n"
+    "  --log-files: how many renamed log files are kept (9)\n";
 
 bool parse_number(const std::string& text, int low, int high, int& out) {
   char* end = nullptr;
@@ -73,6 +78,25 @@ int serve_command(const std::vector<std::string>& args) {
         return 2;
       }
       options.sessions.max_sessions = static_cast<size_t>(sessions);
+    } else if (a == "--sessions-per-user" && has_value) {
+      int sessions = 0;
+      if (!parse_number(args[++i], 1, 100, sessions)) {
+        std::fprintf(stderr, "--sessions-per-user must be a number from 1 to 100\n");
+        return 2;
+      }
+      options.sessions.max_per_user = static_cast<size_t>(sessions);
+    } else if (a == "--log-size" && has_value) {
+      int megabytes = 0;
+      if (!parse_number(args[++i], 1, 100000, megabytes)) {
+        std::fprintf(stderr, "--log-size must be a number of MB from 1 to 100000\n");
+        return 2;
+      }
+      options.log.max_bytes = static_cast<size_t>(megabytes) * 1024 * 1024;
+    } else if (a == "--log-files" && has_value) {
+      if (!parse_number(args[++i], 0, 1000, options.log.keep_files)) {
+        std::fprintf(stderr, "--log-files must be a number from 0 to 1000\n");
+        return 2;
+      }
     } else if (a == "--trusted-proxy" && has_value) {
       unsigned char buffer[sizeof(in6_addr)];
       const std::string& address = args[++i];

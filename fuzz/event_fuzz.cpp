@@ -10,8 +10,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string_view body(reinterpret_cast<const char*>(data), size);
   static const shenbao::WebUser clerk{"clerk001", "王小红", "001", "clerk", "127.0.0.1"};
   static const shenbao::WebUser authority{"authority", "审批员", "", "authority", "127.0.0.1"};
-  std::string error;
-  if (auto event = shenbao::parse_event(body, error)) {
+  std::string error, for_user;
+  if (auto event = shenbao::parse_event(body, error, for_user)) {
     shenbao::check_event(*event, clerk);
     shenbao::check_event(*event, authority);
   }

@@ -11,7 +11,7 @@ namespace {
 using nlohmann::json;
 
 constexpr size_t kMaxName = 64;
-constexpr size_t kMaxText = 4000;
+constexpr size_t kMaxText = 4 * kMaxTextChars;
 constexpr size_t kMaxArgs = 8;
 constexpr size_t kMaxArg = 200;
 // A gesture may carry a list the browser chose (the units whose names' pinyin initials hold a
@@ -53,8 +53,20 @@ bool whole_number(std::string_view text, long low, long high) {
 
 }  // namespace
 
-std::optional<Event> parse_event(std::string_view body_text, std::string& error) {
-  const json body = json::parse(body_text.begin(), body_text.end(), nullptr, false);
+std::optional<Event> parse_event(std::string_view body_text, std::string& error, std::string& for_user) {
+  json body;
+  try {
+    body = json::parse(body_text.begin(), body_text.end());
+  } catch (const json::parse_error& e) {
+    // Bytes that are no UTF-8, or a lone half of a surrogate pair, come from a text that was
+    // pasted or typed: the user is told so.
+    const std::string what = e.what();
+    if (what.find("UTF-8") != std::string::npos || what.find("surrogate") != std::string::npos) {
+      error = "the body is not valid UTF-8";
+      for_user = "输入的内容含有无法识别的字符";
+      return std::nullopt;
+    }
+  }
   if (body.is_discarded() || !body.is_object()) {
     error = "the body is not a JSON object";
     return std::nullopt;
@@ -81,6 +93,7 @@ std::optional<Event> parse_event(std::string_view body_text, std::string& error)
   }
   if (event.text.size() > kMaxText) {
     error = "the text is longer than " + std::to_string(kMaxText) + " bytes";
+    for_user = "输入的内容太长，最多" + std::to_string(kMaxTextChars) + "个字";
     return std::nullopt;
   }
   if (auto row = body.find("row"); row != body.end() && !row->is_null()) {

@@ -18,10 +18,20 @@ namespace shenbao {
 // The body is {"kind", "target", "row", "column", "text", "args"}. Kinds are those a person
 // can cause: open, click, text, type, filter, select, gesture, answer, close, resize,
 // activate. Calls of window functions and inspections are the host's and the tests' and are
-// refused here. Names are at most 64 ASCII letters, digits and "_"; text at most 4000 bytes;
-// at most 8 arguments of at most 200 bytes; rows from 0 to 10,000,000.
+// refused here. Names are at most 64 ASCII letters, digits and "_"; text at most what the
+// longest column takes (kMaxTextChars characters; each column then holds it to its own
+// length); at most 8 arguments of at most 200 bytes; rows from 0 to 10,000,000.
+//
+// `for_user` is set, besides `error`, when the refusal is one the user can act on (a text too
+// long, characters that are no UTF-8), in words for him.
 
-std::optional<Event> parse_event(std::string_view body, std::string& error);
+// The length of the longest text column, in characters.
+constexpr size_t kMaxTextChars = 32766;
+// The largest event body: the longest text in UTF-8 (up to 4 bytes a character), with room
+// for the rest of the event.
+constexpr size_t kMaxEventBody = 4 * kMaxTextChars + 16 * 1024;
+
+std::optional<Event> parse_event(std::string_view body, std::string& error, std::string& for_user);
 
 struct EventVerdict {
   int status = 200;    // 200 may go on; 403 refused

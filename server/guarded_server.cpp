@@ -9,6 +9,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "server/request_head.h"
+
 namespace shenbao {
 namespace {
 
@@ -69,6 +71,7 @@ class GuardedServer::DeadlineStream : public httplib::Stream {
     }
     const size_t n = std::min(size, end_ - begin_);
     std::memcpy(ptr, buffer_ + begin_, n);
+    if (!head_seen_) head_.append(buffer_ + begin_, std::min(n, kMaxHead - std::min(kMaxHead, head_.size())));
     begin_ += n;
     consumed_ += n;
     if (head_seen_ && waiting_ && consumed_ - head_end_ >= body_expected_) received();
@@ -115,6 +118,8 @@ class GuardedServer::DeadlineStream : public httplib::Stream {
     clean_end_ = true;
     waiting_ = true;
     body_expected_ = 0;
+    head_.clear();
+    head_fault_.clear();
     return true;
   }
 
@@ -124,6 +129,10 @@ class GuardedServer::DeadlineStream : public httplib::Stream {
     head_end_ = consumed_;
     deadline_ = Clock::now() + server_.limits_.body_deadline;
     body_expected_ = 0;
+    // What the library made of the head is only as good as the head: one it might read
+    // otherwise than another reader would is refused, and its connection ends.
+    head_fault_ = head_.size() >= kMaxHead ? std::string("a head too long") : request_head_fault(head_);
+    if (!head_fault_.empty()) clean_end_ = false;
     if (req.has_header("Transfer-Encoding")) clean_end_ = false;
     if (req.get_header_value_count("Content-Length") > 1) clean_end_ = false;
     if (req.has_header("Content-Length")) {
@@ -138,6 +147,9 @@ class GuardedServer::DeadlineStream : public httplib::Stream {
     }
     if (consumed_ - head_end_ >= body_expected_) received();
   }
+
+  // Why the request's head is refused; "" when it is sound.
+  const std::string& head_fault() const { return head_fault_; }
 
   // The request was read to its end and no further: the next bytes are the next request.
   bool read_whole() const { return head_seen_ && clean_end_ && consumed_ - head_end_ == body_expected_; }
@@ -166,7 +178,10 @@ class GuardedServer::DeadlineStream : public httplib::Stream {
   socket_t sock_;
   Clock::duration read_timeout_, write_timeout_;
   Clock::time_point deadline_ = Clock::time_point::max();
+  static constexpr size_t kMaxHead = 64 * 1024;
   char buffer_[4096];
+  std::string head_;  // the bytes of the request's head as they came, at most kMaxHead
+  std::string head_fault_;
   size_t begin_ = 0, end_ = 0;
   size_t consumed_ = 0, head_end_ = 0, body_expected_ = 0;
   bool head_seen_ = false, clean_end_ = true, waiting_ = true;
@@ -177,6 +192,8 @@ thread_local const GuardedServer::DeadlineStream* current_stream = nullptr;
 }  // namespace
 
 bool GuardedServer::answer_closes_connection() { return current_stream && !current_stream->read_whole(); }
+
+std::string GuardedServer::head_fault() { return current_stream ? current_stream->head_fault() : std::string(); }
 
 bool GuardedServer::process_and_close_socket(socket_t sock) {
   track(sock, peer_address(sock));

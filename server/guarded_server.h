@@ -26,6 +26,8 @@ namespace shenbao {
 //   The limits hold only while every one of the `workers` holds a connection: before that,
 //   no connection waits for a worker, and ending a kept-alive one would only make its client
 //   connect again.
+// - The head is kept as it came and checked (request_head_fault) before the request is
+//   handled: the handlers answer a faulty one 400, and its connection closes after that.
 class GuardedServer : public httplib::Server {
  public:
   struct Limits {
@@ -41,6 +43,9 @@ class GuardedServer : public httplib::Server {
   // Whether the connection of the request answered on this thread closes after the answer
   // (for the answer's Connection header); false outside a request.
   static bool answer_closes_connection();
+  // Why the head of the request answered on this thread is refused (see request_head.h); ""
+  // when it is sound or outside a request. Such a request's connection closes after the answer.
+  static std::string head_fault();
   // Ends every open connection (at stop, after httplib::Server::stop()).
   void close_connections();
   // Connections now waiting for (the rest of) a request.

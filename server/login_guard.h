@@ -4,60 +4,19 @@
 #include <map>
 #include <mutex>
 #include <string>
+#include <string_view>
 
 namespace shenbao {
 
-// Slows down and stops password guessing. Each failed login under a key (the server uses the
-// user name with the client's address) makes the answer wait a little longer (step ×
-// failures, at most max_delay); after max_failures failures in a row the key is locked for
-// lock_time, during which every login under it is refused without looking at the password. A successful login clears the count. Names that do not exist are
-// treated alike, so that the answers do not tell which names exist. Thread-safe; the table
-// is bounded (old entries are forgotten first).
-class LoginGuard {
- public:
-  using Clock = std::chrono::steady_clock;
-  struct Options {
-    int max_failures = 5;
-    std::chrono::seconds lock_time{5 * 60};
-    std::chrono::milliseconds step{400};
-    std::chrono::milliseconds max_delay{2000};
-    size_t max_entries = 10000;
-  };
-
-  LoginGuard() = default;
-  explicit LoginGuard(Options options) : options_(options) {}
-
-  // How long the key stays locked; zero when it is not locked.
-  std::chrono::seconds locked_for(const std::string& key);
-
-  struct Failure {
-    std::chrono::milliseconds delay{0};  // wait this long before answering
-    bool locked = false;                 // this failure locked the key
-  };
-  Failure failed(const std::string& key);
-  void succeeded(const std::string& key);
-
- private:
-  struct Entry {
-    int failures = 0;
-    Clock::time_point last_failure;
-    Clock::time_point locked_until;
-  };
-  void forget_old(Clock::time_point now);
-
-  Options options_;
-  std::mutex mutex_;
-  std::map<std::string, Entry> entries_;
-};
-
-// Slows guessing at one account from any number of addresses, without ever locking it: after
-// `free_failures` failed logins of a name (from wherever), each further failure makes the
-// name wait before its password is checked again, step, 2 × step, 4 × step, … at most
-// max_delay. A login of the name while it waits is answered at once with the time left and
-// neither counts nor lengthens the wait; the first one after it is checked as usual, so the
-// right password always logs in once the wait has passed. A successful login, or
-// `forget_after` without failures, clears the count. Thread-safe and bounded like LoginGuard.
-class AccountThrottle {
+// Failed attempts under one key (an account, an address, a device) make the key wait: the
+// first `free_failures` are free, each one after them makes the key wait step, 2 × step,
+// 4 × step, … at most max_delay before its next attempt is checked. An attempt while the key
+// waits is answered at once with the time left and neither counts nor lengthens the wait.
+// Once the free failures are spent, attempts are checked one at a time (the others are told to
+// come back after a step), so that many at once do not all slip through as a wait ends. `forget_after` without
+// failures forgets the key; nothing else does, unless clear() is called. Thread-safe; the
+// table is bounded (the keys failed least recently are forgotten first).
+class GrowingWait {
  public:
   using Clock = std::chrono::steady_clock;
   struct Options {
@@ -68,25 +27,98 @@ class AccountThrottle {
     size_t max_entries = 10000;
   };
 
-  AccountThrottle() = default;
-  explicit AccountThrottle(Options options) : options_(options) {}
+  GrowingWait() = default;
+  explicit GrowingWait(Options options) : options_(options) {}
 
-  // How long the account still waits before a password of it is checked; zero when it may
-  // be checked now.
-  std::chrono::milliseconds wait_for(const std::string& account);
-  // Counts a failed login; answers the wait it starts (zero while failures are free).
-  std::chrono::milliseconds failed(const std::string& account);
-  void succeeded(const std::string& account);
+  // Zero when an attempt under the key may be checked now; it must then be ended by failed()
+  // or done(). Otherwise how long the key still waits.
+  std::chrono::milliseconds begin(const std::string& key);
+  // Ends a checked attempt that failed, counting it; answers the wait it starts (zero while
+  // failures are free).
+  std::chrono::milliseconds failed(const std::string& key);
+  // Ends a checked attempt that did not fail.
+  void done(const std::string& key);
+  void clear(const std::string& key);
 
  private:
   struct Entry {
     int failures = 0;
+    int checking = 0;
     Clock::time_point last_failure;
     Clock::time_point next_check;
   };
   Options options_;
   std::mutex mutex_;
   std::map<std::string, Entry> entries_;
+};
+
+// Signed device tokens: a browser that has logged in as a user gets one for that user, and
+// shows it with its next logins. A token is 16 random bytes (its id) and the time it was
+// issued, with a MAC over them and the user name under a key of this server (made at start,
+// so a restart makes the tokens of before plain strangers again).
+class DeviceTokens {
+ public:
+  DeviceTokens();
+  ~DeviceTokens();
+  DeviceTokens(const DeviceTokens&) = delete;
+  DeviceTokens& operator=(const DeviceTokens&) = delete;
+
+  std::string issue(std::string_view username) const;
+  // The token's id when this server signed it for `username` within `lifetime`; "" otherwise.
+  std::string id_of(std::string_view token, std::string_view username, std::chrono::seconds lifetime) const;
+
+ private:
+  unsigned char key_[32];
+};
+
+// Throttles password guessing without handing the account to the guesser. A login attempt is
+// either trusted, when it brings a valid device token of the user it names, or untrusted:
+//
+// - A trusted attempt is throttled by its token alone: after `device.free_failures` failures
+//   the token stops being trusted for a while (its attempts are then untrusted ones). Nothing
+//   an attacker does elsewhere slows it, so the clerk at his own browser logs in at once.
+// - An untrusted attempt waits while its account or its address waits (GrowingWait, each
+//   counted on its own). An address has many more free failures than an account, so one
+//   person mistyping does not keep the others behind the same address out.
+//
+// A successful login clears its token's count only: the untrusted counts stay until they
+// are forgotten, so that logins of the real user do not buy the guesser fresh guesses.
+class LoginThrottle {
+ public:
+  struct Options {
+    GrowingWait::Options accounts{};
+    GrowingWait::Options addresses{20, std::chrono::milliseconds(1000), std::chrono::milliseconds(60 * 1000),
+                                   std::chrono::seconds(60 * 60), 10000};
+    // The failures with one token it takes before its attempts are untrusted, for max_delay.
+    GrowingWait::Options devices{5, std::chrono::minutes(15), std::chrono::minutes(15), std::chrono::seconds(60 * 60),
+                                 10000};
+    // How long a device token stays valid after it was issued.
+    std::chrono::seconds device_lifetime{180 * 24 * 60 * 60};
+  };
+
+  LoginThrottle() : LoginThrottle(Options{}) {}
+  explicit LoginThrottle(Options options)
+      : options_(options), accounts_(options.accounts), addresses_(options.addresses), devices_(options.devices) {}
+
+  struct Attempt {
+    std::string device;  // the id of the trusted token it came with; "" when untrusted
+    std::chrono::milliseconds wait{0};  // not checked before this has passed
+    bool trusted() const { return !device.empty(); }
+  };
+  // What an attempt to log in as `username` from `address` with device token `token` is.
+  Attempt attempt(const std::string& username, const std::string& address, std::string_view token);
+  // Ends an attempt whose wait was zero. failed() counts it and answers the wait it starts for
+  // the next untrusted attempt (zero when none, or when the attempt was trusted).
+  std::chrono::milliseconds failed(const Attempt& attempt, const std::string& username, const std::string& address);
+  void succeeded(const Attempt& attempt, const std::string& username, const std::string& address);
+  // A new device token for a browser that has just logged in as `username`.
+  std::string device_token(std::string_view username) const { return tokens_.issue(username); }
+  std::chrono::seconds device_lifetime() const { return options_.device_lifetime; }
+
+ private:
+  Options options_;
+  DeviceTokens tokens_;
+  GrowingWait accounts_, addresses_, devices_;
 };
 
 }  // namespace shenbao

@@ -2,6 +2,7 @@
 
 #include <sodium.h>
 
+#include <algorithm>
 #include <filesystem>
 
 namespace shenbao {
@@ -49,40 +50,44 @@ bool SessionTable::idle_too_long(const WebSession& session, WebSession::Clock::t
   return now - session.last_used() > limits_.idle || now - session.logged_in() > limits_.lifetime;
 }
 
-std::string SessionTable::add(std::shared_ptr<WebSession> session, std::shared_ptr<WebSession>& evicted) {
-  std::string token = random_token();
-  // Declared before the lock so that sessions dropped here end after it is released.
-  std::vector<std::shared_ptr<WebSession>> dropped;
+bool SessionTable::admit(const WebUser& user, std::shared_ptr<WebSession>& ended) {
   std::lock_guard lock(mutex_);
   const auto now = WebSession::Clock::now();
-  // The same user's least recently used session makes room for his new one.
-  size_t of_user = 0;
-  std::unordered_map<std::string, std::shared_ptr<WebSession>>::iterator oldest = sessions_.end();
-  for (auto it = sessions_.begin(); it != sessions_.end(); ++it) {
-    if (it->second->user().username != session->user().username) continue;
-    ++of_user;
-    if (oldest == sessions_.end() || it->second->last_used() < oldest->second->last_used()) oldest = it;
+  std::vector<SeatHolder> holders = pending_;
+  std::vector<std::string> keys(holders.size());
+  for (const auto& [key, session] : sessions_) {
+    holders.push_back({session->user().username, session->user().may_accept(), session->logged_in(), true});
+    keys.push_back(key);
   }
-  if (of_user >= limits_.max_per_user && oldest != sessions_.end()) {
-    evicted = std::move(oldest->second);
-    sessions_.erase(oldest);
+  const SeatChoice choice = choose_seat(holders, user.username, user.may_accept(), limits_.seats());
+  if (!choice.admitted) return false;
+  if (choice.ends) {
+    auto it = sessions_.find(keys[*choice.ends]);
+    ended = std::move(it->second);
+    sessions_.erase(it);
   }
-  if (sessions_.size() >= limits_.max_sessions) {
-    // Idle sessions that were not reaped yet do not count.
-    for (auto it = sessions_.begin(); it != sessions_.end();) {
-      if (idle_too_long(*it->second, now)) {
-        dropped.push_back(std::move(it->second));
-        it = sessions_.erase(it);
-      } else {
-        ++it;
-      }
-    }
-    if (sessions_.size() >= limits_.max_sessions) return {};
-  }
+  pending_.push_back({user.username, user.may_accept(), now, false});
+  return true;
+}
+
+void SessionTable::release_pending(const std::string& username) {
+  auto it = std::find_if(pending_.begin(), pending_.end(), [&](const SeatHolder& h) { return h.user == username; });
+  if (it != pending_.end()) pending_.erase(it);
+}
+
+std::string SessionTable::add(std::shared_ptr<WebSession> session) {
+  std::string token = random_token();
+  std::lock_guard lock(mutex_);
+  release_pending(session->user().username);
   session->key_ = token_key(token);
   session->touch();
   sessions_.emplace(session->key_, std::move(session));
   return token;
+}
+
+void SessionTable::cancel(const WebUser& user) {
+  std::lock_guard lock(mutex_);
+  release_pending(user.username);
 }
 
 std::shared_ptr<WebSession> SessionTable::find(std::string_view token) {

@@ -11,6 +11,7 @@
 
 #include "framework/runtime/reports/report.h"
 #include "framework/runtime/windows/session.h"
+#include "server/seat_policy.h"
 
 namespace shenbao {
 
@@ -73,8 +74,9 @@ class WebSession {
 // The live logins by cookie token. Tokens are 32 random bytes (URL-safe base64); the table
 // keeps only their hashes, so that looking one up does not leak timing about the others.
 // A session idle for longer than `idle`, or logged in longer than `lifetime`, is gone: find() no longer answers it and expire()
-// removes it. When a user has more than max_per_user sessions the one he used least recently
-// ends. Thread-safe. The sessions it hands out or removes are ended by dropping the last
+// removes it. Who gets a seat is choose_seat's (seat_policy.h): at most max_per_user sessions a
+// user, a tenth of the seats kept for the authority, the last seats for users who have none.
+// Thread-safe. The sessions it hands out or removes are ended by dropping the last
 // shared_ptr, which callers do outside their own locks.
 class SessionTable {
  public:
@@ -85,13 +87,20 @@ class SessionTable {
     // Each session holds a database connection of its own: the sessions are bounded by what
     // the database allows (PostgreSQL: 100 by default, a few of them for others).
     size_t max_sessions = 80;
-    size_t max_per_user = 64;
+    // A user's login beyond these ends his oldest session (serve --sessions-per-user).
+    size_t max_per_user = 3;
+    SeatLimits seats() const { return {max_sessions, max_per_user, max_sessions / 10}; }
   };
   explicit SessionTable(Limits limits) : limits_(limits) {}
 
-  // Adds a logged-in session and answers its new cookie token; empty when the table is full.
-  // `evicted` receives a session of the same user that had to make room.
-  std::string add(std::shared_ptr<WebSession> session, std::shared_ptr<WebSession>& evicted);
+  // Whether a new login of `user` gets a seat. When it does, the session that makes room for
+  // it (if one must) is removed and handed to `ended`, and the seat is held for the login
+  // until add() or cancel().
+  bool admit(const WebUser& user, std::shared_ptr<WebSession>& ended);
+  // Adds the logged-in session of an admitted login and answers its new cookie token.
+  std::string add(std::shared_ptr<WebSession> session);
+  // Gives up the seat held for an admitted login that did not come to a session.
+  void cancel(const WebUser& user);
   // The live session of a cookie token, marked as used now; nullptr when the token is
   // unknown or its session has been idle too long.
   std::shared_ptr<WebSession> find(std::string_view token);
@@ -107,8 +116,10 @@ class SessionTable {
  private:
   bool idle_too_long(const WebSession& session, WebSession::Clock::time_point now) const;
   Limits limits_;
+  void release_pending(const std::string& username);
   mutable std::mutex mutex_;
   std::unordered_map<std::string, std::shared_ptr<WebSession>> sessions_;
+  std::vector<SeatHolder> pending_;  // admitted logins whose session is being set up
 };
 
 // `bytes` random bytes as URL-safe base64 without padding.

@@ -38,7 +38,10 @@ using nlohmann::json;
 namespace fs = std::filesystem;
 
 constexpr const char* kCookie = "shenbao_session";
+// The signed token of a browser that has logged in as a user (LoginThrottle).
+constexpr const char* kDeviceCookie = "shenbao_device";
 constexpr const char* kSessionsFull = "当前登录人数已满，请稍后再试";
+constexpr const char* kTooLarge = "提交的内容太多，无法处理，请减少输入的内容后重试";
 
 // cpp-httplib's own pool queues without bound. This one makes the accepting thread wait while
 // `max_queued` connections already wait for a worker, so that a flood stays in the kernel's
@@ -199,14 +202,12 @@ struct WebServer::Impl {
       : options(std::move(o)),
         server(connection_limits(options)),
         sessions(options.sessions),
-        guard(options.logins),
-        throttle(options.accounts) {}
+        logins(options.logins) {}
 
   Options options;
   GuardedServer server;
   SessionTable sessions;
-  LoginGuard guard;
-  AccountThrottle throttle;
+  LoginThrottle logins;
   AuditLog log;
   std::string print_root;
   bool own_print_root = false;
@@ -227,11 +228,15 @@ struct WebServer::Impl {
   // with the seats, which a session may hold until the last request using it is done.
   struct Seats {
     std::mutex mutex;
+    std::condition_variable freed;
     size_t taken = 0;
   };
   std::shared_ptr<Seats> seats = std::make_shared<Seats>();
-  // A seat for a new session's connection; nullptr when every one is taken.
+  // A seat for a new session's connection, waiting a moment for one to be given back; nullptr
+  // when every one stays taken.
   std::shared_ptr<void> take_seat();
+  // Ends and logs the sessions idle too long or past their lifetime.
+  void end_expired();
 
   // Drawing preview pages is CPU work: two at a time.
   std::counting_semaphore<2> drawing{2};
@@ -245,8 +250,9 @@ struct WebServer::Impl {
   std::shared_ptr<WebSession> need_session(const httplib::Request& req, httplib::Response& res);
   // The CSRF token of the request matches the session's; else answers 403 and logs.
   bool need_csrf(const httplib::Request& req, httplib::Response& res, WebSession& session);
+  // Answers a refusal and logs it: every time, or counted with its repeats when `limited`.
   void refuse(httplib::Response& res, const WebUser& user, int status, const std::string& event,
-              const std::string& reason, const std::string& detail);
+              const std::string& reason, const std::string& detail, bool limited = false);
 
   void login(const httplib::Request& req, httplib::Response& res);
   void logout(const httplib::Request& req, httplib::Response& res);
@@ -321,7 +327,7 @@ bool WebServer::Impl::start(std::string& error) {
     error = "libsodium cannot be initialised";
     return false;
   }
-  if (!log.open(options.log_path, error)) return false;
+  if (!log.open(options.log_path, error, options.log)) return false;
   // Opening a SQLite file that is not there would make an empty one.
   if (!starts_with(options.database_url, "postgres")) {
     std::string file = options.database_url;
@@ -397,38 +403,43 @@ void WebServer::Impl::stop() {
     std::error_code ec;
     fs::remove_all(print_root, ec);
   }
+  log.flush(true);
   log.write("-", "-", "-", "stop", "");
 }
 
 std::shared_ptr<void> WebServer::Impl::take_seat() {
-  auto seat = [this]() -> std::shared_ptr<void> {
-    std::lock_guard lock(seats->mutex);
-    if (seats->taken >= options.sessions.max_sessions) return nullptr;
-    ++seats->taken;
-    return std::shared_ptr<void>(new int(0), [seats = seats](void* p) {
-      delete static_cast<int*>(p);
+  std::unique_lock lock(seats->mutex);
+  const bool free = seats->freed.wait_for(lock, std::chrono::seconds(5), [&] {
+    return seats->taken < options.sessions.max_sessions;
+  });
+  if (!free) return nullptr;
+  ++seats->taken;
+  return std::shared_ptr<void>(new int(0), [seats = seats](void* p) {
+    delete static_cast<int*>(p);
+    {
       std::lock_guard lock(seats->mutex);
       --seats->taken;
-    });
-  };
-  if (auto taken = seat()) return taken;
-  // Sessions past their time that the reaper has not reached yet give up their seats first.
+    }
+    seats->freed.notify_one();
+  });
+}
+
+void WebServer::Impl::end_expired() {
   for (auto& session : sessions.expire())
     log.write(session->user().username, session->user().company_num, session->user().address, "expired",
               "session ended: idle, or past its lifetime");
-  return seat();
 }
 
 void WebServer::Impl::reap_loop() {
-  const auto period = std::clamp<std::chrono::seconds>(options.sessions.idle / 4, std::chrono::seconds(1),
-                                                       std::chrono::seconds(30));
+  // Every second: sessions past their time end, and the log writes the counts of repeated
+  // refusals whose interval has passed.
   std::unique_lock lock(reaper_mutex);
   while (!stopping) {
-    reaper_wake.wait_for(lock, period, [&] { return stopping; });
+    reaper_wake.wait_for(lock, std::chrono::seconds(1), [&] { return stopping; });
     if (stopping) break;
     lock.unlock();
-    for (auto& session : sessions.expire())
-      log.write(session->user().username, session->user().company_num, session->user().address, "expired", "session ended: idle, or past its lifetime");
+    end_expired();
+    log.flush();
     lock.lock();
   }
 }
@@ -449,6 +460,13 @@ void WebServer::Impl::routes() {
   server.set_file_extension_and_mimetype_mapping("svg", "image/svg+xml");
 
   server.set_pre_routing_handler([this](const httplib::Request& req, httplib::Response& res) {
+    // A head another reader might take otherwise (a blank before a colon, a folded line, a
+    // bare CR, two lengths, an encoding but a lone chunked): refused, and the connection ends.
+    if (const std::string fault = GuardedServer::head_fault(); !fault.empty()) {
+      log.limited("-", "-", client_address(req), "bad-head", "request head refused: " + fault);
+      reply_error(res, 400, "malformed request head");
+      return httplib::Server::HandlerResponse::Handled;
+    }
     // The body limit holds only for bodies of a stated length: a chunked body would be read
     // whole, however large. Browsers state the length of every body they send.
     if (req.has_header("Transfer-Encoding")) {
@@ -466,7 +484,7 @@ void WebServer::Impl::routes() {
         return httplib::Server::HandlerResponse::Handled;
       }
       if (std::stoull(length) > options.max_body) {
-        reply_error(res, 413, "the request body is too large");
+        reply_error(res, 413, kTooLarge);
         return httplib::Server::HandlerResponse::Handled;
       }
     }
@@ -494,7 +512,7 @@ void WebServer::Impl::routes() {
           !origin.empty() && origin != "http://" + host && origin != "https://" + host;
       const bool foreign_site = !site.empty() && site != "same-origin" && site != "none";
       if (foreign_origin || foreign_site) {
-        log.write("-", "-", client_address(req), "refused", "request from another site: " + req.path + " origin=" + origin + " site=" + site);
+        log.limited("-", "-", client_address(req), "refused", "request from another site: " + req.path + " origin=" + origin + " site=" + site);
         reply_error(res, 403, "requests from another site are refused");
         return httplib::Server::HandlerResponse::Handled;
       }
@@ -514,7 +532,7 @@ void WebServer::Impl::routes() {
   });
   server.set_error_handler(httplib::Server::HandlerWithResponse([](const httplib::Request& req, httplib::Response& res) {
     if (!res.body.empty() || res.status == 416) return httplib::Server::HandlerResponse::Unhandled;
-    const char* text = res.status == 413 ? "the request body is too large"
+    const char* text = res.status == 413 ? kTooLarge
                        : res.status == 404 ? "not found"
                        : res.status == 405 ? "method not allowed"
                                            : "bad request";
@@ -568,13 +586,15 @@ std::shared_ptr<WebSession> WebServer::Impl::need_session(const httplib::Request
 
 bool WebServer::Impl::need_csrf(const httplib::Request& req, httplib::Response& res, WebSession& session) {
   if (session.csrf_matches(req.get_header_value("X-CSRF-Token"))) return true;
-  refuse(res, session.user(), 403, "refused", "请求缺少有效的安全令牌，请刷新页面", "CSRF token missing or wrong: " + req.path);
+  refuse(res, session.user(), 403, "refused-csrf", "请求缺少有效的安全令牌，请刷新页面", "CSRF token missing or wrong: " + req.path,
+         true);
   return false;
 }
 
 void WebServer::Impl::refuse(httplib::Response& res, const WebUser& user, int status, const std::string& event,
-                             const std::string& reason, const std::string& detail) {
-  log.write(user.username, user.company_num, user.address, event, detail);
+                             const std::string& reason, const std::string& detail, bool limited) {
+  if (limited) log.limited(user.username, user.company_num, user.address, event, detail);
+  else log.write(user.username, user.company_num, user.address, event, detail);
   reply_error(res, status, reason);
 }
 
@@ -610,20 +630,17 @@ void WebServer::Impl::login(const httplib::Request& req, httplib::Response& res)
   std::string password = body["password"].get<std::string>();
   body["password"].get_ref<std::string&>().assign(body["password"].get_ref<std::string&>().size(), '\0');
   const std::string from = client_address(req);
-  // Failures count per name and client address: guessing from one place slows and locks that
-  // place only, so nobody can lock a clerk out of his own login from elsewhere.
-  const std::string guarded = username + '\n' + from;
   // A name with a control character is no name: on PostgreSQL a NUL would end it early.
   if (std::any_of(username.begin(), username.end(),
                   [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; })) {
     wipe_password(password);
-    log.write("(malformed)", "-", from, "login-failed", "user name with a control character");
+    log.limited("(malformed)", "-", from, "login-failed", "user name with a control character");
     reply_error(res, 400, "用户名含有不允许的字符");
     return;
   }
   if (username.empty() || username.size() > 20 || password.empty() || password.size() > kMaxPasswordBytes) {
     wipe_password(password);
-    log.write("(malformed)", "-", from, "login-failed", "malformed user name or password");
+    log.limited("(malformed)", "-", from, "login-failed", "malformed user name or password");
     reply_error(res, 401, "用户名或密码错误");
     return;
   }
@@ -641,20 +658,13 @@ void WebServer::Impl::login(const httplib::Request& req, httplib::Response& res)
   }
   const std::string who = known ? log_word(username) : "(unknown)";
   user.address = from;
-  if (const auto locked = guard.locked_for(guarded); locked.count() > 0) {
+  // A browser that logged in as this user before is throttled on its own; any other attempt
+  // waits while its account or its address waits after failed logins, answered at once.
+  const LoginThrottle::Attempt attempt = logins.attempt(username, from, cookie_value(req.get_header_value("Cookie"), kDeviceCookie));
+  if (attempt.wait.count() > 0) {
     wipe_password(password);
-    log.write(who, user.company_num, from, "login-locked", "account locked, " + std::to_string(locked.count()) + " s left");
-    const long minutes = (locked.count() + 59) / 60;
-    reply_error(res, 429, "登录失败次数过多，账户已锁定，请" + std::to_string(minutes) + "分钟后再试");
-    return;
-  }
-  // Guessing at one account from many places: its password is not checked until its wait has
-  // passed, whoever asks; then the right one logs in.
-  if (const auto wait = throttle.wait_for(username); wait.count() > 0) {
-    wipe_password(password);
-    const long seconds = static_cast<long>((wait.count() + 999) / 1000);
-    log.write(who, user.company_num, from, "login-slowed",
-              "account waiting after failed logins, " + std::to_string(wait.count()) + " ms left");
+    const long seconds = static_cast<long>((attempt.wait.count() + 999) / 1000);
+    log.limited(who, user.company_num, from, "login-slowed", "failed logins of the account or from the address");
     res.set_header("Retry-After", std::to_string(seconds));
     reply_error(res, 429, "登录失败次数过多，请" + std::to_string(seconds) + "秒后再试");
     return;
@@ -662,17 +672,15 @@ void WebServer::Impl::login(const httplib::Request& req, httplib::Response& res)
   const bool verified = verify_password(known ? hash : decoy_hash, password) && known;
   wipe_password(password);
   if (!verified) {
-    const LoginGuard::Failure failure = guard.failed(guarded);
-    const auto wait = throttle.failed(username);
-    log.write(who, user.company_num, from, "login-failed", known ? "wrong password" : "unknown user");
-    if (failure.locked) log.write(who, user.company_num, from, "account-locked", "after repeated failed logins");
+    const auto wait = logins.failed(attempt, username, from);
+    log.write(who, user.company_num, from, "login-failed",
+              std::string(known ? "wrong password" : "unknown user") + (attempt.trusted() ? " (known device)" : ""));
     if (wait.count() > 0)
-      log.write(who, user.company_num, from, "account-slowed",
-                "next login checked in " + std::to_string(wait.count()) + " ms");
-    std::this_thread::sleep_for(failure.delay);
+      log.limited(who, user.company_num, from, "account-slowed", "next login from an unknown device checked after a wait");
     reply_error(res, 401, "用户名或密码错误");
     return;
   }
+  logins.succeeded(attempt, username, from);
   const bool clerk_with_unit = user.role == "clerk" && !user.company_num.empty();
   if (!clerk_with_unit && user.role != "authority") {
     log.write(who, user.company_num, from, "refused", "login of a user without a valid role and unit: role=" + user.role);
@@ -680,19 +688,42 @@ void WebServer::Impl::login(const httplib::Request& req, httplib::Response& res)
     return;
   }
   if (user.role == "authority") user.company_num.clear();
-  guard.succeeded(guarded);
-  throttle.succeeded(username);
 
   // A new login ends the session this browser had.
   if (auto old = sessions.remove(cookie_value(req.get_header_value("Cookie"), kCookie)))
     log.write(old->user().username, old->user().company_num, from, "logout", "replaced by a new login");
 
-  // Every session holds a database connection: beyond the budget, no new one is opened.
+  // Sessions past their time give up their seats first.
+  end_expired();
+  std::shared_ptr<WebSession> ended;
+  if (!sessions.admit(user, ended)) {
+    log.limited(who, user.company_num, from, "refused",
+                "login refused: all " + std::to_string(options.sessions.max_sessions) +
+                    " sessions in use (each holds a database connection)");
+    reply_error(res, 503, kSessionsFull);
+    return;
+  }
+  // The seat held for this login is given up on every way out before its session is added.
+  struct HeldSeat {
+    SessionTable& table;
+    const WebUser& user;
+    bool added = false;
+    ~HeldSeat() {
+      if (!added) table.cancel(user);
+    }
+  } held{sessions, user};
+  if (ended) {
+    log.write(ended->user().username, ended->user().company_num, ended->user().address, "logout",
+              ended->user().username == user.username ? "oldest session of the user ended by a new login"
+                                                      : "a further session of the user ended for another's login");
+    ended.reset();
+  }
+  // Every session holds a database connection: beyond the budget, no new one is opened. A
+  // session just ended gives its connection back once the requests using it are done.
   auto seat = take_seat();
   if (!seat) {
-    log.write(who, user.company_num, from, "refused",
-              "login refused: all " + std::to_string(options.sessions.max_sessions) +
-                  " sessions in use (each holds a database connection)");
+    log.limited(who, user.company_num, from, "refused",
+                "login refused: all " + std::to_string(options.sessions.max_sessions) + " database connections in use");
     reply_error(res, 503, kSessionsFull);
     return;
   }
@@ -719,17 +750,14 @@ void WebServer::Impl::login(const httplib::Request& req, httplib::Response& res)
   const std::string csrf = random_token();
   auto session = std::make_shared<WebSession>(user, std::move(app), csrf, folder);
   session->hold(std::move(seat));
-  std::shared_ptr<WebSession> evicted;
-  const std::string token = sessions.add(session, evicted);
-  if (evicted)
-    log.write(evicted->user().username, evicted->user().company_num, evicted->user().address, "logout", "oldest session of the user ended");
-  if (token.empty()) {
-    log.write(who, user.company_num, from, "refused", "login refused: too many sessions");
-    reply_error(res, 503, kSessionsFull);
-    return;
-  }
-  log.write(who, user.company_num, from, "login", "ok");
+  const std::string token = sessions.add(session);
+  held.added = true;
+  log.write(who, user.company_num, from, "login", attempt.trusted() ? "ok (known device)" : "ok");
   res.set_header("Set-Cookie", session_cookie(token, options.secure_cookie));
+  // The browser is known for this user from now on.
+  res.set_header("Set-Cookie", std::string(kDeviceCookie) + "=" + logins.device_token(user.username) +
+                                   "; Path=/api/login; Max-Age=" + std::to_string(logins.device_lifetime().count()) +
+                                   "; HttpOnly; SameSite=Strict" + (options.secure_cookie ? "; Secure" : ""));
   reply(res, 200, {{"csrf", csrf}, {"user", user_json(user)}});
 }
 
@@ -773,10 +801,27 @@ void WebServer::Impl::event(const httplib::Request& req, httplib::Response& res)
   auto session = need_session(req, res);
   if (!session || !need_csrf(req, res, *session)) return;
   const WebUser& user = session->user();
-  std::string error;
-  auto event = parse_event(req.body, error);
+  std::string error, for_user;
+  auto event = parse_event(req.body, error, for_user);
+  if (!event && !for_user.empty()) {
+    // Answered as the window answers what it does not take (a typed value not accepted, or a
+    // refused event), with the state as it is: nothing changed. A body that is no UTF-8 does
+    // not parse; the browser writes its kind as "kind":"type".
+    log.limited(user.username, user.company_num, user.address, "event-refused", "event refused: " + error);
+    const bool typed = req.body.find("\"kind\":\"type\"") != std::string::npos;
+    const json result = {{"ok", typed},
+                         {"error", error},
+                         {"accepted", false},
+                         {"pending", false},
+                         {"result", nullptr},
+                         {"refusal", {{"code", "invalid-entry"}, {"text", for_user}, {"detail", error}}}};
+    std::string body = "{\"result\":" + result.dump() + "," + state_members(req, *session, false) + "}";
+    res.status = typed ? 200 : 409;
+    res.set_content(std::move(body), "application/json; charset=utf-8");
+    return;
+  }
   if (!event) {
-    refuse(res, user, 400, "bad-request", error, "event refused: " + error);
+    refuse(res, user, 400, "bad-request", error, "event refused: " + error, true);
     return;
   }
   const std::string what = event->kind + " " + event->target +
@@ -811,7 +856,7 @@ void WebServer::Impl::event(const httplib::Request& req, httplib::Response& res)
     refuse(res, user, 403, "refused", result.refusal->text, what + ": " + result.error());
     return;
   }
-  if (!result.ok()) log.write(user.username, user.company_num, client_address(req), "event-refused", what + ": " + result.error());
+  if (!result.ok()) log.limited(user.username, user.company_num, client_address(req), "event-refused", what + ": " + result.error());
   std::string body = "{\"result\":";
   body += result_json(result).dump(-1, ' ', false, json::error_handler_t::replace);
   body += ',';

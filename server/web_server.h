@@ -5,6 +5,8 @@
 #include <memory>
 #include <string>
 
+#include "server/audit_log.h"
+#include "server/event_request.h"
 #include "server/guarded_server.h"
 #include "server/login_guard.h"
 #include "server/session_table.h"
@@ -30,7 +32,7 @@ class WindowRegistry;
 // Every POST but login carries the session's CSRF token in X-CSRF-Token; every POST is
 // application/json from the same origin. Answers: 400 malformed, 401 no live session, 403
 // refused (rights, CSRF, origin), 404, 409 refused by the window (the state comes along),
-// 413 body over max_body, 415, 416 multi-range, 429 locked or slowed login, 503 too many sessions.
+// 413 body over max_body, 415, 416 multi-range, 429 slowed login, 503 no seat for a new session.
 //
 //   WebServer server(options);
 //   if (!server.start(error)) ...   // listening on a thread of its own
@@ -45,16 +47,18 @@ class WebServer {
     int port = 8080;  // 0: any free port
     std::string web_root;  // empty: default_web_root()
     std::string log_path;  // empty: stderr
+    AuditLog::Options log;  // rotation by size, and how repeated refusals are counted
     int threads = 64;
     // Marks the session cookie Secure: for a server reached through HTTPS (a TLS proxy).
     bool secure_cookie = false;
-    size_t max_body = 64 * 1024;
+    // The longest text a column takes, as an event (event_request.h).
+    size_t max_body = kMaxEventBody;
     // sessions.max_sessions bounds the logins at once, each holding a database connection
     // (serve --max-sessions); a login beyond it is refused with 503.
     SessionTable::Limits sessions;
-    LoginGuard::Options logins;
-    // Failed logins of one account from anywhere slow its next ones (never lock it).
-    AccountThrottle::Options accounts;
+    // Failed logins slow the next ones of the same account or address from browsers that have
+    // not logged in as that user before, and those of the same device token (never lock).
+    LoginThrottle::Options logins;
     // Deadlines for request heads and bodies; how many connections may wait for theirs.
     // Its trusted_address is a proxy in front of the server (serve --trusted-proxy): for its
     // connections the client's address is the last entry of X-Forwarded-For.

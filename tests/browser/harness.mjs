@@ -25,12 +25,12 @@ const run = promisify(execFile);
 export const bin = path.resolve(process.env.SHENBAO_BIN || 'build/shenbao');
 export const artifacts = path.resolve('test-artifacts/browser');
 
-export async function startServer({init = []} = {}) {
+export async function startServer({init = [], args = []} = {}) {
   const dir = await mkdtemp(path.join(tmpdir(), 'shenbao-browser-'));
   const db = path.join(dir, 'test.db');
   const logFile = path.join(dir, 'server.log');
   await run(bin, ['init', db, ...init], {maxBuffer: 1 << 20});
-  const child = spawn(bin, ['serve', db, '--port', '0', '--host', '127.0.0.1', '--log', logFile],
+  const child = spawn(bin, ['serve', db, '--port', '0', '--host', '127.0.0.1', '--log', logFile, ...args],
                       {stdio: ['ignore', 'pipe', 'pipe']});
   let stderr = '';
   child.stderr.on('data', (d) => { stderr += d; });

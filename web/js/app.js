@@ -132,7 +132,7 @@ function showLogin(message = '') {
     h('label', {for: 'username'}, '用户名'), username,
     h('label', {for: 'password'}, '密码'), password,
     error, submit,
-    h('p', {class: 'login-note'}, '请使用本单位分配的账号登录。连续输错密码 5 次，账号将被暂时锁定。'));
+    h('p', {class: 'login-note'}, '请使用本单位分配的账号登录。连续输错密码 5 次后，须等待片刻才能再试。'));
   form.addEventListener('submit', async (e) => {
     e.preventDefault();
     submit.disabled = true;

@@ -93,9 +93,9 @@ function textLimit(type) {
   return m ? Number(m[1]) : 0;
 }
 
+// A text cell takes as many characters as its column holds.
 function maxLength(type) {
-  const limit = textLimit(type);
-  return limit && limit <= 4000 ? limit : undefined;
+  return textLimit(type) || undefined;
 }
 
 const NUMERIC = /^(long|number|decimal)/;
