@@ -96,10 +96,10 @@ class SqliteRecorder final : public StatementObserver {
     Shape shape;
     shape.columns = t.columns;
     for (const std::string& c : t.columns) shape.names.push_back("\"" + c + "\":");
-    shape.in_key.assign(t.columns.size(), 0);
-    for (const std::string& k : t.key.empty() ? t.columns : t.key)
-      shape.key.push_back(static_cast<int>(std::find(t.columns.begin(), t.columns.end(), k) - t.columns.begin()));
-    for (int k : shape.key) shape.in_key[k] = 1;
+    // A table without a primary key is keyed by all its columns.
+    shape.in_key.assign(t.columns.size(), t.key.empty() ? 1 : 0);
+    for (const std::string& k : t.key)
+      shape.in_key[std::find(t.columns.begin(), t.columns.end(), k) - t.columns.begin()] = 1;
     const auto worker = std::find(t.columns.begin(), t.columns.end(), "worker_code");
     shape.worker = worker == t.columns.end() ? -1 : static_cast<int>(worker - t.columns.begin());
     tables_.emplace(std::move(table), std::move(shape));
@@ -122,7 +122,6 @@ class SqliteRecorder final : public StatementObserver {
  private:
   struct Shape {
     std::vector<std::string> columns;
-    std::vector<int> key;  // column positions, in key order
     int worker = -1;       // the position of worker_code, -1 when the table has none
     std::vector<std::string> names;  // each column's `"name":`, as the JSON texts begin a pair
     std::vector<char> in_key;        // per column: whether it is of the key
