@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "framework/runtime/sql/transaction.h"
+#include "framework/runtime/sql/wal_checkpointer.h"
 
 namespace shenbao {
 namespace {
@@ -213,6 +214,7 @@ std::unique_ptr<Driver> open_sqlite_driver(const std::string& location, std::str
   sqlite3_busy_timeout(db, 10000);
   sqlite3_exec(db, "pragma journal_mode=wal; pragma synchronous=normal; pragma foreign_keys=on;", nullptr, nullptr,
                nullptr);
+  checkpoint_in_background(db, path, vfs);
   return std::make_unique<SqliteDriver>(db);
 }
 
