@@ -10,6 +10,8 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <deque>
+#include <memory>
 #include <optional>
 #include <tuple>
 #include <unordered_map>
@@ -88,8 +90,7 @@ class SqliteRecorder final : public StatementObserver {
   explicit SqliteRecorder(sqlite3* db) : db_(db) {}
   ~SqliteRecorder() override {
     sqlite3_preupdate_hook(db_, nullptr, nullptr);
-    sqlite3_finalize(batch_insert_);
-    sqlite3_finalize(row_insert_);
+    for (sqlite3_stmt* insert : inserts_) sqlite3_finalize(insert);
   }
 
   void watch(std::string table, const TableColumns& t) {
@@ -115,7 +116,7 @@ class SqliteRecorder final : public StatementObserver {
     if (answer.ok && !write_pending())
       answer = {false, 0, std::string("cannot journal the change: ") + sqlite3_errmsg(db_), sqlite3_extended_errcode(db_)};
     pending_.clear();
-    text_.clear();
+    texts_.clear();
     return answer;
   }
 
@@ -126,17 +127,47 @@ class SqliteRecorder final : public StatementObserver {
     std::vector<std::string> names;  // each column's `"name":`, as the JSON texts begin a pair
     std::vector<char> in_key;        // per column: whether it is of the key
   };
-  // A piece of text_; empty: null.
-  struct Span {
-    size_t at = 0, size = 0;
+  // The texts of one statement's changes, kept in blocks that never move: a statement that
+  // writes ten thousand rows makes neither ten thousand small allocations nor copies of a
+  // growing buffer. A few blocks are kept from one statement to the next.
+  class Texts {
+   public:
+    std::string_view keep(std::string_view text) {
+      char* at;
+      if (text.size() > kBlock) {
+        at = large_.emplace_back(std::make_unique_for_overwrite<char[]>(text.size())).get();
+      } else {
+        if (kBlock - used_ < text.size()) {
+          if (++current_ == blocks_.size()) blocks_.push_back(std::make_unique_for_overwrite<char[]>(kBlock));
+          used_ = 0;
+        }
+        at = blocks_[current_].get() + used_;
+        used_ += text.size();
+      }
+      std::memcpy(at, text.data(), text.size());
+      return {at, text.size()};
+    }
+    void clear() {
+      if (blocks_.size() > kKeptBlocks) blocks_.resize(kKeptBlocks);
+      large_.clear();
+      current_ = static_cast<size_t>(-1);
+      used_ = kBlock;
+    }
+
+   private:
+    static constexpr size_t kBlock = 64 * 1024;
+    static constexpr size_t kKeptBlocks = 4;
+    std::vector<std::unique_ptr<char[]>> blocks_;
+    std::vector<std::unique_ptr<char[]>> large_;  // texts longer than a block, one each
+    size_t current_ = static_cast<size_t>(-1);
+    size_t used_ = kBlock;
   };
-  // One change caught, its JSON texts kept in one buffer for the statement: a statement that
-  // writes ten thousand rows makes no ten thousand small allocations.
+  // One change caught; an empty text stands for null.
   struct Change {
     const std::string* table;
     const char* action;
-    Span key, before, after;
-    Span worker;  // the worker's code as it stands, not JSON
+    std::string_view key, before, after;
+    std::string_view worker;  // the worker's code as it stands, not JSON
   };
 
   static void on_write(void* self, sqlite3* db, int op, const char* schema, const char* table, sqlite3_int64,
@@ -148,28 +179,35 @@ class SqliteRecorder final : public StatementObserver {
     recorder->caught(db, op, found->first, found->second);
   }
 
+  // One pass over the row's columns builds its key and the before and after objects of the
+  // columns that changed (all of them for an insert or a delete).
   void caught(sqlite3* db, int op, const std::string& table, const Shape& shape) {
-    const size_t n = shape.columns.size();
-    before_.assign(n, nullptr);
-    after_.assign(n, nullptr);
-    changed_.assign(n, op != SQLITE_UPDATE);
-    for (size_t i = 0; i < n; ++i) {
-      if (op != SQLITE_INSERT) sqlite3_preupdate_old(db, static_cast<int>(i), &before_[i]);
-      if (op != SQLITE_DELETE) sqlite3_preupdate_new(db, static_cast<int>(i), &after_[i]);
-    }
+    key_.assign(1, '{');
+    before_.assign(1, '{');
+    after_.assign(1, '{');
     bool any = op != SQLITE_UPDATE;
-    for (size_t i = 0; op == SQLITE_UPDATE && i < n; ++i) any |= changed_[i] = !same(before_[i], after_[i]);
+    sqlite3_value* worker = nullptr;
+    for (int i = 0; i < static_cast<int>(shape.columns.size()); ++i) {
+      sqlite3_value* old_value = nullptr;
+      sqlite3_value* new_value = nullptr;
+      if (op != SQLITE_INSERT) sqlite3_preupdate_old(db, i, &old_value);
+      if (op != SQLITE_DELETE) sqlite3_preupdate_new(db, i, &new_value);
+      sqlite3_value* keyed = op == SQLITE_INSERT ? new_value : old_value;
+      if (shape.in_key[i]) add_pair(key_, shape.names[i], keyed);
+      if (i == shape.worker) worker = keyed;
+      if (op == SQLITE_UPDATE && same(old_value, new_value)) continue;
+      any = true;
+      if (old_value) add_pair(before_, shape.names[i], old_value);
+      if (new_value) add_pair(after_, shape.names[i], new_value);
+    }
     if (!any) return;
-    Change change{&table, op == SQLITE_INSERT ? "insert" : op == SQLITE_DELETE ? "delete" : "update", {}, {}, {}};
-    const std::vector<sqlite3_value*>& keyed = op == SQLITE_INSERT ? after_ : before_;
-    change.key = object_of(shape, keyed, [&](int i) { return shape.in_key[i] != 0; });
-    const auto included = [&](int i) { return static_cast<bool>(changed_[i]); };
-    if (op != SQLITE_INSERT) change.before = object_of(shape, before_, included);
-    if (op != SQLITE_DELETE) change.after = object_of(shape, after_, included);
-    if (shape.worker >= 0 && sqlite3_value_type(keyed[shape.worker]) != SQLITE_NULL) {
-      const auto* code = static_cast<const char*>(sqlite3_value_blob(keyed[shape.worker]));
-      change.worker = {text_.size(), static_cast<size_t>(sqlite3_value_bytes(keyed[shape.worker]))};
-      text_.append(code ? code : "", change.worker.size);
+    Change change{&table, op == SQLITE_INSERT ? "insert" : op == SQLITE_DELETE ? "delete" : "update", {}, {}, {}, {}};
+    change.key = texts_.keep(key_ += '}');
+    if (op != SQLITE_INSERT) change.before = texts_.keep(before_ += '}');
+    if (op != SQLITE_DELETE) change.after = texts_.keep(after_ += '}');
+    if (worker && sqlite3_value_type(worker) != SQLITE_NULL) {
+      const auto* code = static_cast<const char*>(sqlite3_value_blob(worker));
+      change.worker = texts_.keep({code ? code : "", static_cast<size_t>(sqlite3_value_bytes(worker))});
     }
     pending_.push_back(change);
   }
@@ -187,20 +225,9 @@ class SqliteRecorder final : public StatementObserver {
     return size == sqlite3_value_bytes(b) && std::memcmp(sqlite3_value_blob(a), sqlite3_value_blob(b), size) == 0;
   }
 
-  // A JSON object of the included columns, appended to text_.
-  template <typename Included>
-  Span object_of(const Shape& shape, const std::vector<sqlite3_value*>& values, Included included) {
-    const size_t at = text_.size();
-    text_ += '{';
-    for (size_t i = 0; i < shape.columns.size(); ++i)
-      if (included(static_cast<int>(i))) add_pair(text_, at, shape.names[i], values[i]);
-    text_ += '}';
-    return {at, text_.size() - at};
-  }
-
   // `"name":value`, as SQLite's json_object writes it (column names are plain).
-  static void add_pair(std::string& out, size_t object_at, const std::string& name, sqlite3_value* value) {
-    if (out.size() > object_at + 1) out += ',';
+  static void add_pair(std::string& out, const std::string& name, sqlite3_value* value) {
+    if (out.size() > 1) out += ',';
     out += name;
     switch (sqlite3_value_type(value)) {
       case SQLITE_INTEGER: out += std::to_string(sqlite3_value_int64(value)); return;
@@ -254,22 +281,20 @@ class SqliteRecorder final : public StatementObserver {
     out += '"';
   }
 
-  // The changes in statements of up to kBatch rows each: one statement per row would also move
-  // the table's key counter once per row.
-  static constexpr size_t kBatch = 64;
+  // The changes in statements of 256, 16 or 1 rows each, the largest that fit: one statement
+  // per row would also move the table's key counter once per row.
+  static constexpr size_t kBatches[] = {256, 16, 1};
   static constexpr int kColumns = 7;
 
   bool write_pending() {
     size_t next = 0;
-    for (; pending_.size() - next >= kBatch; next += kBatch) {
-      if (!batch_insert_ && !prepare_insert(kBatch, batch_insert_)) return false;
-      for (size_t r = 0; r < kBatch; ++r) bind(batch_insert_, static_cast<int>(r * kColumns), pending_[next + r]);
-      if (!step(batch_insert_)) return false;
-    }
-    for (; next < pending_.size(); ++next) {
-      if (!row_insert_ && !prepare_insert(1, row_insert_)) return false;
-      bind(row_insert_, 0, pending_[next]);
-      if (!step(row_insert_)) return false;
+    for (size_t b = 0; b < std::size(kBatches); ++b) {
+      const size_t rows = kBatches[b];
+      for (; pending_.size() - next >= rows; next += rows) {
+        if (!inserts_[b] && !prepare_insert(rows, inserts_[b])) return false;
+        for (size_t r = 0; r < rows; ++r) bind(inserts_[b], static_cast<int>(r * kColumns), pending_[next + r]);
+        if (!step(inserts_[b])) return false;
+      }
     }
     return true;
   }
@@ -288,9 +313,9 @@ class SqliteRecorder final : public StatementObserver {
   }
 
   void bind(sqlite3_stmt* insert, int offset, const Change& change) {
-    const auto text = [&](int index, Span span) {
-      if (span.size == 0) sqlite3_bind_null(insert, offset + index);
-      else sqlite3_bind_text(insert, offset + index, text_.data() + span.at, static_cast<int>(span.size), SQLITE_STATIC);
+    const auto text = [&](int index, std::string_view text) {
+      if (text.empty()) sqlite3_bind_null(insert, offset + index);
+      else sqlite3_bind_text(insert, offset + index, text.data(), static_cast<int>(text.size()), SQLITE_STATIC);
     };
     sqlite3_bind_int64(insert, offset + 1, history_id_);
     sqlite3_bind_text(insert, offset + 2, change.table->data(), static_cast<int>(change.table->size()), SQLITE_STATIC);
@@ -306,14 +331,12 @@ class SqliteRecorder final : public StatementObserver {
     size_t operator()(std::string_view name) const { return std::hash<std::string_view>{}(name); }
   };
   sqlite3* db_;
-  sqlite3_stmt* batch_insert_ = nullptr;  // kBatch rows
-  sqlite3_stmt* row_insert_ = nullptr;
+  sqlite3_stmt* inserts_[std::size(kBatches)] = {};  // one for each size of kBatches
   std::unordered_map<std::string, Shape, NameHash, std::equal_to<>> tables_;
   long long history_id_ = 0;  // 0: not recording
-  std::vector<Change> pending_;
-  std::string text_;
-  std::vector<sqlite3_value*> before_, after_;  // the row being caught, reused
-  std::vector<char> changed_;
+  std::deque<Change> pending_;  // a deque: ten thousand changes are never moved as it grows
+  Texts texts_;
+  std::string key_, before_, after_;  // the JSON objects of the row being caught, reused
 };
 
 // One function for every table: the rows of the statement's transition tables, set-based.
