@@ -1,5 +1,7 @@
 #include "settings/w_account_set.h"
 
+#include "framework/host/host_functions.h"
+
 namespace shenbao {
 
 w_account_set::w_account_set(Session& session) : w_rs_sheet(session, "w_account_set") {
@@ -21,6 +23,16 @@ void w_account_set::open() {
   control("em_2")->text = ls_year + "-12-31";
 }
 
-void w_account_set::pb_1_clicked() { close_with_return(control("em_1")->text + "/" + control("em_2")->text); }
+void w_account_set::pb_1_clicked() {
+  // A field left empty keeps the dialog open at that field: closing would drop the extraction.
+  for (const char* field : {"em_1", "em_2"}) {
+    if (!getdate(control(field)->text)) {
+      session().message_box("提示", "请输入日期（yyyy-mm-dd）！", Icon::Exclamation);
+      set_focus(control(field));
+      return;
+    }
+  }
+  close_with_return(control("em_1")->text + "/" + control("em_2")->text);
+}
 
 }  // namespace shenbao

@@ -77,6 +77,16 @@ std::optional<Refusal> edit_refusal(const Control& control, const std::string& t
   if (control.limit > 0 && utf8_length(text) > control.limit)
     return Refusal::for_user(RefusalCode::InvalidEntry, "最多可输入" + std::to_string(control.limit) + "个字",
                              "text of " + control.name() + " too long");
+  // A date mask takes a date or nothing: "2009-13-45" is refused where it was typed.
+  if (control.kind() == ControlKind::EditMask && control.mask == "yyyy-mm-dd") {
+    const size_t first = text.find_first_not_of(' ');
+    if (first != std::string::npos) {
+      const std::string trimmed = text.substr(first, text.find_last_not_of(' ') - first + 1);
+      if (!DateTime::parse(trimmed))
+        return Refusal::for_user(RefusalCode::InvalidEntry, "“" + trimmed + "”不是日期（yyyy-mm-dd）",
+                                 "\"" + trimmed + "\" in " + control.name() + " is not a date");
+    }
+  }
   return std::nullopt;
 }
 
