@@ -182,6 +182,7 @@ ExtractionOutcome run_extraction(sb1& window, const Extraction& extraction) {
     report_write_refusal(session, *refused, extraction.failure);
     return {Result::Failed};
   }
+  session.set_status(kExtractedStatusBefore + std::to_string(written) + kExtractedStatusAfter);
   return {Result::Extracted, written};
 }
 

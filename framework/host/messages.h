@@ -64,6 +64,9 @@ inline constexpr const char* kNewDeclarationStatus = "已新增申报，请填�
 inline constexpr const char* kWorkerAddedStatus = "加入申报，请填写后保存";
 inline constexpr const char* kAcceptedStatus = "数据入库成功";
 inline constexpr const char* kReversedStatus = "已撤销入库";
+// Around the number of worker rows an extraction wrote: "已提取12条人员信息".
+inline constexpr const char* kExtractedStatusBefore = "已提取";
+inline constexpr const char* kExtractedStatusAfter = "条人员信息";
 // Before the reason of the return, when a returned declaration is selected.
 inline constexpr const char* kReturnedStatus = "已退回：";
 
