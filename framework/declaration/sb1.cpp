@@ -571,8 +571,21 @@ int sb1::save_declaration() {
     return -1;
   }
   show_saved();
+  widen_range_to(dw_3().store().getitem(1, "sb_date"));
   list_declarations();
   return 1;
+}
+
+// A declaration dated outside the range shown would vanish from the list once saved: the range
+// takes in its date instead.
+void sb1::widen_range_to(const Value& date) {
+  if (date.kind() != ValueKind::DateTime) return;
+  const DateTime day = date.as_datetime().date();
+  const auto from = DateTime::parse(control("em_1")->text);
+  const auto to = DateTime::parse(control("em_2")->text);
+  if (!from || !to) return;
+  if (day < from->date()) control("em_1")->text = day.format("yyyy-mm-dd");
+  if (day > to->date()) control("em_2")->text = day.format("yyyy-mm-dd");
 }
 
 // Saved; and when the declaration as saved would take the unit past its approved posts or

@@ -176,6 +176,7 @@ class sb1 : public Window {
   std::vector<std::string> row_buttons_;  // lined up left of pb_2, right to left
   std::vector<std::string> beside_declaration_buttons_;
   bool row_buttons_known_ = false;
+  void widen_range_to(const Value& date);
   bool arranged_ = false;
 };
 
