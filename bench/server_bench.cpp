@@ -85,7 +85,9 @@ class IdleBrowsers {
     inet_pton(AF_INET, host.c_str(), &address.sin_addr);
     const std::string request = "GET /api/state HTTP/1.1\r\nHost: " + host + "\r\n\r\n";
     for (int i = 0; i < count; ++i) {
-      const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+      // Close-on-exec: wrk, started meanwhile, must not inherit them (it takes only descriptors
+      // below a bound of its own).
+      const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
       if (fd < 0 || ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
           ::send(fd, request.data(), request.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(request.size())) {
         std::fprintf(stderr, "idle connection %d: %s\n", i, std::strerror(errno));
