@@ -1,11 +1,14 @@
 // `shenbao serve DB [--port N] [--host ADDR] [--log FILE] [--web DIR] [--threads N]
 // [--secure-cookie] [--session-hours N] [--trusted-proxy ADDR]
 // [--max-sessions N] [--sessions-per-user N] [--log-size MB] [--log-files N]`: serves
-// the web front end of a database made by `shenbao init` until SIGINT or SIGTERM.
+// the web front end of a database made by `shenbao init` until SIGINT or SIGTERM; then it takes
+// no new connection or login, answers the requests already begun, ends the sessions, writes
+// its log and exits 0.
 // `--port 0` takes any free port; the first line on stdout says where it listens:
 // "serving http://127.0.0.1:8080/".
 
 #include <arpa/inet.h>
+#include <sys/resource.h>
 
 #include <chrono>
 #include <csignal>
@@ -137,6 +140,12 @@ int serve_command(const std::vector<std::string>& args) {
   sigaddset(&signals, SIGTERM);
   pthread_sigmask(SIG_BLOCK, &signals, nullptr);
   std::signal(SIGPIPE, SIG_IGN);
+  // Every browser holds a connection or two, each a file descriptor: take all the system allows.
+  rlimit files{};
+  if (getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < files.rlim_max) {
+    files.rlim_cur = files.rlim_max;
+    setrlimit(RLIMIT_NOFILE, &files);
+  }
 
   WebServer server(options);
   std::string error;

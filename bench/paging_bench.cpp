@@ -13,7 +13,6 @@
 // scrolling the worker list to its end; five rounds, each a fresh login, and the median round
 // of each step is printed. Memory: (VmRSS with N sessions − before) / N.
 
-#include <httplib.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -33,6 +32,7 @@
 
 #include "app/database_setup.h"
 #include "bench/served_process.h"
+#include "tests/http_client.h"
 #include "framework/runtime/windows/state_diff.h"
 
 namespace {
@@ -83,7 +83,7 @@ bool make_database(const std::string& file, int workers, std::string& error) {
 
 // One browser: its session, and the state as the answers' changes leave it.
 struct Browser {
-  httplib::Client client;
+  shenbao::HttpClient client;
   std::string cookie, csrf;
   json state;
   long version = -1;
@@ -94,7 +94,7 @@ struct Browser {
     double ms = 0;
     int status = 0;
   };
-  Step take(const httplib::Result& r, Clock::time_point start) {
+  Step take(const std::optional<shenbao::HttpClientAnswer>& r, Clock::time_point start) {
     Step step{r ? r->body.size() : 0, std::chrono::duration<double, std::milli>(Clock::now() - start).count(),
               r ? r->status : -1};
     if (!r) return step;
@@ -106,8 +106,8 @@ struct Browser {
     }
     return step;
   }
-  httplib::Headers headers() const {
-    httplib::Headers h{{"Cookie", cookie}, {"X-CSRF-Token", csrf}};
+  shenbao::HttpHeaders headers() const {
+    shenbao::HttpHeaders h{{"Cookie", cookie}, {"X-CSRF-Token", csrf}};
     if (version >= 0) h.emplace("X-State-Version", std::to_string(version));
     return h;
   }

@@ -14,7 +14,7 @@
 namespace shenbao::bench {
 
 // A `shenbao serve` child on a free port. SQLite has no connection limit of its own, so the
-// server takes as many sessions as a benchmark logs in.
+// server takes as many sessions as a benchmark logs in, many of them for one clerk.
 struct Server {
   pid_t pid = 0;
   std::string host = "127.0.0.1";
@@ -29,7 +29,7 @@ struct Server {
       close(out[0]);
       close(out[1]);
       execl(shenbao.c_str(), shenbao.c_str(), "serve", db.c_str(), "--port", "0", "--log", log.c_str(),
-            "--max-sessions", "10000", nullptr);
+            "--max-sessions", "10000", "--sessions-per-user", "100", nullptr);
       _exit(127);
     }
     close(out[1]);

@@ -1,7 +1,6 @@
 #include "server/web_server.h"
 
 #include <arpa/inet.h>
-#include <httplib.h>
 #include <sodium.h>
 
 #include <nlohmann/json.hpp>
@@ -11,7 +10,6 @@
 #include <condition_variable>
 #include <optional>
 #include <cstdlib>
-#include <deque>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -28,7 +26,7 @@
 #include "framework/runtime/windows/window.h"
 #include "server/audit_log.h"
 #include "server/event_request.h"
-#include "server/guarded_server.h"
+#include "server/http_server.h"
 #include "server/passwords.h"
 
 namespace shenbao {
@@ -41,61 +39,15 @@ constexpr const char* kCookie = "shenbao_session";
 // The signed token of a browser that has logged in as a user (LoginThrottle).
 constexpr const char* kDeviceCookie = "shenbao_device";
 constexpr const char* kSessionsFull = "当前登录人数已满，请稍后再试";
+constexpr const char* kLeaving = "服务器正在停止，请稍后重新登录";
 constexpr const char* kTooLarge = "提交的内容太多，无法处理，请减少输入的内容后重试";
 
-// cpp-httplib's own pool queues without bound. This one makes the accepting thread wait while
-// `max_queued` connections already wait for a worker, so that a flood stays in the kernel's
-// listen queue instead of in memory.
-class BoundedPool : public httplib::TaskQueue {
- public:
-  BoundedPool(size_t threads, size_t max_queued) : max_queued_(max_queued) {
-    for (size_t i = 0; i < threads; ++i) workers_.emplace_back([this] { work(); });
-  }
-  void enqueue(std::function<void()> fn) override {
-    std::unique_lock lock(mutex_);
-    room_.wait(lock, [&] { return jobs_.size() < max_queued_ || stopping_; });
-    jobs_.push_back(std::move(fn));
-    ready_.notify_one();
-  }
-  void shutdown() override {
-    {
-      std::lock_guard lock(mutex_);
-      stopping_ = true;
-    }
-    ready_.notify_all();
-    room_.notify_all();
-    for (auto& t : workers_) t.join();
-  }
-
- private:
-  void work() {
-    for (;;) {
-      std::function<void()> fn;
-      {
-        std::unique_lock lock(mutex_);
-        ready_.wait(lock, [&] { return !jobs_.empty() || stopping_; });
-        if (jobs_.empty()) return;
-        fn = std::move(jobs_.front());
-        jobs_.pop_front();
-        room_.notify_one();
-      }
-      fn();
-    }
-  }
-  size_t max_queued_;
-  std::mutex mutex_;
-  std::condition_variable ready_, room_;
-  std::deque<std::function<void()>> jobs_;
-  std::vector<std::thread> workers_;
-  bool stopping_ = false;
-};
-
-void reply(httplib::Response& res, int status, const json& body) {
+void reply(HttpAnswer& res, int status, const json& body) {
   res.status = status;
   res.set_content(body.dump(-1, ' ', false, json::error_handler_t::replace), "application/json; charset=utf-8");
 }
 
-void reply_error(httplib::Response& res, int status, const std::string& error) { reply(res, status, {{"error", error}}); }
+void reply_error(HttpAnswer& res, int status, const std::string& error) { reply(res, status, {{"error", error}}); }
 
 // The value of cookie `name` in a Cookie header, "" when absent.
 std::string cookie_value(const std::string& header, std::string_view name) {
@@ -188,12 +140,10 @@ std::string default_web_root() {
 #endif
 }
 
-// Once every worker holds a connection, those waiting for their request may keep at most half
-// of them, so that the other half always serves requests that have arrived.
-static GuardedServer::Limits connection_limits(const WebServer::Options& options) {
-  GuardedServer::Limits limits = options.connections;
-  limits.max_waiting = std::max<size_t>(1, std::min<size_t>(limits.max_waiting, worker_count(options) / 2));
+static HttpServer::Limits connection_limits(const WebServer::Options& options) {
+  HttpServer::Limits limits = options.connections;
   limits.workers = worker_count(options);
+  limits.max_body = options.max_body;
   return limits;
 }
 
@@ -205,14 +155,13 @@ struct WebServer::Impl {
         logins(options.logins) {}
 
   Options options;
-  GuardedServer server;
+  HttpServer server;
   SessionTable sessions;
   LoginThrottle logins;
   AuditLog log;
   std::string print_root;
   bool own_print_root = false;
   int bound_port = 0;
-  std::thread listener;
   std::thread reaper;
   std::mutex reaper_mutex;
   std::condition_variable reaper_wake;
@@ -247,29 +196,29 @@ struct WebServer::Impl {
   void reap_loop();
 
   // The session of the request's cookie; answers 401 and nullptr when there is none.
-  std::shared_ptr<WebSession> need_session(const httplib::Request& req, httplib::Response& res);
+  std::shared_ptr<WebSession> need_session(const HttpRequest& req, HttpAnswer& res);
   // The CSRF token of the request matches the session's; else answers 403 and logs.
-  bool need_csrf(const httplib::Request& req, httplib::Response& res, WebSession& session);
+  bool need_csrf(const HttpRequest& req, HttpAnswer& res, WebSession& session);
   // Answers a refusal and logs it: every time, or counted with its repeats when `limited`.
-  void refuse(httplib::Response& res, const WebUser& user, int status, const std::string& event,
+  void refuse(HttpAnswer& res, const WebUser& user, int status, const std::string& event,
               const std::string& reason, const std::string& detail, bool limited = false);
 
-  void login(const httplib::Request& req, httplib::Response& res);
-  void logout(const httplib::Request& req, httplib::Response& res);
-  void state(const httplib::Request& req, httplib::Response& res);
-  void event(const httplib::Request& req, httplib::Response& res);
-  void units(const httplib::Request& req, httplib::Response& res);
-  void preview_info(const httplib::Request& req, httplib::Response& res);
-  void preview_page(const httplib::Request& req, httplib::Response& res);
-  void job_pdf(const httplib::Request& req, httplib::Response& res);
-  void rows(const httplib::Request& req, httplib::Response& res);
-  void find(const httplib::Request& req, httplib::Response& res);
-  void export_list(const httplib::Request& req, httplib::Response& res);
+  void login(const HttpRequest& req, HttpAnswer& res);
+  void logout(const HttpRequest& req, HttpAnswer& res);
+  void state(const HttpRequest& req, HttpAnswer& res);
+  void event(const HttpRequest& req, HttpAnswer& res);
+  void units(const HttpRequest& req, HttpAnswer& res);
+  void preview_info(const HttpRequest& req, HttpAnswer& res);
+  void preview_page(const HttpRequest& req, HttpAnswer& res);
+  void job_pdf(const HttpRequest& req, HttpAnswer& res);
+  void rows(const HttpRequest& req, HttpAnswer& res);
+  void find(const HttpRequest& req, HttpAnswer& res);
+  void export_list(const HttpRequest& req, HttpAnswer& res);
 
   // The session's client state for an answer, as members of its JSON object:
   // "version":V,"state":{...} or, when the request says (X-State-Version) it holds a recent
   // version B, "version":V,"base":B,"changes":[...].
-  static std::string state_members(const httplib::Request& req, WebSession& session, bool whole);
+  static std::string state_members(const HttpRequest& req, WebSession& session, bool whole);
 
   // The print preview of form control `control` of the active window, laid out for the
   // session's present state; nullptr with `status` 404 when there is no such form in
@@ -277,17 +226,17 @@ struct WebServer::Impl {
   std::shared_ptr<const ReportPages> preview(WebSession& session, const std::string& control, size_t& version);
   // The preview the request names (its first match) and the session it is of, or nullptr
   // after a 401 or 404 answer.
-  std::shared_ptr<const ReportPages> requested_preview(const httplib::Request& req, httplib::Response& res,
+  std::shared_ptr<const ReportPages> requested_preview(const HttpRequest& req, HttpAnswer& res,
                                                        std::shared_ptr<WebSession>& session, size_t& version);
   bool lookup_user(const std::string& username, std::string& hash, WebUser& user, std::string& error);
   // The client's address, for the log and the login guard.
-  std::string client_address(const httplib::Request& req) const;
+  std::string client_address(const HttpRequest& req) const;
 };
 
 // The connection's own address, unless it is the trusted proxy's: then the address the proxy
 // saw, which it appends as the last entry of X-Forwarded-For (the entries before it are the
 // client's word and may be anything). A proxy that sent no valid address stays itself.
-std::string WebServer::Impl::client_address(const httplib::Request& req) const {
+std::string WebServer::Impl::client_address(const HttpRequest& req) const {
   const std::string& proxy = options.connections.trusted_address;
   if (proxy.empty() || req.remote_addr != proxy) return req.remote_addr;
   const size_t headers = req.get_header_value_count("X-Forwarded-For");
@@ -371,17 +320,10 @@ bool WebServer::Impl::start(std::string& error) {
     fs::create_directories(print_root, ec);
   }
   routes();
-  bound_port = options.port == 0 ? server.bind_to_any_port(options.host)
-                                 : (server.bind_to_port(options.host, options.port) ? options.port : -1);
-  if (bound_port <= 0) {
-    error = "cannot listen on " + options.host + ":" + std::to_string(options.port);
-    return false;
-  }
+  bound_port = server.listen(options.host, options.port, error);
+  if (bound_port <= 0) return false;
   started = true;
-  listener = std::thread([this] { server.listen_after_bind(); });
   reaper = std::thread([this] { reap_loop(); });
-  // listen_after_bind sets the running flag as it starts its loop; the socket already accepts.
-  for (int i = 0; i < 500 && !server.is_running(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(2));
   log.write("-", "-", "-", "serve", "http://" + options.host + ":" + std::to_string(bound_port) + "/ " + options.database_url);
   return true;
 }
@@ -389,9 +331,9 @@ bool WebServer::Impl::start(std::string& error) {
 void WebServer::Impl::stop() {
   if (!started) return;
   started = false;
-  server.stop();
-  server.close_connections();
-  if (listener.joinable()) listener.join();
+  // No new connection; new logins are refused; what has begun is run and answered.
+  log.write("-", "-", "-", "stopping", std::to_string(server.connections()) + " connections open");
+  server.stop(options.stop_grace);
   {
     std::lock_guard lock(reaper_mutex);
     stopping = true;
@@ -445,65 +387,58 @@ void WebServer::Impl::reap_loop() {
 }
 
 void WebServer::Impl::routes() {
-  server.new_task_queue = [n = worker_count(options)] { return new BoundedPool(n, 256); };
-  server.set_payload_max_length(options.max_body);
-  // Without it an answer written in two pieces waits for the client's delayed ACK (40 ms).
-  server.set_tcp_nodelay(true);
-  server.set_keep_alive_max_count(100);
-  server.set_keep_alive_timeout(2);
-  server.set_read_timeout(10, 0);
-  server.set_write_timeout(10, 0);
-  server.set_file_extension_and_mimetype_mapping("js", "text/javascript; charset=utf-8");
-  server.set_file_extension_and_mimetype_mapping("mjs", "text/javascript; charset=utf-8");
-  server.set_file_extension_and_mimetype_mapping("css", "text/css; charset=utf-8");
-  server.set_file_extension_and_mimetype_mapping("html", "text/html; charset=utf-8");
-  server.set_file_extension_and_mimetype_mapping("svg", "image/svg+xml");
-
-  server.set_pre_routing_handler([this](const httplib::Request& req, httplib::Response& res) {
+  // Every request is screened by its head before its body is read: what is refused here is
+  // answered without reading the body (a client that asked for "100 Continue" gets this answer
+  // instead), and its connection ends after the answer.
+  server.screen([this](const HttpRequest& req, HttpAnswer& res) {
     // A head another reader might take otherwise (a blank before a colon, a folded line, a
     // bare CR, two lengths, an encoding but a lone chunked): refused, and the connection ends.
-    if (const std::string fault = GuardedServer::head_fault(); !fault.empty()) {
-      log.limited("-", "-", client_address(req), "bad-head", "request head refused: " + fault);
+    if (!req.head_fault.empty()) {
+      log.limited("-", "-", client_address(req), "bad-head", "request head refused: " + req.head_fault);
       reply_error(res, 400, "malformed request head");
-      return httplib::Server::HandlerResponse::Handled;
+      return true;
     }
     // The body limit holds only for bodies of a stated length: a chunked body would be read
     // whole, however large. Browsers state the length of every body they send.
     if (req.has_header("Transfer-Encoding")) {
       reply_error(res, 411, "a request body must state its length");
-      return httplib::Server::HandlerResponse::Handled;
+      return true;
     }
-    // A body of no readable length, or longer than any we take, is not read at all (the
-    // connection then closes after the answer).
+    // A body of no readable length, or longer than any we take, is not read at all.
     if (req.has_header("Content-Length")) {
       const std::string length = req.get_header_value("Content-Length");
       const bool digits = !length.empty() && length.size() <= 18 &&
                           std::all_of(length.begin(), length.end(), [](char c) { return c >= '0' && c <= '9'; });
       if (!digits || req.get_header_value_count("Content-Length") > 1) {
         reply_error(res, 400, "malformed Content-Length");
-        return httplib::Server::HandlerResponse::Handled;
+        return true;
       }
       if (std::stoull(length) > options.max_body) {
         reply_error(res, 413, kTooLarge);
-        return httplib::Server::HandlerResponse::Handled;
+        return true;
       }
+    }
+    // A server that is stopping takes no new sessions (a proxy in front sends them elsewhere);
+    // a login that came before it began is run.
+    if (server.stopping() && req.path == "/api/login") {
+      reply_error(res, 503, kLeaving);
+      return true;
     }
     if (req.path.find('\0') != std::string::npos) {
       reply_error(res, 400, "malformed path");
-      return httplib::Server::HandlerResponse::Handled;
+      return true;
     }
     // Several ranges in one request can make the server build huge answers.
-    // The answer has no body: cpp-httplib would cut any body into the requested ranges.
     if (req.get_header_value("Range").find(',') != std::string::npos) {
       res.status = 416;
-      return httplib::Server::HandlerResponse::Handled;
+      return true;
     }
     if (req.method == "POST" && starts_with(req.path, "/api/")) {
       // A page of another site cannot send JSON here without asking first (which we never
       // allow); browsers also say where a request comes from.
       if (!starts_with(req.get_header_value("Content-Type"), "application/json")) {
         reply_error(res, 415, "the body must be application/json");
-        return httplib::Server::HandlerResponse::Handled;
+        return true;
       }
       const std::string origin = req.get_header_value("Origin");
       const std::string site = req.get_header_value("Sec-Fetch-Site");
@@ -514,14 +449,24 @@ void WebServer::Impl::routes() {
       if (foreign_origin || foreign_site) {
         log.limited("-", "-", client_address(req), "refused", "request from another site: " + req.path + " origin=" + origin + " site=" + site);
         reply_error(res, 403, "requests from another site are refused");
-        return httplib::Server::HandlerResponse::Handled;
+        return true;
       }
     }
-    return httplib::Server::HandlerResponse::Unhandled;
+    return false;
   });
-  server.set_post_routing_handler([](const httplib::Request& req, httplib::Response& res) {
-    // A request answered without reading all of it ends its connection: say so.
-    if (GuardedServer::answer_closes_connection() && !res.has_header("Connection")) res.set_header("Connection", "close");
+  server.finish([](const HttpRequest& req, HttpAnswer& res) {
+    // An answer of no body of its own (no route, no file, a bare status) says what it is.
+    if (res.status >= 400 && res.body.empty() && res.status != 416) {
+      const char* text = res.status == 413 ? kTooLarge
+                         : res.status == 404 ? "not found"
+                         : res.status == 405 ? "method not allowed"
+                                             : "bad request";
+      if (starts_with(req.path, "/api/")) {
+        reply_error(res, res.status, text);
+      } else {
+        res.set_content(std::string(text) + "\n", "text/plain; charset=utf-8");
+      }
+    }
     res.set_header("X-Content-Type-Options", "nosniff");
     res.set_header("X-Frame-Options", "DENY");
     res.set_header("Referrer-Policy", "no-referrer");
@@ -530,68 +475,48 @@ void WebServer::Impl::routes() {
                    "base-uri 'none'; form-action 'self'");
     if (starts_with(req.path, "/api/") && !res.has_header("Cache-Control")) res.set_header("Cache-Control", "no-store");
   });
-  server.set_error_handler(httplib::Server::HandlerWithResponse([](const httplib::Request& req, httplib::Response& res) {
-    if (!res.body.empty() || res.status == 416) return httplib::Server::HandlerResponse::Unhandled;
-    const char* text = res.status == 413 ? kTooLarge
-                       : res.status == 404 ? "not found"
-                       : res.status == 405 ? "method not allowed"
-                                           : "bad request";
-    if (starts_with(req.path, "/api/")) {
-      reply_error(res, res.status, text);
-    } else {
-      res.set_content(std::string(text) + "\n", "text/plain; charset=utf-8");
-    }
-    return httplib::Server::HandlerResponse::Handled;
-  }));
-  server.set_exception_handler([this](const httplib::Request& req, httplib::Response& res, std::exception_ptr ep) {
-    std::string what = "unknown";
-    try {
-      if (ep) std::rethrow_exception(ep);
-    } catch (const std::exception& e) {
-      what = e.what();
-    } catch (...) {
-    }
+  server.on_failure([this](const HttpRequest& req, HttpAnswer& res, const std::string& what) {
     log.write("-", "-", client_address(req), "error", req.method + " " + req.path + ": " + what);
     reply_error(res, 500, "internal error");
   });
 
-  server.Post("/api/login", [this](const auto& req, auto& res) { login(req, res); });
-  server.Post("/api/logout", [this](const auto& req, auto& res) { logout(req, res); });
-  server.Get("/api/state", [this](const auto& req, auto& res) { state(req, res); });
-  server.Post("/api/event", [this](const auto& req, auto& res) { event(req, res); });
-  server.Get("/api/units", [this](const auto& req, auto& res) { units(req, res); });
-  server.Get(R"(/api/preview/([A-Za-z0-9_]{1,64})\.json)", [this](const auto& req, auto& res) { preview_info(req, res); });
-  server.Get(R"(/api/preview/([A-Za-z0-9_]{1,64})/([0-9]{1,4})\.png)",
+  server.post("/api/login", [this](const auto& req, auto& res) { login(req, res); });
+  server.post("/api/logout", [this](const auto& req, auto& res) { logout(req, res); });
+  server.get("/api/state", [this](const auto& req, auto& res) { state(req, res); });
+  server.post("/api/event", [this](const auto& req, auto& res) { event(req, res); });
+  server.get("/api/units", [this](const auto& req, auto& res) { units(req, res); });
+  server.get(R"(/api/preview/([A-Za-z0-9_]{1,64})\.json)", [this](const auto& req, auto& res) { preview_info(req, res); });
+  server.get(R"(/api/preview/([A-Za-z0-9_]{1,64})/([0-9]{1,4})\.png)",
              [this](const auto& req, auto& res) { preview_page(req, res); });
-  server.Get(R"(/api/jobs/([0-9]{1,9})\.pdf)", [this](const auto& req, auto& res) { job_pdf(req, res); });
-  server.Get(R"(/api/rows/([A-Za-z0-9_]{1,64})\.json)", [this](const auto& req, auto& res) { rows(req, res); });
-  server.Get(R"(/api/find/([A-Za-z0-9_]{1,64})\.json)", [this](const auto& req, auto& res) { find(req, res); });
-  server.Get(R"(/api/export/([A-Za-z0-9_]{1,64})\.xlsx)", [this](const auto& req, auto& res) { export_list(req, res); });
+  server.get(R"(/api/jobs/([0-9]{1,9})\.pdf)", [this](const auto& req, auto& res) { job_pdf(req, res); });
+  server.get(R"(/api/rows/([A-Za-z0-9_]{1,64})\.json)", [this](const auto& req, auto& res) { rows(req, res); });
+  server.get(R"(/api/find/([A-Za-z0-9_]{1,64})\.json)", [this](const auto& req, auto& res) { find(req, res); });
+  server.get(R"(/api/export/([A-Za-z0-9_]{1,64})\.xlsx)", [this](const auto& req, auto& res) { export_list(req, res); });
   // Everything else under /api/ is unknown, whatever the method.
-  auto unknown = [](const httplib::Request&, httplib::Response& res) { reply_error(res, 404, "no such API"); };
-  server.Get(R"(/api/.*)", unknown);
-  server.Post(R"(/api/.*)", unknown);
-  server.set_mount_point("/", options.web_root);
+  auto unknown = [](const HttpRequest&, HttpAnswer& res) { reply_error(res, 404, "no such API"); };
+  server.get(R"(/api/.*)", unknown);
+  server.post(R"(/api/.*)", unknown);
   // The pinyin module of the lists' type-ahead, from the npm package beside the web folder
   // (the browser does without it when it is not installed).
   const fs::path pinyin = (fs::path(options.web_root) / ".." / "node_modules" / "pinyin-pro" / "dist").lexically_normal();
-  if (fs::is_directory(pinyin)) server.set_mount_point("/vendor/pinyin-pro", pinyin.string());
+  if (fs::is_directory(pinyin)) server.mount("/vendor/pinyin-pro", pinyin.string());
+  server.mount("/", options.web_root);
 }
 
-std::shared_ptr<WebSession> WebServer::Impl::need_session(const httplib::Request& req, httplib::Response& res) {
+std::shared_ptr<WebSession> WebServer::Impl::need_session(const HttpRequest& req, HttpAnswer& res) {
   auto session = sessions.find(cookie_value(req.get_header_value("Cookie"), kCookie));
   if (!session) reply_error(res, 401, "未登录或登录已过期，请重新登录");
   return session;
 }
 
-bool WebServer::Impl::need_csrf(const httplib::Request& req, httplib::Response& res, WebSession& session) {
+bool WebServer::Impl::need_csrf(const HttpRequest& req, HttpAnswer& res, WebSession& session) {
   if (session.csrf_matches(req.get_header_value("X-CSRF-Token"))) return true;
   refuse(res, session.user(), 403, "refused-csrf", "请求缺少有效的安全令牌，请刷新页面", "CSRF token missing or wrong: " + req.path,
          true);
   return false;
 }
 
-void WebServer::Impl::refuse(httplib::Response& res, const WebUser& user, int status, const std::string& event,
+void WebServer::Impl::refuse(HttpAnswer& res, const WebUser& user, int status, const std::string& event,
                              const std::string& reason, const std::string& detail, bool limited) {
   if (limited) log.limited(user.username, user.company_num, user.address, event, detail);
   else log.write(user.username, user.company_num, user.address, event, detail);
@@ -619,7 +544,7 @@ bool WebServer::Impl::lookup_user(const std::string& username, std::string& hash
   return true;
 }
 
-void WebServer::Impl::login(const httplib::Request& req, httplib::Response& res) {
+void WebServer::Impl::login(const HttpRequest& req, HttpAnswer& res) {
   json body = json::parse(req.body, nullptr, false);
   if (body.is_discarded() || !body.is_object() || !body.contains("username") || !body.contains("password") ||
       !body["username"].is_string() || !body["password"].is_string()) {
@@ -761,7 +686,7 @@ void WebServer::Impl::login(const httplib::Request& req, httplib::Response& res)
   reply(res, 200, {{"csrf", csrf}, {"user", user_json(user)}});
 }
 
-void WebServer::Impl::logout(const httplib::Request& req, httplib::Response& res) {
+void WebServer::Impl::logout(const HttpRequest& req, HttpAnswer& res) {
   auto session = need_session(req, res);
   if (!session || !need_csrf(req, res, *session)) return;
   sessions.remove(cookie_value(req.get_header_value("Cookie"), kCookie));
@@ -770,7 +695,7 @@ void WebServer::Impl::logout(const httplib::Request& req, httplib::Response& res
   reply(res, 200, json::object());
 }
 
-void WebServer::Impl::state(const httplib::Request& req, httplib::Response& res) {
+void WebServer::Impl::state(const HttpRequest& req, HttpAnswer& res) {
   auto session = need_session(req, res);
   if (!session) return;
   const json head = {{"csrf", session->csrf()}, {"user", user_json(session->user())}};
@@ -782,7 +707,7 @@ void WebServer::Impl::state(const httplib::Request& req, httplib::Response& res)
   res.set_content(std::move(body), "application/json; charset=utf-8");
 }
 
-std::string WebServer::Impl::state_members(const httplib::Request& req, WebSession& session, bool whole) {
+std::string WebServer::Impl::state_members(const HttpRequest& req, WebSession& session, bool whole) {
   Session& app = session.session();
   const std::string held = req.get_header_value("X-State-Version");
   uint64_t base = 0;
@@ -797,7 +722,7 @@ std::string WebServer::Impl::state_members(const httplib::Request& req, WebSessi
   return "\"version\":" + std::to_string(document.version) + ",\"state\":" + document.text;
 }
 
-void WebServer::Impl::event(const httplib::Request& req, httplib::Response& res) {
+void WebServer::Impl::event(const HttpRequest& req, HttpAnswer& res) {
   auto session = need_session(req, res);
   if (!session || !need_csrf(req, res, *session)) return;
   const WebUser& user = session->user();
@@ -866,7 +791,7 @@ void WebServer::Impl::event(const httplib::Request& req, httplib::Response& res)
   res.set_content(std::move(body), "application/json; charset=utf-8");
 }
 
-void WebServer::Impl::units(const httplib::Request& req, httplib::Response& res) {
+void WebServer::Impl::units(const HttpRequest& req, HttpAnswer& res) {
   auto session = need_session(req, res);
   if (!session) return;
   const WebUser& user = session->user();
@@ -906,8 +831,8 @@ std::shared_ptr<const ReportPages> WebServer::Impl::preview(WebSession& session,
   return pages;
 }
 
-std::shared_ptr<const ReportPages> WebServer::Impl::requested_preview(const httplib::Request& req,
-                                                                      httplib::Response& res,
+std::shared_ptr<const ReportPages> WebServer::Impl::requested_preview(const HttpRequest& req,
+                                                                      HttpAnswer& res,
                                                                       std::shared_ptr<WebSession>& session,
                                                                       size_t& version) {
   session = need_session(req, res);
@@ -917,7 +842,7 @@ std::shared_ptr<const ReportPages> WebServer::Impl::requested_preview(const http
   return pages;
 }
 
-void WebServer::Impl::preview_info(const httplib::Request& req, httplib::Response& res) {
+void WebServer::Impl::preview_info(const HttpRequest& req, HttpAnswer& res) {
   std::shared_ptr<WebSession> session;
   size_t version = 0;
   auto pages = requested_preview(req, res, session, version);
@@ -929,7 +854,7 @@ void WebServer::Impl::preview_info(const httplib::Request& req, httplib::Respons
          {"version", std::to_string(version)}});
 }
 
-void WebServer::Impl::preview_page(const httplib::Request& req, httplib::Response& res) {
+void WebServer::Impl::preview_page(const HttpRequest& req, HttpAnswer& res) {
   std::shared_ptr<WebSession> session;
   size_t version = 0;
   auto pages = requested_preview(req, res, session, version);
@@ -966,7 +891,7 @@ void WebServer::Impl::preview_page(const httplib::Request& req, httplib::Respons
   res.set_content(std::move(png), "image/png");
 }
 
-void WebServer::Impl::job_pdf(const httplib::Request& req, httplib::Response& res) {
+void WebServer::Impl::job_pdf(const HttpRequest& req, HttpAnswer& res) {
   auto session = need_session(req, res);
   if (!session) return;
   const int id = std::stoi(req.matches[1]);
@@ -1002,7 +927,7 @@ void WebServer::Impl::job_pdf(const httplib::Request& req, httplib::Response& re
 }
 
 // A whole number parameter within [low, high]; `fallback` when absent; nullopt when malformed.
-static std::optional<long> number_param(const httplib::Request& req, const char* name, long fallback, long low, long high) {
+static std::optional<long> number_param(const HttpRequest& req, const char* name, long fallback, long low, long high) {
   if (!req.has_param(name)) return fallback;
   const std::string text = req.get_param_value(name);
   long value = 0;
@@ -1013,7 +938,7 @@ static std::optional<long> number_param(const httplib::Request& req, const char*
 
 // The client scrolled a long list: its state's window of that form's rows moves there. The
 // answer is the state (its changes since the version the client holds), as after an event.
-void WebServer::Impl::rows(const httplib::Request& req, httplib::Response& res) {
+void WebServer::Impl::rows(const HttpRequest& req, HttpAnswer& res) {
   auto session = need_session(req, res);
   if (!session) return;
   const auto from = number_param(req, "from", 1, 1, 100000000);
@@ -1034,7 +959,7 @@ void WebServer::Impl::rows(const httplib::Request& req, httplib::Response& res) 
 
 // Type-ahead over a whole list: the first row at or after `from` whose column starts with
 // `text`. The client then selects it.
-void WebServer::Impl::find(const httplib::Request& req, httplib::Response& res) {
+void WebServer::Impl::find(const HttpRequest& req, HttpAnswer& res) {
   auto session = need_session(req, res);
   if (!session) return;
   const auto from = number_param(req, "from", 1, 1, 100000000);
@@ -1056,7 +981,7 @@ void WebServer::Impl::find(const httplib::Request& req, httplib::Response& res) 
 // the user may not see), downloaded as "<window title>_<date>.xlsx". The workbook is written
 // into the session's own folder and removed once read. Each export is one line of the audit
 // log: the window, the list and the number of rows.
-void WebServer::Impl::export_list(const httplib::Request& req, httplib::Response& res) {
+void WebServer::Impl::export_list(const HttpRequest& req, HttpAnswer& res) {
   auto session = need_session(req, res);
   if (!session) return;
   const std::string control = req.matches[1];

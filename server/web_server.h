@@ -7,7 +7,7 @@
 
 #include "server/audit_log.h"
 #include "server/event_request.h"
-#include "server/guarded_server.h"
+#include "server/http_server.h"
 #include "server/login_guard.h"
 #include "server/session_table.h"
 
@@ -32,7 +32,8 @@ class WindowRegistry;
 // Every POST but login carries the session's CSRF token in X-CSRF-Token; every POST is
 // application/json from the same origin. Answers: 400 malformed, 401 no live session, 403
 // refused (rights, CSRF, origin), 404, 409 refused by the window (the state comes along),
-// 413 body over max_body, 415, 416 multi-range, 429 slowed login, 503 no seat for a new session.
+// 413 body over max_body, 415, 416 multi-range, 429 slowed login, 503 no seat for a new session or
+// the server stopping.
 //
 //   WebServer server(options);
 //   if (!server.start(error)) ...   // listening on a thread of its own
@@ -61,8 +62,11 @@ class WebServer {
     LoginThrottle::Options logins;
     // Deadlines for request heads and bodies; how many connections may wait for theirs.
     // Its trusted_address is a proxy in front of the server (serve --trusted-proxy): for its
-    // connections the client's address is the last entry of X-Forwarded-For.
-    GuardedServer::Limits connections;
+    // connections the client's address is the last entry of X-Forwarded-For. Its workers and
+    // max_body are `threads` and `max_body`.
+    HttpServer::Limits connections;
+    // How long stop() lets requests already begun run to their answers.
+    std::chrono::milliseconds stop_grace{30000};
     // The folder under which each session gets its print folder; empty: a new folder in the
     // system's temporary folder, removed at stop.
     std::string print_root;
@@ -80,7 +84,9 @@ class WebServer {
   // False with `error` when any of that fails.
   bool start(std::string& error);
   int port() const;
-  // Stops serving and ends every session. Safe to call twice.
+  // Stops serving and ends every session: takes no new connection, refuses logins, lets the
+  // requests already begun run and answers them (for at most options.stop_grace), then ends
+  // the sessions and writes the log. Safe to call twice.
   void stop();
   size_t session_count() const;
 

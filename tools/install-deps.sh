@@ -6,7 +6,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 packages=(cmake g++ pkg-config libsqlite3-dev libpq-dev postgresql
   libcairo2-dev libpango1.0-dev fonts-noto-cjk fonts-arphic-ukai
-  libcpp-httplib-dev nlohmann-json3-dev libsodium-dev libxlsxwriter-dev python3-openpyxl
+  libboost1.81-dev nlohmann-json3-dev libsodium-dev libxlsxwriter-dev python3-openpyxl
   libgtest-dev libgmock-dev libbenchmark-dev poppler-utils chromium wrk)
 # The machines come with Node.js and npm; Debian's own are needed only where they do not.
 command -v npm >/dev/null || packages+=(nodejs npm)

@@ -1,7 +1,7 @@
 // What the browser tests share: a server on a fresh database made with `shenbao init`, Debian's
 // chromium driven by playwright-core, logging in, waiting for the page to settle, screenshots.
 //
-//   const server = await startServer();      // {url, log(), stop()}
+//   const server = await startServer();      // {url, log(), signal(name), exited, stop()}
 //   startServer({init: ['--demo', '--units', '1', '--workers', '9999']})  // a bigger database
 //   const browser = await launchBrowser();
 //   const page = await newPage(browser);
@@ -47,10 +47,14 @@ export async function startServer({init = [], args = []} = {}) {
     });
     child.on('exit', (code) => reject(new Error(`shenbao serve exited with ${code}: ${stderr}`)));
   });
+  const exited = new Promise((resolve) => child.once('exit', (code) => resolve(code)));
   return {
     url,
     db,
     log: () => readFile(logFile, 'utf8'),
+    // Sends the server a signal; `exited` is its exit code once it has gone.
+    signal: (name) => child.kill(name),
+    exited,
     async stop() {
       const exited = new Promise((resolve) => child.once('exit', resolve));
       child.kill('SIGTERM');

@@ -1,4 +1,4 @@
-// The web server in process, on a free loopback port, driven with httplib::Client: bad
+// The web server in process, on a free loopback port, driven with HttpClient: bad
 // requests get a 4xx, change nothing and leave the server answering; sessions need a live
 // cookie and their CSRF token; rights beyond the windows' own (acceptance, other units) are
 // refused; failed logins are slowed and locked; previews and print jobs come back as PNG and
@@ -6,7 +6,6 @@
 
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <httplib.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -32,6 +31,7 @@
 #include "framework/runtime/windows/state_diff.h"
 #include "server/web_server.h"
 #include "test_database.h"
+#include "tests/http_client.h"
 
 namespace shenbao {
 namespace {
@@ -43,7 +43,7 @@ using testing::TestDatabase;
 struct Reply {
   int status = 0;
   std::string body;
-  httplib::Headers headers;
+  HttpHeaders headers;
   json data() const { return json::parse(body, nullptr, false); }
   std::string header(const std::string& name) const {
     auto it = headers.find(name);
@@ -90,21 +90,13 @@ class Served {
   WebServer& server() { return *server_; }
 
   Reply request(const std::string& method, const std::string& path, const std::string& body = {},
-                httplib::Headers headers = {}, const std::string& content_type = "application/json") {
-    httplib::Client client("127.0.0.1", server_->port());
+                HttpHeaders headers = {}, const std::string& content_type = "application/json") {
+    HttpClient client("127.0.0.1", server_->port());
     client.set_keep_alive(false);
     client.set_read_timeout(30, 0);
-    httplib::Result r =
-        method == "GET"       ? client.Get(path, headers)
-        : method == "CHUNKED" ? client.Post(
-                                    path, headers,
-                                    [&body](size_t, httplib::DataSink& sink) {
-                                      sink.write(body.data(), body.size());
-                                      sink.done();
-                                      return true;
-                                    },
-                                    content_type)
-                              : client.Post(path, headers, body, content_type);
+    const auto r = method == "GET"       ? client.Get(path, headers)
+                   : method == "CHUNKED" ? client.PostChunked(path, headers, body, content_type)
+                                         : client.Post(path, headers, body, content_type);
     if (!r) return {};
     return {r->status, r->body, r->headers};
   }
@@ -137,7 +129,7 @@ class Served {
 
 std::string large(size_t bytes) { return std::string(bytes, 'x'); }
 
-// A raw connection to the server, for what httplib::Client would never send.
+// A raw connection to the server, for what HttpClient would never send.
 class RawConnection {
  public:
   explicit RawConnection(int port) : fd_(::socket(AF_INET, SOCK_STREAM, 0)) {
@@ -152,6 +144,29 @@ class RawConnection {
   bool send(const std::string& bytes) { return ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(bytes.size()); }
   // Everything the server sends until it closes the connection or `timeout` passes; `closed`
   // says which.
+  // The first whole answer (its head and the body its Content-Length states), an interim
+  // "100 Continue" too; what came until `timeout` when none did.
+  std::string read_answer(std::chrono::milliseconds timeout) {
+    std::string out;
+    const auto until = std::chrono::steady_clock::now() + timeout;
+    for (;;) {
+      const size_t end = out.find("\r\n\r\n");
+      if (end != std::string::npos) {
+        const size_t at = out.find("Content-Length: ");
+        const size_t body = at < end ? std::stoul(out.substr(at + 16)) : 0;
+        if (out.size() >= end + 4 + body) return out;
+      }
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
+      pollfd p{fd_, POLLIN, 0};
+      if (left.count() <= 0 || ::poll(&p, 1, static_cast<int>(left.count())) <= 0) return out;
+      char buffer[4096];
+      const ssize_t n = ::recv(fd_, buffer, sizeof buffer, 0);
+      if (n <= 0) return out;
+      out.append(buffer, static_cast<size_t>(n));
+    }
+  }
+  // Ends a send in progress on another thread.
+  void stop_sending() { ::shutdown(fd_, SHUT_RDWR); }
   std::string read_all(std::chrono::milliseconds timeout, bool& closed) {
     std::string out;
     closed = false;
@@ -198,7 +213,7 @@ TEST(ServerTest, BadRequestsAreRefusedAndChangeNothing) {
     int status;
     Csrf csrf = Csrf::Right;
     const char* content_type = "application/json";
-    httplib::Headers extra = {};
+    HttpHeaders extra = {};
   };
   const Case cases[] = {
       {"malformed JSON", "POST", "/api/event", "{\"kind\": \"click\", ", 400},
@@ -261,7 +276,7 @@ TEST(ServerTest, BadRequestsAreRefusedAndChangeNothing) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     const std::string before = s.state(clerk);
-    httplib::Headers headers = c.extra;
+    HttpHeaders headers = c.extra;
     headers.emplace("Cookie", clerk.first);
     if (c.csrf == Csrf::Right) headers.emplace("X-CSRF-Token", clerk.second);
     if (c.csrf == Csrf::Wrong) headers.emplace("X-CSRF-Token", clerk.second.substr(1) + "A");
@@ -350,6 +365,103 @@ TEST(ServerTest, ARequestHiddenInARefusedBodyIsNotRun) {
   const std::string answers = raw.read_all(std::chrono::milliseconds(1500), closed);
   EXPECT_EQ(count_of(answers, "HTTP/1.1 200"), 2u);
   EXPECT_FALSE(closed);
+}
+
+// Refused requests reach their client every time, however it sends its body: a client that
+// asks for "100 Continue" is answered with the refusal instead, and one that sends its body at
+// once gets the refusal before the connection ends, never a reset in its place.
+TEST(ServerTest, EveryRefusalReachesItsClient) {
+  Served s;
+  ASSERT_TRUE(s.started());
+  const auto clerk = s.login("clerk001", "clerk001pass");
+  const std::string common = "Host: 127.0.0.1\r\nCookie: " + clerk.first + "\r\nX-CSRF-Token: " + clerk.second + "\r\n";
+  const std::string json_type = "Content-Type: application/json\r\n";
+  const std::string big = large(3 * 1024 * 1024);
+  const std::string taken = large(60 * 1024);  // a length the server takes
+  auto length = [](const std::string& body) { return "Content-Length: " + std::to_string(body.size()) + "\r\n"; };
+  struct Case {
+    const char* name;
+    std::string head;
+    std::string body;
+    bool waits_for_continue;  // sends its body only after "100 Continue"
+    int status;
+  };
+  const Case cases[] = {
+      {"3 MB, asking to continue", "POST /api/event HTTP/1.1\r\n" + common + json_type + length(big) +
+                                       "Expect: 100-continue\r\n",
+       big, true, 413},
+      {"3 MB at once", "POST /api/event HTTP/1.1\r\n" + common + json_type + length(big), big, false, 413},
+      {"not JSON, asking to continue", "POST /api/event HTTP/1.1\r\n" + common + "Content-Type: text/plain\r\n" +
+                                           length(taken) + "Expect: 100-continue\r\n",
+       taken, true, 415},
+      {"another site", "POST /api/event HTTP/1.1\r\n" + common + json_type + "Origin: http://evil.example\r\n" +
+                           length(taken),
+       taken, false, 403},
+      {"chunked", "POST /api/event HTTP/1.1\r\n" + common + json_type + "Transfer-Encoding: chunked\r\n",
+       "10000\r\n" + large(0x10000) + "\r\n0\r\n\r\n", false, 411},
+      {"a lax head", "POST /api/event HTTP/1.1\r\n" + common + json_type + "Content-Length : 5\r\n", big, false, 400},
+      {"no session", "POST /api/event HTTP/1.1\r\nHost: 127.0.0.1\r\n" + json_type + "Content-Length: 2\r\n", "{}", false,
+       401},
+      {"multiple ranges", "GET /api/state HTTP/1.1\r\n" + common + "Range: bytes=0-1,5-9\r\n", "", false, 416},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::map<std::string, int> answers;
+    for (int i = 0; i < 50; ++i) {
+      RawConnection raw(s.server().port());
+      ASSERT_TRUE(raw.connected());
+      ASSERT_TRUE(raw.send(c.head + "\r\n"));
+      std::thread body;
+      if (!c.waits_for_continue && !c.body.empty()) body = std::thread([&] { raw.send(c.body); });
+      const std::string answer = raw.read_answer(std::chrono::seconds(10));
+      raw.stop_sending();
+      if (body.joinable()) body.join();
+      ++answers[answer.substr(0, 12)];
+    }
+    EXPECT_EQ(answers.size(), 1u);
+    EXPECT_EQ(answers["HTTP/1.1 " + std::to_string(c.status)], 50);
+  }
+  EXPECT_EQ(s.request("GET", "/api/state", {}, {{"Cookie", clerk.first}}).status, 200) << "still serving";
+}
+
+// Stopping lets what has begun end: a login being checked is answered and its session made;
+// then no new connection is taken, and the log says the server stopped.
+TEST(ServerTest, StoppingFinishesWhatHasBegun) {
+  const std::string path = ::testing::TempDir() + "/shenbao-stop-" + std::to_string(::getpid()) + ".log";
+  std::remove(path.c_str());
+  WebServer::Options options;
+  options.log_path = path;
+  Served s(options);
+  ASSERT_TRUE(s.started());
+  const auto idle = s.login("clerk002", "clerk002pass");
+  RawConnection kept(s.server().port());
+  ASSERT_TRUE(kept.send("GET /api/state HTTP/1.1\r\nHost: 127.0.0.1\r\nCookie: " + idle.first + "\r\n\r\n"));
+  ASSERT_EQ(kept.read_answer(std::chrono::seconds(5)).substr(0, 12), "HTTP/1.1 200");
+  // Passwords are checked two at a time, a tenth of a second or so each: stop while four
+  // logins are under way.
+  Reply in_flight[4];
+  std::vector<std::thread> logins;
+  for (Reply& r : in_flight)
+    logins.emplace_back([&] {
+      r = s.request("POST", "/api/login", json{{"username", "clerk001"}, {"password", "clerk001pass"}}.dump());
+    });
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  s.server().stop();
+  for (auto& t : logins) t.join();
+  for (const Reply& r : in_flight) {
+    EXPECT_EQ(r.status, 200) << r.body;
+    EXPECT_FALSE(r.cookie("shenbao_session").empty());
+  }
+  bool closed = false;
+  kept.read_all(std::chrono::seconds(2), closed);
+  EXPECT_TRUE(closed) << "an idle kept-alive connection ends";
+  EXPECT_EQ(s.request("GET", "/api/state", {}, {{"Cookie", idle.first}}).status, 0) << "no new connection";
+  std::ifstream in(path);
+  std::stringstream text;
+  text << in.rdbuf();
+  std::remove(path.c_str());
+  EXPECT_NE(text.str().find(" clerk001 001 127.0.0.1 login ok"), std::string::npos) << text.str();
+  EXPECT_NE(text.str().find(" - - - stop"), std::string::npos) << text.str();
 }
 
 // Slow clients do not hold the server: a head must arrive within its deadline, connections
@@ -455,7 +567,7 @@ TEST(ServerTest, EventsNeedALiveSession) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    httplib::Headers headers{{"X-CSRF-Token", clerk.second}};
+    HttpHeaders headers{{"X-CSRF-Token", clerk.second}};
     if (!c.cookie.empty()) headers.emplace("Cookie", c.cookie);
     EXPECT_EQ(s.request("GET", "/api/state", {}, headers).status, 401);
     EXPECT_EQ(s.request("POST", "/api/event", click, headers).status, 401);
@@ -742,7 +854,7 @@ TEST(ServerTest, PreviewPagesAndPrintJobsComeBack) {
                         {{"kind", "click"}, {"target", "pb_5"}},
                         {{"kind", "click"}, {"target", "pb_6"}}};
   for (const json& step : steps) ASSERT_EQ(s.event(clerk, step).status, 200) << step.dump();
-  const httplib::Headers cookie{{"Cookie", clerk.first}};
+  const HttpHeaders cookie{{"Cookie", clerk.first}};
   const Reply info = s.request("GET", "/api/preview/dw_1.json", {}, cookie);
   ASSERT_EQ(info.status, 200) << info.body;
   EXPECT_EQ(info.data()["pages"], 1);
@@ -884,7 +996,7 @@ TEST_P(ServerGuardTest, TheClerksOwnBrowserLogsInWhileHisAccountIsAttacked) {
   Served s(options, GetParam());
   SHENBAO_REQUIRE_SERVED(s);
   auto login = [&](const std::string& from, const std::string& password, const std::string& device) {
-    httplib::Headers headers{{"X-Forwarded-For", from}};
+    HttpHeaders headers{{"X-Forwarded-For", from}};
     if (!device.empty()) headers.emplace("Cookie", device);
     return s.request("POST", "/api/login", json{{"username", "clerk001"}, {"password", password}}.dump(), headers);
   };
@@ -1000,7 +1112,7 @@ TEST_P(ServerGuardTest, AFloodOfRefusalsDoesNotFloodTheLog) {
         sent[event] += n;
       });
     };
-    const httplib::Headers session{{"Cookie", clerk.first}, {"X-CSRF-Token", clerk.second}};
+    const HttpHeaders session{{"Cookie", clerk.first}, {"X-CSRF-Token", clerk.second}};
     std::vector<std::thread> threads;
     threads.push_back(flood("bad-request", 400, [&] { return s.request("POST", "/api/event", "{\"kind\": ", session).status; }));
     threads.push_back(flood("event-refused", 409, [&] {
