@@ -41,6 +41,7 @@ constexpr const char* kCookie = "shenbao_session";
 // The signed token of a browser that has logged in as a user (LoginThrottle).
 constexpr const char* kDeviceCookie = "shenbao_device";
 constexpr const char* kSessionsFull = "当前登录人数已满，请稍后再试";
+constexpr const char* kServerGone = "服务器已重新启动，请重新登录。";
 constexpr const char* kTooLarge = "提交的内容太多，无法处理，请减少输入的内容后重试";
 
 // cpp-httplib's own pool queues without bound. This one makes the accepting thread wait while
@@ -201,13 +202,18 @@ struct WebServer::Impl {
   explicit Impl(Options o)
       : options(std::move(o)),
         server(connection_limits(options)),
-        sessions(options.sessions),
-        logins(options.logins) {}
+        server_id(random_token(6)),
+        sessions(options.sessions, shared, server_id) {}
 
   Options options;
   GuardedServer server;
+  // What every server of the database shares (seats, login waits, the device key), and the
+  // audit log's table: connections of their own.
+  ServerDatabase shared;
+  ServerDatabase audit_table;
+  std::string server_id;
   SessionTable sessions;
-  LoginThrottle logins;
+  std::unique_ptr<LoginThrottle> logins;
   AuditLog log;
   std::string print_root;
   bool own_print_root = false;
@@ -259,6 +265,8 @@ struct WebServer::Impl {
   void state(const httplib::Request& req, httplib::Response& res);
   void event(const httplib::Request& req, httplib::Response& res);
   void units(const httplib::Request& req, httplib::Response& res);
+  // For a load balancer: 200 while the server reaches its database, else 503.
+  void health(const httplib::Request& req, httplib::Response& res);
   void preview_info(const httplib::Request& req, httplib::Response& res);
   void preview_page(const httplib::Request& req, httplib::Response& res);
   void job_pdf(const httplib::Request& req, httplib::Response& res);
@@ -346,6 +354,17 @@ bool WebServer::Impl::start(std::string& error) {
     return false;
   }
   db->rollback();
+  if (!shared.open(options.database_url, error) || !audit_table.open(options.database_url, error)) return false;
+  if (db->select_into("select count(*) from sb_seat", {}, count) != 0) {
+    error = "the database has no tables for several servers (sb_seat): it was made by an older `shenbao init`: " +
+            db->sqlerrtext;
+    db->rollback();
+    return false;
+  }
+  db->rollback();
+  const std::string device_key = shared_device_key(shared, error);
+  if (device_key.empty()) return false;
+  logins = std::make_unique<LoginThrottle>(shared, device_key, options.logins);
   if (options.web_root.empty()) options.web_root = default_web_root();
   if (!fs::is_regular_file(fs::path(options.web_root) / "index.html")) {
     error = "no index.html in the web folder " + options.web_root;
@@ -378,6 +397,8 @@ bool WebServer::Impl::start(std::string& error) {
     return false;
   }
   started = true;
+  log.record_in(audit_table, options.host + ":" + std::to_string(bound_port));
+  sessions.sync();
   listener = std::thread([this] { server.listen_after_bind(); });
   reaper = std::thread([this] { reap_loop(); });
   // listen_after_bind sets the running flag as it starts its loop; the socket already accepts.
@@ -439,6 +460,9 @@ void WebServer::Impl::reap_loop() {
     if (stopping) break;
     lock.unlock();
     end_expired();
+    for (auto& session : sessions.sync())
+      log.write(session->user().username, session->user().company_num, session->user().address, "logout",
+                "session ended: its seat was taken by a login on another server");
     log.flush();
     lock.lock();
   }
@@ -560,6 +584,7 @@ void WebServer::Impl::routes() {
   server.Get("/api/state", [this](const auto& req, auto& res) { state(req, res); });
   server.Post("/api/event", [this](const auto& req, auto& res) { event(req, res); });
   server.Get("/api/units", [this](const auto& req, auto& res) { units(req, res); });
+  server.Get("/api/health", [this](const auto& req, auto& res) { health(req, res); });
   server.Get(R"(/api/preview/([A-Za-z0-9_]{1,64})\.json)", [this](const auto& req, auto& res) { preview_info(req, res); });
   server.Get(R"(/api/preview/([A-Za-z0-9_]{1,64})/([0-9]{1,4})\.png)",
              [this](const auto& req, auto& res) { preview_page(req, res); });
@@ -579,9 +604,15 @@ void WebServer::Impl::routes() {
 }
 
 std::shared_ptr<WebSession> WebServer::Impl::need_session(const httplib::Request& req, httplib::Response& res) {
-  auto session = sessions.find(cookie_value(req.get_header_value("Cookie"), kCookie));
-  if (!session) reply_error(res, 401, "未登录或登录已过期，请重新登录");
-  return session;
+  const std::string token = cookie_value(req.get_header_value("Cookie"), kCookie);
+  auto session = sessions.find(token);
+  if (session) return session;
+  // A session of a server that went away (stopped, or restarted): the browser was sent here.
+  if (!token.empty() && !sessions.issued_here(token))
+    reply(res, 401, {{"error", kServerGone}, {"code", "session-unknown"}});
+  else
+    reply_error(res, 401, "未登录或登录已过期，请重新登录");
+  return nullptr;
 }
 
 bool WebServer::Impl::need_csrf(const httplib::Request& req, httplib::Response& res, WebSession& session) {
@@ -660,7 +691,7 @@ void WebServer::Impl::login(const httplib::Request& req, httplib::Response& res)
   user.address = from;
   // A browser that logged in as this user before is throttled on its own; any other attempt
   // waits while its account or its address waits after failed logins, answered at once.
-  const LoginThrottle::Attempt attempt = logins.attempt(username, from, cookie_value(req.get_header_value("Cookie"), kDeviceCookie));
+  const LoginThrottle::Attempt attempt = logins->attempt(username, from, cookie_value(req.get_header_value("Cookie"), kDeviceCookie));
   if (attempt.wait.count() > 0) {
     wipe_password(password);
     const long seconds = static_cast<long>((attempt.wait.count() + 999) / 1000);
@@ -672,7 +703,7 @@ void WebServer::Impl::login(const httplib::Request& req, httplib::Response& res)
   const bool verified = verify_password(known ? hash : decoy_hash, password) && known;
   wipe_password(password);
   if (!verified) {
-    const auto wait = logins.failed(attempt, username, from);
+    const auto wait = logins->failed(attempt, username, from);
     log.write(who, user.company_num, from, "login-failed",
               std::string(known ? "wrong password" : "unknown user") + (attempt.trusted() ? " (known device)" : ""));
     if (wait.count() > 0)
@@ -680,7 +711,7 @@ void WebServer::Impl::login(const httplib::Request& req, httplib::Response& res)
     reply_error(res, 401, "用户名或密码错误");
     return;
   }
-  logins.succeeded(attempt, username, from);
+  logins->succeeded(attempt, username, from);
   const bool clerk_with_unit = user.role == "clerk" && !user.company_num.empty();
   if (!clerk_with_unit && user.role != "authority") {
     log.write(who, user.company_num, from, "refused", "login of a user without a valid role and unit: role=" + user.role);
@@ -755,8 +786,8 @@ void WebServer::Impl::login(const httplib::Request& req, httplib::Response& res)
   log.write(who, user.company_num, from, "login", attempt.trusted() ? "ok (known device)" : "ok");
   res.set_header("Set-Cookie", session_cookie(token, options.secure_cookie));
   // The browser is known for this user from now on.
-  res.set_header("Set-Cookie", std::string(kDeviceCookie) + "=" + logins.device_token(user.username) +
-                                   "; Path=/api/login; Max-Age=" + std::to_string(logins.device_lifetime().count()) +
+  res.set_header("Set-Cookie", std::string(kDeviceCookie) + "=" + logins->device_token(user.username) +
+                                   "; Path=/api/login; Max-Age=" + std::to_string(logins->device_lifetime().count()) +
                                    "; HttpOnly; SameSite=Strict" + (options.secure_cookie ? "; Secure" : ""));
   reply(res, 200, {{"csrf", csrf}, {"user", user_json(user)}});
 }
@@ -864,6 +895,14 @@ void WebServer::Impl::event(const httplib::Request& req, httplib::Response& res)
   body += '}';
   res.status = result.ok() ? 200 : 409;
   res.set_content(std::move(body), "application/json; charset=utf-8");
+}
+
+void WebServer::Impl::health(const httplib::Request&, httplib::Response& res) {
+  const bool reached = shared.transact([](Transaction& t) {
+    std::vector<Value> one{Value()};
+    return t.select_into("select 1", {}, one) == 0;
+  });
+  reply(res, reached ? 200 : 503, {{"database", reached}});
 }
 
 void WebServer::Impl::units(const httplib::Request& req, httplib::Response& res) {
