@@ -1,6 +1,7 @@
 #pragma once
 
 #include <initializer_list>
+#include <string>
 #include <string_view>
 
 #include "framework/runtime/windows/window.h"
@@ -23,6 +24,17 @@ inline void lay_out_list_window(Window& window, std::initializer_list<std::strin
   FormControl& list = *window.form("dw_1");
   list.width = window.width - 2 * kMargin;
   list.height = top - list.y - kMargin;
+}
+
+// `text` for a LIKE pattern of a list's filter, with '!' as its escape character
+// (`… like :pattern escape '!'`): what the user typed matches as typed.
+inline std::string like_escaped(std::string_view text) {
+  std::string out;
+  for (char c : text) {
+    if (c == '!' || c == '%' || c == '_') out += '!';
+    out += c;
+  }
+  return out;
 }
 
 }  // namespace shenbao
