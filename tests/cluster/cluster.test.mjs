@@ -229,6 +229,21 @@ test('two servers behind HAProxy keep one register', {skip: !server && 'set SHEN
       }
     });
 
+    await t.test('a user\'s sessions are counted over both servers', async () => {
+      // Three sessions a user: his fourth login, on s2, ends his oldest, on s1.
+      const oldest = await loginOn(cluster.proxy, 's1', 'clerk002');
+      for (let i = 0; i < 3; i++) await loginOn(cluster.proxy, 's2', 'clerk002');
+      let r;
+      for (let i = 0; i < 50; i++) {
+        r = await oldest.request('GET', '/api/state');
+        if (r.status === 401) break;
+        await new Promise((resolve) => setTimeout(resolve, 100));
+      }
+      assert.equal(r.status, 401, 'the oldest session ended on its own server');
+      const seats = await sql(url, `select count(*) from sb_seat where username = 'clerk002'`);
+      assert.equal(Number(seats[0][0]), 3);
+    });
+
     await t.test('the guessing throttle counts on both servers', async () => {
       // clerk002's five free failures, spread over the two servers; the sixth makes the
       // account wait, whichever server the next guess reaches.
