@@ -139,8 +139,8 @@ std::string SessionTable::add(std::shared_ptr<WebSession> session) {
     std::lock_guard lock(mutex_);
     seat_id = release_pending(session->user().username);
   }
-  // The held seat becomes the session's; should the database have lost it meanwhile, the
-  // session still counts from the next sync (its row is made again there).
+  // The held seat becomes the session's. Should this fail (the database went away), the
+  // next sync finds the session without a seat and ends it: the user logs in again.
   shared_->transact([&](Transaction& t) {
     return t.execute("update sb_seat set seat_id = :k, pending = 0 where seat_id = :s",
                      {Value(hex_of(session->key_)), Value(seat_id)}) >= 0;
