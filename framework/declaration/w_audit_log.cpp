@@ -8,12 +8,6 @@ namespace {
 
 constexpr int kOpenDays = 7;
 
-std::string trimmed(const std::string& text) {
-  const size_t first = text.find_first_not_of(" \t");
-  if (first == std::string::npos) return {};
-  return text.substr(first, text.find_last_not_of(" \t") - first + 1);
-}
-
 }  // namespace
 
 w_audit_log::w_audit_log(Session& session) : Window(session, kClassName) {

@@ -56,12 +56,6 @@ std::string inbox_select(const std::vector<const CategoryDescriptor*>& categorie
          "and (:days_all = 1 or x.submitted_at < :submitted_before) order by x.submitted_at, x.inbox_key";
 }
 
-std::string trimmed(const std::string& text) {
-  const size_t first = text.find_first_not_of(" \t");
-  if (first == std::string::npos) return {};
-  return text.substr(first, text.find_last_not_of(" \t") - first + 1);
-}
-
 long whole_days(DateTime from, DateTime to) {
   return static_cast<long>((to.date().seconds_since_epoch() - from.date().seconds_since_epoch()) / 86400);
 }
