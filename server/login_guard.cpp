@@ -15,9 +15,9 @@ constexpr int64_t kCheckingHoldsMs = 60 * 1000;
 
 }  // namespace
 
-bool GrowingWait::load(Transaction& t, const std::string& key, Entry& entry) const {
+bool GrowingWait::load(Transaction& t, const std::string& key, Entry& entry, bool lock_row) const {
   std::vector<Value> row(5);
-  const std::string lock = db_->postgres() ? " for update" : "";
+  const std::string lock = lock_row && db_->postgres() ? " for update" : "";
   const long rc = t.select_into(
       "select failures, checking, checking_until, last_failure, next_check from sb_login_wait "
       "where kind = :k and wait_key = :key" + lock,
@@ -62,7 +62,21 @@ bool GrowingWait::make_room(Transaction& t, int64_t now) const {
                    {Value(kind_), Value(beyond)}) >= 0;
 }
 
+bool GrowingWait::peek(const std::string& key, Entry& entry) const {
+  bool found = false;
+  db_->read([&](Transaction& t) {
+    found = load(t, key, entry, false);
+    return true;
+  });
+  return found;
+}
+
 std::chrono::milliseconds GrowingWait::begin(const std::string& key) {
+  // Most keys have no entry, and a waiting key's answer changes nothing: read first, and lock
+  // only to count an attempt being checked.
+  Entry seen;
+  if (!peek(key, seen)) return std::chrono::milliseconds(0);
+  if (const int64_t now = epoch_ms(); seen.next_check > now) return std::chrono::milliseconds(seen.next_check - now);
   std::chrono::milliseconds wait{0};
   db_->transact([&](Transaction& t) {
     Entry entry;
@@ -87,6 +101,8 @@ std::chrono::milliseconds GrowingWait::begin(const std::string& key) {
 }
 
 void GrowingWait::done(const std::string& key) {
+  Entry seen;
+  if (!peek(key, seen)) return;
   db_->transact([&](Transaction& t) {
     Entry entry;
     if (!load(t, key, entry)) return true;

@@ -53,8 +53,11 @@ class GrowingWait {
     int64_t last_failure = 0;
     int64_t next_check = 0;
   };
-  // Reads the key's entry, locked until the transaction ends; false when there is none.
-  bool load(Transaction& t, const std::string& key, Entry& entry) const;
+  // Reads the key's entry, locked until the transaction ends when `lock`; false when there is
+  // none.
+  bool load(Transaction& t, const std::string& key, Entry& entry, bool lock = true) const;
+  // The key's entry as it is, read without taking a lock; false when there is none.
+  bool peek(const std::string& key, Entry& entry) const;
   bool store(Transaction& t, const std::string& key, const Entry& entry) const;
   bool erase(Transaction& t, const std::string& key) const;
   // Makes room for one more key: forgets the forgotten, then the least recently failed.

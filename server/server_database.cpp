@@ -37,6 +37,18 @@ bool ServerDatabase::transact(const std::function<bool(Transaction&)>& work) {
   return true;
 }
 
+bool ServerDatabase::read(const std::function<bool(Transaction&)>& work) {
+  std::lock_guard lock(mutex_);
+  if (!db_) {
+    db_ = Transaction::open(url_, error_);
+    if (!db_) return false;
+  }
+  const bool ok = work(*db_);
+  if (!ok) error_ = db_->sqlerrtext;
+  db_->rollback();
+  return ok;
+}
+
 std::string ServerDatabase::last_error() {
   std::lock_guard lock(mutex_);
   return error_;

@@ -27,6 +27,8 @@ class ServerDatabase {
   bool open(const std::string& url, std::string& error);
   // False when the connection cannot be had, or the work or the commit failed.
   bool transact(const std::function<bool(Transaction&)>& work);
+  // Runs `work` in a transaction that only reads (no write lock taken), then ends it.
+  bool read(const std::function<bool(Transaction&)>& work);
   // The last failure's text, for the log.
   std::string last_error();
   bool postgres() const { return postgres_; }
