@@ -17,6 +17,7 @@
 #include "declarations/rsjh/w_zrjh_print.h"
 #include "declarations/zw/w_vorant_zw.h"
 #include "declarations/zw/w_zwzs_print.h"
+#include "framework/declaration/w_audit_log.h"
 #include "framework/declaration/w_sb_accept_preview.h"
 #include "framework/declaration/w_sb_history.h"
 #include "framework/declaration/w_sb_inbox.h"
@@ -70,6 +71,7 @@ void register_windows(WindowRegistry& registry) {
       w_rs_worker_changes::kClassName,
       [](Session& session) { return std::make_unique<w_rs_worker_changes>(session, category_descriptors()); },
       w_rs_worker_changes::kCaption);
+  registry.add(w_audit_log::kClassName, factory<w_audit_log>(), w_audit_log::kCaption, std::string(kAcceptRight));
   registry.add(w_sb_return::kClassName, factory<w_sb_return>());
   registry.add(w_sb_history::kClassName, factory<w_sb_history>());
   registry.add(w_sb_accept_preview::kClassName, factory<w_sb_accept_preview>());

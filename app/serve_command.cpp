@@ -33,10 +33,11 @@ constexpr const char* kUsage =
     "  --session-hours: every session ends this many hours after its login, however used (12)\n"
     "  --trusted-proxy: the address of a proxy in front of the server; for its connections the\n"
     "                   client's address is the last entry of X-Forwarded-For\n"
-    "  --max-sessions: logins at once, each holding a database connection (80; keep it under the\n"
-    "                  database's own limit, PostgreSQL's max_connections); a tenth of them is kept\n"
-    "                  for the authority\n"
-    "  --sessions-per-user: sessions of one user at once; his next login ends his oldest (3)\n"
+    "  --max-sessions: logins at once over every server of the database, each holding a database\n"
+    "                  connection (80; keep it under the database's own limit, PostgreSQL's\n"
+    "                  max_connections); a tenth of them is kept for the authority\n"
+    "  --sessions-per-user: sessions of one user at once, on any server; his next login ends his\n"
+    "                       oldest (3)\n"
     "  --log-size: the log file is renamed FILE.1 and begun anew past this many MB (20)\n"
     "  --log-files: how many renamed log files are kept (9)\n";
 

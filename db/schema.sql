@@ -1247,3 +1247,67 @@ create table sb_journal (
 );
 create index sb_journal_history on sb_journal (history_id, pk_id);
 create index sb_journal_worker on sb_journal (worker_code, pk_id);
+
+-- ---------------------------------------------------------------------------
+-- What the servers of one database share (`shenbao serve`, one or several). Times in these
+-- tables are milliseconds since 1970 (UTC) as whole numbers, so that every server and both
+-- databases compare them alike.
+-- ---------------------------------------------------------------------------
+
+-- The audit log the authority reads in w_audit_log: logins, refusals, acceptances, deletions,
+-- exports. Each server writes here what it writes to its log file; `server` names the
+-- server that wrote the row.
+create table sb_audit_log (
+  pk_id @IDENTITY@,
+  at timestamp not null,
+  username varchar(20),
+  company_num varchar(20),
+  address varchar(64),
+  event varchar(40) not null,
+  detail varchar(500),
+  server varchar(64)
+);
+create index sb_audit_log_at on sb_audit_log (at, pk_id);
+
+-- Failed logins under one key: kind 'account' (a user name), 'address' (a client's address)
+-- or 'device' (a device token's id, hex). checking counts the attempts being checked, until
+-- checking_until; next_check: no attempt is checked before it.
+create table sb_login_wait (
+  kind varchar(10) not null,
+  wait_key varchar(100) not null,
+  failures integer not null,
+  checking integer not null,
+  checking_until bigint not null,
+  last_failure bigint not null,
+  next_check bigint not null,
+  primary key (kind, wait_key)
+);
+
+-- Keys every server uses alike: 'device' signs the device tokens of browsers that have logged
+-- in (base64). Made by the first server that needs it.
+create table sb_server_key (
+  name varchar(20) not null,
+  key_value varchar(100) not null,
+  primary key (name)
+);
+
+-- The servers that hold seats, each with the last time it said it was alive.
+create table sb_server (
+  server_id varchar(40) not null,
+  address varchar(100),
+  seen bigint not null,
+  primary key (server_id)
+);
+
+-- One row per login session of any server, or a login being set up (pending 1): what the
+-- seat count counts. A server whose session's row is gone ends that session.
+create table sb_seat (
+  seat_id varchar(80) not null,
+  server_id varchar(40) not null,
+  username varchar(20) not null,
+  authority integer not null,
+  since bigint not null,
+  pending integer not null,
+  primary key (seat_id)
+);
+create index sb_seat_server on sb_seat (server_id);

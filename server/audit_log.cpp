@@ -4,6 +4,8 @@
 #include <ctime>
 #include <filesystem>
 
+#include "framework/runtime/values/value.h"
+
 namespace shenbao {
 namespace {
 
@@ -19,6 +21,22 @@ std::string one_line(std::string_view text, size_t limit) {
   std::string out;
   for (unsigned char c : cut(text, limit)) out.push_back(c < 0x20 || c == 0x7F ? ' ' : static_cast<char>(c));
   return out;
+}
+
+// `text` cut to at most `limit` characters of UTF-8: what a column of that length takes.
+std::string_view cut_chars(std::string_view text, size_t limit) {
+  size_t chars = 0;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if ((static_cast<unsigned char>(text[i]) & 0xC0) == 0x80) continue;
+    if (chars++ == limit) return text.substr(0, i);
+  }
+  return text;
+}
+
+// A field of the table: null where the file says "-".
+Value field(std::string_view text, size_t limit) {
+  if (text.empty() || text == "-") return Value();
+  return Value(std::string(cut_chars(text, limit)));
 }
 
 }  // namespace
@@ -97,9 +115,43 @@ void AuditLog::rotate() {
   if (!file_) owned_ = false;
 }
 
+void AuditLog::record_in(ServerDatabase& db, std::string server) {
+  std::lock_guard lock(mutex_);
+  db_ = &db;
+  server_ = std::move(server);
+}
+
 void AuditLog::write(std::string_view user, std::string_view unit, std::string_view address, std::string_view event,
                      std::string_view detail) {
   const std::time_t now = std::time(nullptr);
+  write_file(now, user, unit, address, event, detail);
+  ServerDatabase* db = nullptr;
+  std::string server;
+  {
+    std::lock_guard lock(mutex_);
+    db = db_;
+    server = server_;
+  }
+  if (!db) return;
+  std::tm local{};
+  localtime_r(&now, &local);
+  const DateTime at = DateTime::from_civil(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour,
+                                           local.tm_min, local.tm_sec);
+  const bool written = db->transact([&](Transaction& t) {
+    return t.execute("insert into sb_audit_log (at, username, company_num, address, event, detail, server) "
+                     "values (:at, :u, :c, :a, :e, :d, :s)",
+                     {Value(at), field(user, 20), field(unit, 20), field(address, 64), field(event, 40),
+                      field(one_line(detail, 400), 500), field(server, 64)}) == 0;
+  });
+  if (written) return;
+  // Said once in a while, not for every line (the limiter may be the one writing this line).
+  std::time_t said = table_error_said_.load();
+  if (now - said >= 10 && table_error_said_.compare_exchange_strong(said, now))
+    write_file(now, "-", "-", "-", "error", "cannot write the audit log's table (sb_audit_log): " + db->last_error());
+}
+
+void AuditLog::write_file(std::time_t now, std::string_view user, std::string_view unit, std::string_view address,
+                          std::string_view event, std::string_view detail) {
   std::tm utc{};
   gmtime_r(&now, &utc);
   char when[32];

@@ -1,12 +1,15 @@
 #pragma once
 
+#include <atomic>
 #include <cstdio>
+#include <ctime>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <string_view>
 
 #include "server/log_limiter.h"
+#include "server/server_database.h"
 
 namespace shenbao {
 
@@ -25,6 +28,11 @@ namespace shenbao {
 // acceptances, deletions) goes through write() and is never dropped. A log file that grows
 // past `max_bytes` is renamed FILE.1 (FILE.1 becomes FILE.2, …; at most `keep_files` old
 // files are kept) and a new one begun.
+//
+// With record_in(), every line is also a row of sb_audit_log (its time local, as the
+// register's), which the authority reads in w_audit_log across every server of the database;
+// a row that cannot be written is said in the file (counted like a refusal) and the line
+// stays there.
 class AuditLog {
  public:
   struct Options {
@@ -40,6 +48,8 @@ class AuditLog {
   // Appends to the file at `path`; stderr when `path` is empty. False with `error` when the
   // file cannot be opened.
   bool open(const std::string& path, std::string& error, Options options);
+  // Writes each line also into sb_audit_log through `db`, naming this server `server`.
+  void record_in(ServerDatabase& db, std::string server);
   void write(std::string_view user, std::string_view unit, std::string_view address, std::string_view event,
              std::string_view detail);
   void limited(std::string_view user, std::string_view unit, std::string_view address, std::string_view event,
@@ -49,6 +59,8 @@ class AuditLog {
 
  private:
   void rotate();
+  void write_file(std::time_t now, std::string_view user, std::string_view unit, std::string_view address,
+                  std::string_view event, std::string_view detail);
   std::mutex mutex_;
   std::FILE* file_ = nullptr;
   bool owned_ = false;
@@ -56,6 +68,9 @@ class AuditLog {
   Options options_;
   size_t bytes_ = 0;
   std::unique_ptr<LogLimiter> limiter_;
+  ServerDatabase* db_ = nullptr;
+  std::atomic<std::time_t> table_error_said_{0};
+  std::string server_;
 };
 
 // A text made fit for one word of a log line: printable, no blanks, at most `limit` bytes.

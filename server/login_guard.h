@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+#include "server/server_database.h"
+
 namespace shenbao {
 
 // Failed attempts under one key (an account, an address, a device) make the key wait: the
@@ -13,12 +15,15 @@ namespace shenbao {
 // 4 × step, … at most max_delay before its next attempt is checked. An attempt while the key
 // waits is answered at once with the time left and neither counts nor lengthens the wait.
 // Once the free failures are spent, attempts are checked one at a time (the others are told to
-// come back after a step), so that many at once do not all slip through as a wait ends. `forget_after` without
-// failures forgets the key; nothing else does, unless clear() is called. Thread-safe; the
-// table is bounded (the keys failed least recently are forgotten first).
+// come back after a step), so that many at once do not all slip through as a wait ends; an
+// attempt that is never ended (its server stopped) stops counting after a minute.
+// `forget_after` without failures forgets the key; nothing else does, unless clear() is
+// called. The counts live in the database (sb_login_wait, one `kind` per GrowingWait), so that
+// every server of the database counts the same failures. Thread-safe; the table is bounded
+// (the keys failed least recently are forgotten first). When the database cannot be reached
+// nothing waits: no login can then succeed anyway.
 class GrowingWait {
  public:
-  using Clock = std::chrono::steady_clock;
   struct Options {
     int free_failures = 5;
     std::chrono::milliseconds step{1000};
@@ -27,8 +32,8 @@ class GrowingWait {
     size_t max_entries = 10000;
   };
 
-  GrowingWait() = default;
-  explicit GrowingWait(Options options) : options_(options) {}
+  GrowingWait(ServerDatabase& db, std::string kind, Options options)
+      : db_(&db), kind_(std::move(kind)), options_(options) {}
 
   // Zero when an attempt under the key may be checked now; it must then be ended by failed()
   // or done(). Otherwise how long the key still waits.
@@ -44,21 +49,33 @@ class GrowingWait {
   struct Entry {
     int failures = 0;
     int checking = 0;
-    Clock::time_point last_failure;
-    Clock::time_point next_check;
+    int64_t checking_until = 0;  // ms since 1970, as every time here
+    int64_t last_failure = 0;
+    int64_t next_check = 0;
   };
+  // Reads the key's entry, locked until the transaction ends when `lock`; false when there is
+  // none.
+  bool load(Transaction& t, const std::string& key, Entry& entry, bool lock = true) const;
+  // The key's entry as it is, read without taking a lock; false when there is none.
+  bool peek(const std::string& key, Entry& entry) const;
+  bool store(Transaction& t, const std::string& key, const Entry& entry) const;
+  bool erase(Transaction& t, const std::string& key) const;
+  // Makes room for one more key: forgets the forgotten, then the least recently failed.
+  bool make_room(Transaction& t, int64_t now) const;
+
+  ServerDatabase* db_;
+  std::string kind_;
   Options options_;
-  std::mutex mutex_;
-  std::map<std::string, Entry> entries_;
 };
 
 // Signed device tokens: a browser that has logged in as a user gets one for that user, and
 // shows it with its next logins. A token is 16 random bytes (its id) and the time it was
-// issued, with a MAC over them and the user name under a key of this server (made at start,
-// so a restart makes the tokens of before plain strangers again).
+// issued, with a MAC over them and the user name under a key (shared_device_key: one for
+// every server of a database, so a token holds on whichever server the browser reaches).
 class DeviceTokens {
  public:
-  DeviceTokens();
+  // `key` is crypto_auth_KEYBYTES (32) bytes; empty: a key of its own, made now.
+  explicit DeviceTokens(std::string_view key = {});
   ~DeviceTokens();
   DeviceTokens(const DeviceTokens&) = delete;
   DeviceTokens& operator=(const DeviceTokens&) = delete;
@@ -96,9 +113,13 @@ class LoginThrottle {
     std::chrono::seconds device_lifetime{180 * 24 * 60 * 60};
   };
 
-  LoginThrottle() : LoginThrottle(Options{}) {}
-  explicit LoginThrottle(Options options)
-      : options_(options), accounts_(options.accounts), addresses_(options.addresses), devices_(options.devices) {}
+  // `device_key` signs the device tokens (shared_device_key); the counts are kept in `db`.
+  LoginThrottle(ServerDatabase& db, std::string_view device_key, Options options)
+      : options_(options),
+        tokens_(device_key),
+        accounts_(db, "account", options.accounts),
+        addresses_(db, "address", options.addresses),
+        devices_(db, "device", options.devices) {}
 
   struct Attempt {
     std::string device;  // the id of the trusted token it came with; "" when untrusted
@@ -120,5 +141,10 @@ class LoginThrottle {
   DeviceTokens tokens_;
   GrowingWait accounts_, addresses_, devices_;
 };
+
+// The key that signs device tokens for every server of the database behind `db`, made (and
+// stored in sb_server_key) by the first server that asks; empty when the database cannot be
+// read or written, with `error`.
+std::string shared_device_key(ServerDatabase& db, std::string& error);
 
 }  // namespace shenbao

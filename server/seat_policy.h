@@ -17,6 +17,8 @@ namespace shenbao {
 //   one from whoever holds the most (more than one): that user's oldest session ends; a
 //   user who has some already ends his own oldest instead;
 // - otherwise the login is refused.
+// The holders are every server's (sb_seat, kept by SessionTable), so the limits hold for all
+// the servers of a database together.
 struct SeatLimits {
   size_t seats = 80;
   size_t per_user = 3;
@@ -26,7 +28,7 @@ struct SeatLimits {
 struct SeatHolder {
   std::string user;
   bool authority = false;
-  std::chrono::steady_clock::time_point since;  // its login
+  std::chrono::system_clock::time_point since;  // its login (on whichever server it is)
   bool endable = true;  // false for a login still being set up
 };
 

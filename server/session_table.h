@@ -12,6 +12,7 @@
 #include "framework/runtime/reports/report.h"
 #include "framework/runtime/windows/session.h"
 #include "server/seat_policy.h"
+#include "server/server_database.h"
 
 namespace shenbao {
 
@@ -69,13 +70,22 @@ class WebSession {
   std::string key_;  // the hash of its cookie token, set by the table
   std::atomic<Clock::rep> last_used_;
   Clock::time_point logged_in_ = Clock::now();
+  Clock::time_point seated_at_;  // when the table took it in
 };
 
-// The live logins by cookie token. Tokens are 32 random bytes (URL-safe base64); the table
-// keeps only their hashes, so that looking one up does not leak timing about the others.
-// A session idle for longer than `idle`, or logged in longer than `lifetime`, is gone: find() no longer answers it and expire()
-// removes it. Who gets a seat is choose_seat's (seat_policy.h): at most max_per_user sessions a
-// user, a tenth of the seats kept for the authority, the last seats for users who have none.
+// The live logins by cookie token. Tokens are the server's id, a dot and 32 random bytes
+// (URL-safe base64); the table keeps only their hashes, so that looking one up does not leak
+// timing about the others. A session idle for longer than `idle`, or logged in longer than
+// `lifetime`, is gone: find() no longer answers it and expire() removes it.
+//
+// Seats are counted over every server of the database: each session, and each login being
+// set up, is a row of sb_seat, and who gets a seat is choose_seat's (seat_policy.h) over all
+// of them: at most max_per_user sessions a user, a tenth of the seats kept for the authority,
+// the last seats for users who have none. A login that makes room by ending a session of
+// another server deletes that session's row; sync(), which the server calls every second,
+// ends the sessions of this server whose rows are gone and says that this server is alive.
+// The rows of a server not heard of for kServerGone are given up by the next login anywhere.
+//
 // Thread-safe. The sessions it hands out or removes are ended by dropping the last
 // shared_ptr, which callers do outside their own locks.
 class SessionTable {
@@ -91,11 +101,16 @@ class SessionTable {
     size_t max_per_user = 3;
     SeatLimits seats() const { return {max_sessions, max_per_user, max_sessions / 10}; }
   };
-  explicit SessionTable(Limits limits) : limits_(limits) {}
+  // How long a server may stay silent before its seats are given up.
+  static constexpr std::chrono::seconds kServerGone{30};
+  // `server_id` names this server in sb_seat and starts its cookie tokens.
+  SessionTable(Limits limits, ServerDatabase& shared, std::string server_id)
+      : limits_(limits), shared_(&shared), server_id_(std::move(server_id)) {}
 
   // Whether a new login of `user` gets a seat. When it does, the session that makes room for
-  // it (if one must) is removed and handed to `ended`, and the seat is held for the login
-  // until add() or cancel().
+  // it (if one must) is removed and handed to `ended` when it is this server's (another
+  // server ends its own at its next sync), and the seat is held for the login until add() or
+  // cancel(). False also when the database cannot be reached.
   bool admit(const WebUser& user, std::shared_ptr<WebSession>& ended);
   // Adds the logged-in session of an admitted login and answers its new cookie token.
   std::string add(std::shared_ptr<WebSession> session);
@@ -108,18 +123,34 @@ class SessionTable {
   std::shared_ptr<WebSession> remove(std::string_view token);
   // Removes and answers the sessions idle for too long.
   std::vector<std::shared_ptr<WebSession>> expire();
-  // Removes and answers every session (server shutdown).
+  // Removes and answers every session (server shutdown), and gives up this server's seats.
   std::vector<std::shared_ptr<WebSession>> clear();
+  // Says in the database that this server is alive; removes and answers its sessions whose
+  // seats another server's login has taken.
+  std::vector<std::shared_ptr<WebSession>> sync();
+  // Whether a cookie token was made by this server (a token of another server, or of this
+  // one before a restart, is a browser whose server went away).
+  bool issued_here(std::string_view token) const;
+  const std::string& server_id() const { return server_id_; }
   size_t size() const;
   const Limits& limits() const { return limits_; }
 
  private:
   bool idle_too_long(const WebSession& session, WebSession::Clock::time_point now) const;
+  // The seat row held for a login of `username` being set up, taken off the list; "" when none.
+  std::string release_pending(const std::string& username);
+  // Deletes the seat rows of these session keys.
+  void give_up(const std::vector<std::string>& keys);
   Limits limits_;
-  void release_pending(const std::string& username);
+  ServerDatabase* shared_;
+  std::string server_id_;
   mutable std::mutex mutex_;
   std::unordered_map<std::string, std::shared_ptr<WebSession>> sessions_;
-  std::vector<SeatHolder> pending_;  // admitted logins whose session is being set up
+  struct Pending {
+    std::string username;
+    std::string seat_id;
+  };
+  std::vector<Pending> pending_;  // admitted logins whose session is being set up
 };
 
 // `bytes` random bytes as URL-safe base64 without padding.

@@ -40,6 +40,7 @@ constexpr const char* kCookie = "shenbao_session";
 constexpr const char* kDeviceCookie = "shenbao_device";
 constexpr const char* kSessionsFull = "当前登录人数已满，请稍后再试";
 constexpr const char* kLeaving = "服务器正在停止，请稍后重新登录";
+constexpr const char* kServerGone = "服务器已重新启动，请重新登录。";
 constexpr const char* kTooLarge = "提交的内容太多，无法处理，请减少输入的内容后重试";
 
 void reply(HttpAnswer& res, int status, const json& body) {
@@ -151,13 +152,18 @@ struct WebServer::Impl {
   explicit Impl(Options o)
       : options(std::move(o)),
         server(connection_limits(options)),
-        sessions(options.sessions),
-        logins(options.logins) {}
+        server_id(random_token(6)),
+        sessions(options.sessions, shared, server_id) {}
 
   Options options;
   HttpServer server;
+  // What every server of the database shares (seats, login waits, the device key), and the
+  // audit log's table: connections of their own.
+  ServerDatabase shared;
+  ServerDatabase audit_table;
+  std::string server_id;
   SessionTable sessions;
-  LoginThrottle logins;
+  std::unique_ptr<LoginThrottle> logins;
   AuditLog log;
   std::string print_root;
   bool own_print_root = false;
@@ -208,6 +214,8 @@ struct WebServer::Impl {
   void state(const HttpRequest& req, HttpAnswer& res);
   void event(const HttpRequest& req, HttpAnswer& res);
   void units(const HttpRequest& req, HttpAnswer& res);
+  // For a load balancer: 200 while the server reaches its database, else 503.
+  void health(const HttpRequest& req, HttpAnswer& res);
   void preview_info(const HttpRequest& req, HttpAnswer& res);
   void preview_page(const HttpRequest& req, HttpAnswer& res);
   void job_pdf(const HttpRequest& req, HttpAnswer& res);
@@ -295,6 +303,17 @@ bool WebServer::Impl::start(std::string& error) {
     return false;
   }
   db->rollback();
+  if (!shared.open(options.database_url, error) || !audit_table.open(options.database_url, error)) return false;
+  if (db->select_into("select count(*) from sb_seat", {}, count) != 0) {
+    error = "the database has no tables for several servers (sb_seat): it was made by an older `shenbao init`: " +
+            db->sqlerrtext;
+    db->rollback();
+    return false;
+  }
+  db->rollback();
+  const std::string device_key = shared_device_key(shared, error);
+  if (device_key.empty()) return false;
+  logins = std::make_unique<LoginThrottle>(shared, device_key, options.logins);
   if (options.web_root.empty()) options.web_root = default_web_root();
   if (!fs::is_regular_file(fs::path(options.web_root) / "index.html")) {
     error = "no index.html in the web folder " + options.web_root;
@@ -323,6 +342,8 @@ bool WebServer::Impl::start(std::string& error) {
   bound_port = server.listen(options.host, options.port, error);
   if (bound_port <= 0) return false;
   started = true;
+  log.record_in(audit_table, options.host + ":" + std::to_string(bound_port));
+  sessions.sync();
   reaper = std::thread([this] { reap_loop(); });
   log.write("-", "-", "-", "serve", "http://" + options.host + ":" + std::to_string(bound_port) + "/ " + options.database_url);
   return true;
@@ -381,6 +402,9 @@ void WebServer::Impl::reap_loop() {
     if (stopping) break;
     lock.unlock();
     end_expired();
+    for (auto& session : sessions.sync())
+      log.write(session->user().username, session->user().company_num, session->user().address, "logout",
+                "session ended: its seat was taken by a login on another server");
     log.flush();
     lock.lock();
   }
@@ -485,6 +509,7 @@ void WebServer::Impl::routes() {
   server.get("/api/state", [this](const auto& req, auto& res) { state(req, res); });
   server.post("/api/event", [this](const auto& req, auto& res) { event(req, res); });
   server.get("/api/units", [this](const auto& req, auto& res) { units(req, res); });
+  server.get("/api/health", [this](const auto& req, auto& res) { health(req, res); });
   server.get(R"(/api/preview/([A-Za-z0-9_]{1,64})\.json)", [this](const auto& req, auto& res) { preview_info(req, res); });
   server.get(R"(/api/preview/([A-Za-z0-9_]{1,64})/([0-9]{1,4})\.png)",
              [this](const auto& req, auto& res) { preview_page(req, res); });
@@ -504,9 +529,15 @@ void WebServer::Impl::routes() {
 }
 
 std::shared_ptr<WebSession> WebServer::Impl::need_session(const HttpRequest& req, HttpAnswer& res) {
-  auto session = sessions.find(cookie_value(req.get_header_value("Cookie"), kCookie));
-  if (!session) reply_error(res, 401, "未登录或登录已过期，请重新登录");
-  return session;
+  const std::string token = cookie_value(req.get_header_value("Cookie"), kCookie);
+  auto session = sessions.find(token);
+  if (session) return session;
+  // A session of a server that went away (stopped, or restarted): the browser was sent here.
+  if (!token.empty() && !sessions.issued_here(token))
+    reply(res, 401, {{"error", kServerGone}, {"code", "session-unknown"}});
+  else
+    reply_error(res, 401, "未登录或登录已过期，请重新登录");
+  return nullptr;
 }
 
 bool WebServer::Impl::need_csrf(const HttpRequest& req, HttpAnswer& res, WebSession& session) {
@@ -585,7 +616,7 @@ void WebServer::Impl::login(const HttpRequest& req, HttpAnswer& res) {
   user.address = from;
   // A browser that logged in as this user before is throttled on its own; any other attempt
   // waits while its account or its address waits after failed logins, answered at once.
-  const LoginThrottle::Attempt attempt = logins.attempt(username, from, cookie_value(req.get_header_value("Cookie"), kDeviceCookie));
+  const LoginThrottle::Attempt attempt = logins->attempt(username, from, cookie_value(req.get_header_value("Cookie"), kDeviceCookie));
   if (attempt.wait.count() > 0) {
     wipe_password(password);
     const long seconds = static_cast<long>((attempt.wait.count() + 999) / 1000);
@@ -597,7 +628,7 @@ void WebServer::Impl::login(const HttpRequest& req, HttpAnswer& res) {
   const bool verified = verify_password(known ? hash : decoy_hash, password) && known;
   wipe_password(password);
   if (!verified) {
-    const auto wait = logins.failed(attempt, username, from);
+    const auto wait = logins->failed(attempt, username, from);
     log.write(who, user.company_num, from, "login-failed",
               std::string(known ? "wrong password" : "unknown user") + (attempt.trusted() ? " (known device)" : ""));
     if (wait.count() > 0)
@@ -605,7 +636,7 @@ void WebServer::Impl::login(const HttpRequest& req, HttpAnswer& res) {
     reply_error(res, 401, "用户名或密码错误");
     return;
   }
-  logins.succeeded(attempt, username, from);
+  logins->succeeded(attempt, username, from);
   const bool clerk_with_unit = user.role == "clerk" && !user.company_num.empty();
   if (!clerk_with_unit && user.role != "authority") {
     log.write(who, user.company_num, from, "refused", "login of a user without a valid role and unit: role=" + user.role);
@@ -680,8 +711,8 @@ void WebServer::Impl::login(const HttpRequest& req, HttpAnswer& res) {
   log.write(who, user.company_num, from, "login", attempt.trusted() ? "ok (known device)" : "ok");
   res.set_header("Set-Cookie", session_cookie(token, options.secure_cookie));
   // The browser is known for this user from now on.
-  res.set_header("Set-Cookie", std::string(kDeviceCookie) + "=" + logins.device_token(user.username) +
-                                   "; Path=/api/login; Max-Age=" + std::to_string(logins.device_lifetime().count()) +
+  res.set_header("Set-Cookie", std::string(kDeviceCookie) + "=" + logins->device_token(user.username) +
+                                   "; Path=/api/login; Max-Age=" + std::to_string(logins->device_lifetime().count()) +
                                    "; HttpOnly; SameSite=Strict" + (options.secure_cookie ? "; Secure" : ""));
   reply(res, 200, {{"csrf", csrf}, {"user", user_json(user)}});
 }
@@ -789,6 +820,14 @@ void WebServer::Impl::event(const HttpRequest& req, HttpAnswer& res) {
   body += '}';
   res.status = result.ok() ? 200 : 409;
   res.set_content(std::move(body), "application/json; charset=utf-8");
+}
+
+void WebServer::Impl::health(const HttpRequest&, HttpAnswer& res) {
+  const bool reached = shared.transact([](Transaction& t) {
+    std::vector<Value> one{Value()};
+    return t.select_into("select 1", {}, one) == 0;
+  });
+  reply(res, reached ? 200 : 503, {{"database", reached}});
 }
 
 void WebServer::Impl::units(const HttpRequest& req, HttpAnswer& res) {

@@ -25,12 +25,15 @@ class WindowRegistry;
 //                                            -> {result: {ok, error, accepted, pending, result,
 //                                                 refusal: {code, text, detail}}, state}
 //   GET  /api/units                          -> [{company_num, company_name}] the user may choose
+//   GET  /api/health                         -> {database}: 200 while the database answers, else 503
 //   GET  /api/preview/CONTROL.json           -> {pages, width, height, version}
 //   GET  /api/preview/CONTROL/PAGE.png[?scale=S]  a page of the active window's print preview
 //   GET  /api/jobs/ID.pdf                    -> a finished print job of this session
 //
 // Every POST but login carries the session's CSRF token in X-CSRF-Token; every POST is
-// application/json from the same origin. Answers: 400 malformed, 401 no live session, 403
+// application/json from the same origin. Answers: 400 malformed, 401 no live session (with
+// "code":"session-unknown" when the session is of another server, or of this one before it
+// restarted: its server went away), 403
 // refused (rights, CSRF, origin), 404, 409 refused by the window (the state comes along),
 // 413 body over max_body, 415, 416 multi-range, 429 slowed login, 503 no seat for a new session or
 // the server stopping.

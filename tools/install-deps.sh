@@ -1,13 +1,14 @@
 #!/usr/bin/env bash
 # Installs what shenbao needs on Debian 12: compilers, libraries, a PostgreSQL server, fonts,
-# Chromium for the browser tests, python3-openpyxl to read exported sheets back in the tests, and
+# Chromium for the browser tests, HAProxy (in front of several servers: tools/cluster.sh, and
+# its test), python3-openpyxl to read exported sheets back in the tests, and
 # the npm packages of the browser tests.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 packages=(cmake g++ pkg-config libsqlite3-dev libpq-dev postgresql
   libcairo2-dev libpango1.0-dev fonts-noto-cjk fonts-arphic-ukai
   libboost1.81-dev nlohmann-json3-dev libsodium-dev libxlsxwriter-dev python3-openpyxl
-  libgtest-dev libgmock-dev libbenchmark-dev poppler-utils chromium wrk)
+  libgtest-dev libgmock-dev libbenchmark-dev poppler-utils chromium wrk haproxy curl)
 # The machines come with Node.js and npm; Debian's own are needed only where they do not.
 command -v npm >/dev/null || packages+=(nodejs npm)
 missing=()

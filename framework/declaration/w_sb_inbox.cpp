@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "framework/declaration/declaration_history.h"
+#include "framework/declaration/list_window.h"
 #include "framework/host/structures.h"
 #include "framework/runtime/sql/transaction.h"
 #include "framework/runtime/windows/session.h"
@@ -53,22 +54,6 @@ std::string inbox_select(const std::vector<const CategoryDescriptor*>& categorie
          "' or x.class_name = :category) and (:unit_all = 1 or x.company_num like :unit_start escape '!' " +
          "or x.company_name like :unit_part escape '!' or :unit_list like ('%,' || x.company_num || ',%')) " +
          "and (:days_all = 1 or x.submitted_at < :submitted_before) order by x.submitted_at, x.inbox_key";
-}
-
-// `text` for a LIKE pattern with '!' as its escape character.
-std::string like_escaped(const std::string& text) {
-  std::string out;
-  for (char c : text) {
-    if (c == '!' || c == '%' || c == '_') out += '!';
-    out += c;
-  }
-  return out;
-}
-
-std::string trimmed(const std::string& text) {
-  const size_t first = text.find_first_not_of(" \t");
-  if (first == std::string::npos) return {};
-  return text.substr(first, text.find_last_not_of(" \t") - first + 1);
 }
 
 long whole_days(DateTime from, DateTime to) {

@@ -1,5 +1,8 @@
 #include "framework/host/host_session.h"
 
+#include <algorithm>
+#include <iterator>
+
 #include "framework/host/structures.h"
 
 namespace shenbao {
@@ -21,7 +24,10 @@ bool is_declaration_table(std::string_view table) {
 }
 
 bool is_journaled_table(std::string_view table) {
-  return table != "sb_history" && table != "sb_journal" && table != "sb_key_counter" && table != "sys_user";
+  static constexpr std::string_view kNotJournaled[] = {"sb_history",    "sb_journal", "sb_key_counter", "sys_user",
+                                                        "sb_audit_log",  "sb_login_wait", "sb_server_key",
+                                                        "sb_server",     "sb_seat"};
+  return std::find(std::begin(kNotJournaled), std::end(kNotJournaled), table) == std::end(kNotJournaled);
 }
 
 void apply_host(Session::Options& options) {

@@ -27,7 +27,7 @@ bool is_declaration_table(std::string_view table);
 
 // Whether the journal records the rows a declaration's step writes in a table
 // (framework/runtime/sql/journal.h): every table but the history, the journal itself, the
-// key counters and the users.
+// key counters, the users and what the servers share (audit log, login waits, keys, seats).
 bool is_journaled_table(std::string_view table);
 
 // The frame w_rslz_frame with its title, `open CLASS PKID COMPANY_NUM` handing the window an

@@ -1,5 +1,5 @@
 // The server's limits on their own, without a server: which request heads are refused, who
-// gets a seat, device tokens, the counting of repeated log lines and the log's rotation.
+// gets a seat, device tokens and login waits (kept in a database), the counting of repeated log lines and the log's rotation.
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -13,12 +13,15 @@
 #include <string>
 #include <vector>
 
+#include "app/database_setup.h"
 #include "server/audit_log.h"
 #include "server/log_limiter.h"
 #include "server/login_guard.h"
 #include "server/passwords.h"
 #include "server/request_head.h"
 #include "server/seat_policy.h"
+#include "server/server_database.h"
+#include "test_database.h"
 
 namespace shenbao {
 namespace {
@@ -62,7 +65,7 @@ TEST(RequestHeadTest, HeadsTwoReadersCouldTakeTwoWaysAreRefused) {
 }
 
 TEST(SeatPolicyTest, NobodyHoardsTheSeats) {
-  using Clock = std::chrono::steady_clock;
+  using Clock = std::chrono::system_clock;
   const auto t0 = Clock::now();
   auto at = [&](int s) { return t0 + std::chrono::seconds(s); };
   // Ten seats, three a user, one kept for the authority.
@@ -126,13 +129,30 @@ TEST(LoginThrottleTest, DeviceTokensAreTheUsersOwnAndCannotBeMadeUp) {
   EXPECT_NE(tokens.issue("clerk001"), token) << "each browser its own";
 }
 
-TEST(LoginThrottleTest, AKnownBrowserIsThrottledByItsTokenAlone) {
+// The counts live in the database, so each case has one of its own.
+class LoginThrottleTest : public ::testing::TestWithParam<testing::Backend> {
+ protected:
+  // A database with the schema, and the server's connection to it; false when there is none.
+  bool prepare(testing::TestDatabase& db, ServerDatabase& shared) {
+    if (!db.available()) return false;
+    std::string error;
+    EXPECT_TRUE(create_database(db.sqlca(), false, "", error)) << error;
+    EXPECT_TRUE(shared.open(db.url(), error)) << error;
+    return true;
+  }
+};
+
+TEST_P(LoginThrottleTest, AKnownBrowserIsThrottledByItsTokenAlone) {
   ASSERT_TRUE(sodium_ready());
+  testing::TestDatabase db(GetParam()), db2(GetParam());
+  ServerDatabase shared, shared2;
+  if (!prepare(db, shared) || !prepare(db2, shared2)) GTEST_SKIP() << "no PostgreSQL server: set SHENBAO_TEST_PG";
   LoginThrottle::Options options;
   options.accounts.free_failures = 2;
   options.addresses.free_failures = 3;
   options.devices.free_failures = 2;
-  LoginThrottle throttle(options);
+  const std::string key(32, 'k');
+  LoginThrottle throttle(shared, key, options);
   const std::string device = throttle.device_token("clerk001");
   // Guesses from elsewhere make the account and the guesser's address wait.
   for (int i = 0; i < 3; ++i) {
@@ -150,7 +170,7 @@ TEST(LoginThrottleTest, AKnownBrowserIsThrottledByItsTokenAlone) {
   EXPECT_GT(throttle.attempt("clerk001", "10.0.0.1", "").wait.count(), 0);
   // Many attempts at once from unknown browsers, once the free failures are spent: one is
   // checked, the others wait for it. Before, they are all checked (an office logging in).
-  LoginThrottle fresh(options);
+  LoginThrottle fresh(shared2, key, options);
   std::vector<LoginThrottle::Attempt> office;
   for (int i = 0; i < 5; ++i) office.push_back(fresh.attempt("clerk00" + std::to_string(3 + i), "10.0.0.1", ""));
   for (const auto& a : office) EXPECT_EQ(a.wait.count(), 0);
@@ -166,6 +186,40 @@ TEST(LoginThrottleTest, AKnownBrowserIsThrottledByItsTokenAlone) {
   for (int i = 0; i < 3; ++i) throttle.failed(throttle.attempt("clerk001", "10.0.0.1", device), "clerk001", "10.0.0.1");
   EXPECT_FALSE(throttle.attempt("clerk001", "10.0.0.1", device).trusted());
 }
+
+TEST_P(LoginThrottleTest, ServersOfOneDatabaseCountTheSameFailuresAndKnowTheSameBrowsers) {
+  ASSERT_TRUE(sodium_ready());
+  testing::TestDatabase db(GetParam());
+  ServerDatabase first_db, second_db;
+  if (!prepare(db, first_db)) GTEST_SKIP() << "no PostgreSQL server: set SHENBAO_TEST_PG";
+  std::string error;
+  ASSERT_TRUE(second_db.open(db.url(), error)) << error;
+  const std::string key = shared_device_key(first_db, error);
+  ASSERT_EQ(key.size(), 32u) << error;
+  EXPECT_EQ(shared_device_key(second_db, error), key) << "one key, made by the first server that asks";
+  LoginThrottle::Options options;
+  options.accounts.free_failures = 2;
+  LoginThrottle first(first_db, key, options), second(second_db, shared_device_key(second_db, error), options);
+  // Guesses alternate between the two servers: the third is slowed whichever server it reaches.
+  for (LoginThrottle* server : {&first, &second}) {
+    const auto a = server->attempt("clerk001", "10.0.0.9", "");
+    ASSERT_EQ(a.wait.count(), 0);
+    server->failed(a, "clerk001", "10.0.0.9");
+  }
+  const auto third = second.attempt("clerk001", "10.0.0.7", "");
+  ASSERT_EQ(third.wait.count(), 0);
+  EXPECT_GT(second.failed(third, "clerk001", "10.0.0.7").count(), 0);
+  EXPECT_GT(first.attempt("clerk001", "10.0.0.8", "").wait.count(), 0) << "the account waits on the other server too";
+  // A browser known to one server is known to the other.
+  const std::string device = first.device_token("clerk001");
+  const auto known = second.attempt("clerk001", "10.0.0.8", device);
+  EXPECT_TRUE(known.trusted());
+  EXPECT_EQ(known.wait.count(), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Databases, LoginThrottleTest,
+                         ::testing::Values(testing::Backend::SQLite, testing::Backend::PostgreSQL),
+                         testing::backend_name);
 
 TEST(LogLimiterTest, RepeatsAreCountedAndReportedOnce) {
   std::vector<LogLimiter::Line> lines;

@@ -1,6 +1,6 @@
 // The JSON protocol with the server, one request at a time in the order they were made.
 //
-//   const api = new Api({onBusy, onExpired});
+//   const api = new Api({onBusy, onExpired});   // onExpired({error, code}) on a 401
 //   await api.login('clerk001', '…');          // {ok, status, data}
 //   const r = await api.event({kind: 'click', target: 'pb_5'});
 //   r.data.state, r.data.result                 // the new state, the event's outcome
@@ -62,7 +62,7 @@ export class Api {
       if ((response.headers.get('Content-Type') || '').startsWith('application/json')) {
         data = await response.json().catch(() => null);
       }
-      if (response.status === 401 && path !== '/api/login') this.onExpired(data && data.error);
+      if (response.status === 401 && path !== '/api/login') this.onExpired(data || {});
       if (data && !this.takeState(data)) {
         this.version = null;
         const whole = await this.request('GET', '/api/state');
@@ -133,9 +133,9 @@ export class Api {
     this.busy(+1);
     try {
       const response = await fetch(path, {credentials: 'same-origin', cache: 'no-store'});
-      if (response.status === 401) this.onExpired();
       if (!response.ok) {
         const data = await response.json().catch(() => ({}));
+        if (response.status === 401) this.onExpired(data);
         return {ok: false, error: data.error};
       }
       const disposition = response.headers.get('Content-Disposition') || '';

@@ -90,7 +90,10 @@ function showBusy(busy) {
 
 api = new Api({
   onBusy: showBusy,
-  onExpired: (text) => showLogin(text || '登录已过期，请重新登录'),
+  // A session the server does not know: its server went away (HAProxy sent the browser to
+  // another), or the login expired.
+  onExpired: ({code, error} = {}) =>
+    showLogin(code === 'session-unknown' ? '服务器已重新启动，请重新登录。' : error || '登录已过期，请重新登录'),
 });
 document.body.dataset.pending = '0';
 
