@@ -429,6 +429,11 @@ void Session::run() {
   quiet_.notify_all();
 }
 
+void Session::set_status(std::string text) {
+  status_ = std::move(text);
+  status_window_ = active_window();
+}
+
 Window* Session::active_window() const {
   if (!modals_.empty()) return modals_.back().get();
   if (active_sheet_ < sheets_.size()) return sheets_[active_sheet_].get();
@@ -582,6 +587,16 @@ void Session::dispatch(const Event& event, EventResult& result) {
   };
   try {
     if (inspect(event, result)) return;
+    // The status line spoke of the window that said it; acting in another ends it.
+    if (event.kind != "filter" && !status_.empty()) {
+      const Window* acting = active_window();
+      if (event.kind == "open") acting = nullptr;
+      if (event.kind == "activate" && modals_.empty()) {
+        for (size_t i = 0; i < sheets_.size(); ++i)
+          if (sheets_[i]->class_name() == event.target || std::to_string(i) == event.target) acting = sheets_[i].get();
+      }
+      if (acting != status_window_) status_.clear();
+    }
     if (event.kind == "open") {
       if (!options_.registry->has(event.target)) return refuse("no window class " + event.target);
       if (const std::string right = options_.registry->right(event.target);
