@@ -612,6 +612,7 @@ void Session::dispatch(const Event& event, EventResult& result) {
         if (sheets_[i]->class_name() == event.target || std::to_string(i) == event.target) {
           if (!modals_.empty()) return refuse("a dialog is open", RefusalCode::NotNow);
           active_sheet_ = i;
+          sheets_[i]->activate();
           refresh_menu();
           return;
         }
