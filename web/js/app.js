@@ -268,10 +268,17 @@ function buildFrame() {
   const frame = {
     title: h('div', {class: 'brand-title'}),
     menu: h('nav', {class: 'menu', 'aria-label': '申报类别'}),
-    tabs: h('div', {class: 'tabs', role: 'tablist'}),
+    tabs: h('div', {class: 'tabs', role: 'tablist',
+                    // The wheel scrolls the strip along.
+                    onwheel: (e) => {
+                      if (!e.deltaY || e.currentTarget.scrollWidth <= e.currentTarget.clientWidth) return;
+                      e.preventDefault();
+                      e.currentTarget.scrollLeft += e.deltaY;
+                    }}),
     stage: h('div', {class: 'stage'}),
     status: h('div', {class: 'status-text'}),
     overlays: h('div', {class: 'overlays'}),
+    boxes: new Map(),  // the boxes of the windows on screen, by window key (windowBox)
     jobs,
   };
   const who = h('div', {class: 'who'},
@@ -331,12 +338,23 @@ function render() {
     }, h('span', {class: 'tab-title'}, w.title || w.class), close);
   }));
   f.tabs.hidden = s.sheets.length === 0;
+  showActiveTab(f.tabs);
 
   const sheet = s.sheets[s.active_sheet];
   document.title = `${sheet ? `${sheet.title} — ` : ''}人事管理系统`;
   drawWindows();
   renderStatus();
   renderJobs();
+}
+
+// The tab strip scrolls sideways (the page never does) and keeps the active tab in sight.
+function showActiveTab(tabs) {
+  const tab = tabs.querySelector('.tab.active');
+  if (!tab || tabs.hidden) return;
+  const left = tab.offsetLeft;
+  const right = left + tab.offsetWidth;
+  if (left < tabs.scrollLeft) tabs.scrollLeft = left;
+  else if (right > tabs.scrollLeft + tabs.clientWidth) tabs.scrollLeft = right - tabs.clientWidth;
 }
 
 function renderStatus() {
