@@ -881,6 +881,30 @@ document.addEventListener('input', (e) => {
   renderStatus();
 }, true);
 
+// Access keys (Alt and the underlined letter) of the window in front, as the desktop has
+// them: a key that one button owns presses it, after the edit being typed in is left (so its
+// text goes first); a key that several buttons share moves the focus among them and presses
+// none.
+document.addEventListener('keydown', (e) => {
+  if (!e.altKey || e.ctrlKey || e.metaKey || !app.state || !app.frame || app.state.message) return;
+  const m = /^(?:Key|Digit)(\w)$/.exec(e.code || '');
+  if (!m) return;
+  const letter = m[1].toLowerCase();
+  const dialogs = app.frame.overlays.querySelectorAll('.dialog');
+  const scope = dialogs.length ? dialogs[dialogs.length - 1] : app.frame.stage;
+  const buttons = [...scope.querySelectorAll('button[data-mnemonic]')]
+    .filter((b) => b.dataset.mnemonic === letter && !b.disabled && b.offsetParent);
+  if (!buttons.length) return;
+  e.preventDefault();
+  if (buttons.length > 1) {
+    buttons[(buttons.indexOf(document.activeElement) + 1) % buttons.length].focus();
+    return;
+  }
+  const editing = document.activeElement;
+  if (editing && editing !== document.body && editing !== buttons[0]) editing.blur();
+  buttons[0].click();
+}, true);
+
 start().then(() => {
   if (!app.state) showLogin();
 });
