@@ -905,6 +905,18 @@ document.addEventListener('keydown', (e) => {
   buttons[0].click();
 }, true);
 
+// The window in front is asked once a minute to bring what it shows up to date (the
+// authority's inbox lists what was submitted since), while the user is not in the middle of
+// something: no box, no dialog, no edit being typed, nothing under way.
+const REFRESH_EVERY_MS = 60000;
+setInterval(() => {
+  const s = app.state;
+  if (!s || !app.frame || !s.sheets.length || s.modals.length || s.message || !api.idle || api.inFlight) return;
+  const active = document.activeElement;
+  if (active && active.dataset && active.dataset.dirty) return;
+  post({kind: 'activate', target: String(s.active_sheet)});
+}, REFRESH_EVERY_MS);
+
 start().then(() => {
   if (!app.state) showLogin();
 });
