@@ -317,7 +317,7 @@ function render() {
       class: `menu-item${active ? ' active' : ''}${open >= 0 ? ' open' : ''}`,
       disabled: blocked,
       onclick: () => (open >= 0 ? post({kind: 'activate', target: String(open)}) : post({kind: 'open', target: item.class})),
-    }, h('span', {class: 'menu-dot', 'aria-hidden': 'true'}), item.caption,
+    }, h('span', {class: 'menu-dot', 'aria-hidden': 'true'}), h('span', {class: 'menu-caption'}, item.caption),
        item.note ? h('span', {class: 'menu-note'}, item.note) : null);
   }));
 
