@@ -405,6 +405,10 @@ function renderGrid(control, form, ctx) {
   for (const w of widths) colgroup.append(h('col', {style: {width: `${Math.floor(w * factor)}px`}}));
   table.append(colgroup);
   table.append(h('thead', {}, h('tr', {}, detail.map((o) => h('th', {class: alignClass(o, null)}, headerFor(o) || '')))));
+  // A grid whose cells take input (a dialog's table of subjects) has no type-ahead: what is
+  // typed belongs in its cells. Type-ahead is for read-only lists.
+  const entries = ctx.interactive && !control.read_only && detail.some((o) => o.kind === 'column' &&
+    savedColumn(cols, o.column || o.name) && prop(o, null, 'edit') !== 'checkbox' && !truthy(prop(o, null, 'protect')));
   const body = h('tbody', {});
   // A long list comes as a window of its rows: spacers above and below give it its full
   // height, and scrolling asks for the rows that come into view (keepScroll).
@@ -436,15 +440,19 @@ function renderGrid(control, form, ctx) {
         content = ctx.names.name(ctx.windowKey, control.name, column, code, content);
       }
       const style = background(object, row);
-      if (object.kind === 'column' && edit !== 'checkbox' && edit !== 'dropdown' && !prop(object, row, 'dddw.name') &&
-          savedColumn(cols, column) && editable(control, object, row, ctx)) {
+      if (object.kind === 'column' && edit !== 'checkbox' && savedColumn(cols, column) &&
+          editable(control, object, row, ctx)) {
+        const dropdown = edit === 'dropdown' || prop(object, row, 'dddw.name');
         tr.append(h('td', {class: `${alignClass(object, row)} grid-edit`, style},
-                    gridInput(control, form, cols, object, column, row, rowNumber, ctx)));
+                    dropdown ? gridDropdown(control, form, object, column, row, rowNumber, code, content, ctx)
+                             : gridInput(control, form, cols, object, column, row, rowNumber, ctx)));
         continue;
       }
       tr.append(h('td', {class: alignClass(object, row), style, title: typeof content === 'string' ? content : undefined}, content));
     }
     if (ctx.interactive) {
+      // A key typed into a cell is the cell's; only the row itself takes the list's keys.
+      const ownKey = (e) => e.target === tr;
       tr.addEventListener('click', (e) => {
         // A double-click is told by its second click: the row may have been drawn anew after
         // the first, and then no dblclick event comes.
@@ -452,8 +460,9 @@ function renderGrid(control, form, ctx) {
         else if (e.detail < 2) ctx.post({kind: 'select', target: control.name, row: rowNumber});
       });
       tr.addEventListener('keydown', (e) => {
+        if (!ownKey(e)) return;
         if (e.key === 'Enter') ctx.rowActivated(control.name, rowNumber, row, form);
-        else handleListKey(e, {ctx, control: control.name, rowNumber, form, tr});
+        else handleListKey(e, {ctx, control: control.name, rowNumber, form, tr, typeAhead: !entries});
       });
       tr.addEventListener('contextmenu', (e) => ctx.rowMenu(e, control.name, rowNumber, row, form));
     }
@@ -500,6 +509,20 @@ function gridInput(control, form, cols, object, column, row, rowNumber, ctx) {
   });
   wireTextCell(input, control.name, rowNumber, column, ctx);
   return input;
+}
+
+// A code column of an entry grid (培训形式): the drop-down of its code list in the cell.
+function gridDropdown(control, form, object, column, row, rowNumber, code, shown, ctx) {
+  const dropdown = new Dropdown({
+    ctx, control: control.name, row: rowNumber, column, code,
+    key: cellKey(ctx, control.name, rowNumber, column),
+    shown,
+    list: (form.lists || {})[column] || [],
+    editable: true,
+    label: labelFor(form, object),
+  });
+  dropdown.element.classList.add('grid-dd');
+  return dropdown.element;
 }
 
 // ---- long lists: scroll position and windows of rows ---------------------------------------
