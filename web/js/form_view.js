@@ -320,6 +320,7 @@ function renderCell(control, form, cols, object, row, rowNumber, top, ctx, g) {
     });
     area.value = shown ?? '';
     if (canEdit) wireTextCell(area, control.name, rowNumber, column, ctx);
+    openWhileFocused(area);
     return area;
   }
   const mask = prop(object, row, 'mask') || (edit === 'mask' ? def.mask : '');
@@ -340,6 +341,24 @@ function renderCell(control, form, cols, object, row, rowNumber, top, ctx, g) {
   });
   if (canEdit) wireTextCell(input, control.name, rowNumber, column, ctx);
   return input;
+}
+
+// A multi-line edit laid out one line high shows several lines while the user is in it,
+// over what lies below it, and goes back to its place when he leaves.
+const OPEN_LINES = 6;
+function openWhileFocused(area) {
+  const rest = area.style.height;
+  area.addEventListener('focus', () => {
+    const lineHeight = parseFloat(getComputedStyle(area).lineHeight) || 17;
+    const open = OPEN_LINES * lineHeight + 6;
+    if (parseFloat(rest) >= open) return;
+    area.style.height = `${open}px`;
+    area.classList.add('ff-mle-open');
+  });
+  area.addEventListener('blur', () => {
+    area.style.height = rest;
+    area.classList.remove('ff-mle-open');
+  });
 }
 
 // The caption of a column: the text object named <column>_t, for screen readers and tests.
