@@ -432,6 +432,7 @@ void Session::run() {
 void Session::set_status(std::string text) {
   status_ = std::move(text);
   status_window_ = active_window();
+  ++status_serial_;
 }
 
 Window* Session::active_window() const {
@@ -582,21 +583,22 @@ bool Session::inspect(const Event& event, EventResult& result) {
 }
 
 void Session::dispatch(const Event& event, EventResult& result) {
+  // The status line spoke of the window that said it: an action done in another window ends
+  // it, unless that action said something of its own. A refused event changes nothing.
+  const Window* acting = active_window();
+  const uint64_t said = status_serial_;
+  dispatch_event(event, result);
+  if (event.kind == "filter" || result.refusal || status_.empty() || status_serial_ != said) return;
+  if (event.kind == "open" || event.kind == "activate") acting = active_window();
+  if (acting != status_window_) status_.clear();
+}
+
+void Session::dispatch_event(const Event& event, EventResult& result) {
   auto refuse = [&](std::string why, RefusalCode code = RefusalCode::BadRequest) {
     result = EventResult::refused(Refusal::technical(code, std::move(why)));
   };
   try {
     if (inspect(event, result)) return;
-    // The status line spoke of the window that said it; acting in another ends it.
-    if (event.kind != "filter" && !status_.empty()) {
-      const Window* acting = active_window();
-      if (event.kind == "open") acting = nullptr;
-      if (event.kind == "activate" && modals_.empty()) {
-        for (size_t i = 0; i < sheets_.size(); ++i)
-          if (sheets_[i]->class_name() == event.target || std::to_string(i) == event.target) acting = sheets_[i].get();
-      }
-      if (acting != status_window_) status_.clear();
-    }
     if (event.kind == "open") {
       if (!options_.registry->has(event.target)) return refuse("no window class " + event.target);
       if (const std::string right = options_.registry->right(event.target);

@@ -269,6 +269,7 @@ class Session {
   explicit Session(Options options);
   void run();
   void dispatch(const Event& event, EventResult& result);
+  void dispatch_event(const Event& event, EventResult& result);
   bool inspect(const Event& event, EventResult& result);
   // Refuses to wait for the user while writes are pending (see the class comment).
   void forbid_pending_writes(std::string_view asking) const;
@@ -316,6 +317,7 @@ class Session {
   bool hourglass_ = false;
   std::string status_;
   const Window* status_window_ = nullptr;  // compared, never followed: it may have closed
+  uint64_t status_serial_ = 0;             // how many times a status was said
 
   mutable std::mutex mutex_;
   std::condition_variable wake_;
