@@ -317,6 +317,9 @@ void sb1::resize(int new_width, int new_height) {
 
   dw_1().y = top;
   dw_3().y = top;
+  // The declarations take at most 250 high and two fifths of the lists' room, so that on a
+  // low screen the workers' list below keeps most of it.
+  dw_1().height = std::clamp((buttons_top - 2 * kGap - top) * 2 / 5, 100, 250);
   dw_2().y = dw_1().y + dw_1().height + kGap;
   dw_2().height = std::max(60, buttons_top - kGap - dw_2().y);
   const int form_width = std::max(200, right - dw_3().x);
