@@ -451,7 +451,7 @@ function drawWindows() {
       let found = root.querySelector(`[data-key="${CSS.escape(focusKey)}"]`);
       // In a list the focus follows the current row, which the arrow keys move.
       if (found && found.tagName === 'TR') found = found.parentElement.querySelector('tr.current') || found;
-      if (found && keepTyping && found.tagName === 'INPUT' && !found.readOnly) {
+      if (found && keepTyping && (found.tagName === 'INPUT' || found.tagName === 'TEXTAREA') && !found.readOnly) {
         // Typing in progress survives: the old input, with what was typed, takes the new one's place.
         keepTyping.className = found.className;
         keepTyping.style.cssText = found.style.cssText;
