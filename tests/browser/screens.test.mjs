@@ -144,6 +144,8 @@ describe('screens a clerk can work in at 1024x768', () => {
     }
     // 培训形式 from its drop-down, with the keyboard.
     await row.locator('input[aria-label=培训形式]').click();
+    await page.locator('.dd-popup .dd-item').first().waitFor();
+    await settle(page);
     await page.keyboard.press('ArrowDown');
     await page.keyboard.press('Enter');
     await settle(page);
