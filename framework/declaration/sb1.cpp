@@ -22,6 +22,8 @@ namespace {
 constexpr int kButtonWidth = 96;
 constexpr int kButtonHeight = 28;
 constexpr int kGap = 8;
+// The least height the worker form keeps below the unit form: a few lines of its fields.
+constexpr int kWorkerFormLeast = 120;
 
 constexpr int kListWidth = 300;
 constexpr int kReviewButtonWidth = 64;
@@ -273,7 +275,7 @@ void sb1::resize(int new_width, int new_height) {
   }
 
   // Declaration buttons under the lists; worker and acceptance buttons at the bottom right,
-  // the category's buttons left of them; when those would reach the declaration buttons,
+  // the category's buttons left of them; when either would reach the buttons left of them,
   // they stand on a row of their own above, from the right.
   const int bottom = new_height - kButtonHeight - kGap;
   x = kGap;
@@ -286,18 +288,24 @@ void sb1::resize(int new_width, int new_height) {
     x += b.width + 4;
   }
   const int left_end = x;
+  // On a narrow screen the worker and acceptance buttons stand on a row of their own above.
+  constexpr const char* kRightButtons[] = {"pb_approve", "pb_return", "pb_4", "pb_1", "pb_del", "pb_2"};
+  int right_left = right + kGap;
+  for (const char* name : kRightButtons) right_left -= control(name)->width + kGap;
+  const bool right_row = right_left < left_end + kGap;
+  const int right_y = right_row ? bottom - kButtonHeight - 4 : bottom;
   x = right;
-  for (const char* name : {"pb_approve", "pb_return", "pb_4", "pb_1", "pb_del", "pb_2"}) {
+  for (const char* name : kRightButtons) {
     Control& b = *control(name);
     x -= b.width;
     b.x = x;
-    b.y = bottom;
+    b.y = right_y;
     x -= kGap;
   }
   int row_left = control("pb_2")->x;
   for (const std::string& name : row_buttons_) row_left -= control(name)->width + 20;
-  const bool own_row = !row_buttons_.empty() && row_left < left_end;
-  const int row_y = own_row ? bottom - kButtonHeight - 4 : bottom;
+  const bool own_row = !row_buttons_.empty() && row_left < (right_row ? kGap : left_end);
+  const int row_y = own_row ? right_y - kButtonHeight - 4 : right_y;
   x = own_row ? right + 20 : control("pb_2")->x;
   for (const std::string& name : row_buttons_) {
     Control& button = *control(name);
@@ -309,13 +317,19 @@ void sb1::resize(int new_width, int new_height) {
 
   dw_1().y = top;
   dw_3().y = top;
+  // The declarations take at most 250 high and two fifths of the lists' room, so that on a
+  // low screen the workers' list below keeps most of it.
+  dw_1().height = std::clamp((buttons_top - 2 * kGap - top) * 2 / 5, 100, 250);
   dw_2().y = dw_1().y + dw_1().height + kGap;
   dw_2().height = std::max(60, buttons_top - kGap - dw_2().y);
   const int form_width = std::max(200, right - dw_3().x);
   dw_3().width = form_width;
   // The unit form takes its form's height, so that all of it (the 上报数据 box at its foot
-  // included) shows; the worker form takes what is left below it.
-  dw_3().height = form_height(dw_3().store());
+  // included) shows; the worker form takes what is left below it. On a screen too low for
+  // both, the unit form gives up height and scrolls, so that the worker form keeps a few
+  // lines and the buttons stay in the window.
+  const int room = buttons_top - kGap - dw_3().y;
+  dw_3().height = std::max(60, std::min(form_height(dw_3().store()), room - kGap - kWorkerFormLeast));
   dw_4().y = dw_3().y + dw_3().height + kGap;
   dw_4().width = form_width;
   dw_4().height = std::max(60, buttons_top - kGap - dw_4().y);

@@ -33,6 +33,9 @@ void w_rs_worker_changes::open() {
 void w_rs_worker_changes::resize(int new_width, int new_height) {
   width = new_width;
   height = new_height;
+  // The count beside the query takes the rest of its line.
+  Control& count = *control("st_count");
+  count.width = std::max(0, width - count.x - 8);
   lay_out_list_window(*this, {"pb_close"});
 }
 

@@ -217,6 +217,15 @@ void w_sb_inbox::resize(int new_width, int new_height) {
 }
 
 void w_sb_inbox::pb_refresh_clicked() { list(); }
+
+void w_sb_inbox::activate() {
+  DataStore& store = form("dw_1")->store();
+  const long row = store.getrow();
+  const std::string key = row >= 1 && row <= store.rowcount() ? store.getitemstring(row, "inbox_key") : std::string();
+  list();
+  if (key.empty()) return;
+  if (const long again = store.find_value("inbox_key", Value(key)); again > 0) store.setrow(again);
+}
 void w_sb_inbox::pb_open_clicked() {
   DataStore& store = form("dw_1")->store();
   const long row = store.getrow();

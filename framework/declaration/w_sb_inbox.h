@@ -18,7 +18,8 @@ class Transaction;
 // number of workers). The filters above it (dw_filter, d_sb_inbox_filter: category, unit,
 // least days waiting) narrow the whole list on the server; "重置(&C)" clears them. Opening a
 // declaration ("打开申报(&O)", or a double-click on its row) opens its category window on it;
-// "刷新(&R)" lists again.
+// "刷新(&R)" lists again, and so does the inbox whenever it comes to the front (and once a
+// minute while it is in front, as the browser asks).
 //
 // The unit filter matches the start of a unit's number or any part of its name. The server
 // knows no pinyin: the browser, which has every unit's name, finds the units whose names'
@@ -34,6 +35,9 @@ class w_sb_inbox : public Window {
 
   void open() override;
   void resize(int new_width, int new_height) override;
+  // Lists again, so that what was submitted since shows without 刷新; the declaration the
+  // authority stands on stays the current row.
+  void activate() override;
   std::optional<Refusal> gesture(std::string_view name, const std::vector<std::string>& args) override;
 
   virtual void pb_refresh_clicked();

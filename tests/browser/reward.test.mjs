@@ -1,6 +1,8 @@
 // Rewards in the browser: a clerk extracts a civil-servant reward declaration for a period
 // and the authority accepts it into the reward records; a clerk fills a provincial-government
-// reward declaration and prints its two-page application (both pages kept as artifacts).
+// reward declaration and prints its two-page application (both pages kept as artifacts); a
+// provincial-government declaration filled to every field's full length, with line breaks,
+// comes back unchanged and previews whole.
 
 import assert from 'node:assert/strict';
 import {execFile} from 'node:child_process';
@@ -72,6 +74,70 @@ describe('reward declarations', () => {
     assert.equal(await query("select jl_date || ' ' || ry_jb from rs_sub_jl_2 where worker_code = '0010009' order by pk_id desc limit 1"),
                  '20090110 4');
     assert.deepEqual(authority.errors, []);
+  });
+
+  it('keeps a provincial-government declaration filled to every field\'s full length, line breaks and all', async () => {
+    await openCategory(clerk, '省政府奖励申报');
+    await clerk.click('[data-name=pb_16]');
+    await settle(clerk);
+    const unitForm = clerk.locator('[data-name=dw_3]');
+    const fields = unitForm.locator('input.ff-cell:not([readonly]), textarea.ff-cell:not([readonly])');
+    // Each text as long as its column holds (a long text: several paragraphs), numbers and
+    // dates as their masks take them.
+    const entries = {};
+    for (let i = 0; i < await fields.count(); ++i) {
+      const field = fields.nth(i);
+      const label = await field.getAttribute('aria-label');
+      const limit = Number(await field.getAttribute('maxlength')) || 0;
+      const mask = await field.getAttribute('data-mask');
+      let text;
+      // The declaration's own date stays today's, within the range the list shows.
+      if ((await field.getAttribute('data-key')).endsWith('/sb_date')) continue;
+      if (mask === 'yyyy-mm-dd') text = '2009-12-31';
+      else if ((await field.getAttribute('inputmode')) === 'decimal') text = mask && mask.includes('%') ? '99.99' : '987654';
+      else if (label === '电子信箱' || /mail/.test(label)) text = `${'a'.repeat(limit - 12)}@example.com`;
+      else if (limit > 400) text = Array.from({length: 6}, (_, p) => `第${p + 1}段：${'事迹材料全长填写'.repeat(6)}。`).join('\n');
+      else if (limit > 0) {
+        const lines = (await field.evaluate((f) => f.tagName)) === 'TEXTAREA';
+        text = Array.from({length: limit}, (_, k) => (lines && k % 30 === 29 ? '\n' : '奖励方式名额全长'[k % 8])).join('');
+      } else continue;
+      await field.fill(text);
+      entries[label] = text;
+    }
+    assert.ok(Object.keys(entries).length >= 10, `filled ${Object.keys(entries).join(',')}`);
+    await clerk.click('[data-name=pb_5]');
+    await settle(clerk);
+    assert.equal(await clerk.locator('.msgbox').count(), 0);
+    assert.equal(await clerk.locator('.status-text').textContent(), '保存成功');
+    await shot(clerk, 'reward-06-full-length');
+    // Closed and opened again: every entry as it was typed.
+    await clerk.locator('.tab.active .tab-close').click();
+    await settle(clerk);
+    await openCategory(clerk, '省政府奖励申报');
+    await clerk.locator('[data-name=dw_1] tbody tr[data-row]').last().click();
+    await settle(clerk);
+    for (const [label, text] of Object.entries(entries)) {
+      let shown = await unitForm.locator(`[aria-label="${label}"]`).inputValue();
+      if (text === '99.99') shown = shown.replace('%', '');
+      assert.equal(shown, text, label);
+    }
+    await clerk.click('[data-name=pb_6]');
+    await settle(clerk);
+    const pages = clerk.locator('[data-name=dw_1] img.preview-page');
+    await clerk.waitForFunction(() => {
+      const imgs = [...document.querySelectorAll('img.preview-page')];
+      return imgs.length >= 2 && imgs.every((img) => img.complete && img.naturalWidth > 0);
+    });
+    for (let i = 0; i < await pages.count(); ++i) {
+      const png = await clerk.request.get(new URL(await pages.nth(i).getAttribute('src'), server.url).href);
+      assert.equal(png.status(), 200);
+      await writeFile(path.join(artifacts, `reward-full-length-page-${i + 1}.png`), await png.body());
+    }
+    await clerk.click('[data-name=pb_2]');
+    await settle(clerk);
+    await clerk.locator('.tab.active .tab-close').click();
+    await settle(clerk);
+    assert.deepEqual(clerk.errors, []);
   });
 
   it('prints a provincial-government declaration as its two-page application', async () => {

@@ -271,10 +271,17 @@ function buildFrame() {
   const frame = {
     title: h('div', {class: 'brand-title'}),
     menu: h('nav', {class: 'menu', 'aria-label': '申报类别'}),
-    tabs: h('div', {class: 'tabs', role: 'tablist'}),
+    tabs: h('div', {class: 'tabs', role: 'tablist',
+                    // The wheel scrolls the strip along.
+                    onwheel: (e) => {
+                      if (!e.deltaY || e.currentTarget.scrollWidth <= e.currentTarget.clientWidth) return;
+                      e.preventDefault();
+                      e.currentTarget.scrollLeft += e.deltaY;
+                    }}),
     stage: h('div', {class: 'stage'}),
     status: h('div', {class: 'status-text'}),
     overlays: h('div', {class: 'overlays'}),
+    boxes: new Map(),  // the boxes of the windows on screen, by window key (windowBox)
     jobs,
   };
   const who = h('div', {class: 'who'},
@@ -313,7 +320,7 @@ function render() {
       class: `menu-item${active ? ' active' : ''}${open >= 0 ? ' open' : ''}`,
       disabled: blocked,
       onclick: () => (open >= 0 ? post({kind: 'activate', target: String(open)}) : post({kind: 'open', target: item.class})),
-    }, h('span', {class: 'menu-dot', 'aria-hidden': 'true'}), item.caption,
+    }, h('span', {class: 'menu-dot', 'aria-hidden': 'true'}), h('span', {class: 'menu-caption'}, item.caption),
        item.note ? h('span', {class: 'menu-note'}, item.note) : null);
   }));
 
@@ -334,12 +341,23 @@ function render() {
     }, h('span', {class: 'tab-title'}, w.title || w.class), close);
   }));
   f.tabs.hidden = s.sheets.length === 0;
+  showActiveTab(f.tabs);
 
   const sheet = s.sheets[s.active_sheet];
   document.title = `${sheet ? `${sheet.title} — ` : ''}人事管理系统`;
   drawWindows();
   renderStatus();
   renderJobs();
+}
+
+// The tab strip scrolls sideways (the page never does) and keeps the active tab in sight.
+function showActiveTab(tabs) {
+  const tab = tabs.querySelector('.tab.active');
+  if (!tab || tabs.hidden) return;
+  const left = tab.offsetLeft;
+  const right = left + tab.offsetWidth;
+  if (left < tabs.scrollLeft) tabs.scrollLeft = left;
+  else if (right > tabs.scrollLeft + tabs.clientWidth) tabs.scrollLeft = right - tabs.clientWidth;
 }
 
 function renderStatus() {
@@ -369,33 +387,57 @@ function drawWindows() {
     closeOpenList();
     const sheet = s.sheets[s.active_sheet];
     const topInteractive = !s.message && s.modals.length === 0;
+    const kept = new Set();
     if (sheet) {
-      const viewport = h('div', {class: 'viewport'});
-      const frameBox = h('section', {class: 'window', 'aria-label': sheet.title},
-        h('div', {class: 'window-title'}, sheet.title), viewport);
-      const ctx = context(`s${s.active_sheet}:${sheet.class}`, sheet, topInteractive);
-      viewport.append(renderWindow(sheet, ctx));
-      f.stage.replaceChildren(frameBox);
-      fit(viewport, sheet, ctx);
+      const key = `s${s.active_sheet}:${sheet.class}`;
+      const box = windowBox(key, () => {
+        const viewport = h('div', {class: 'viewport'});
+        return {viewport, element: h('section', {class: 'window'}, h('div', {class: 'window-title'}), viewport)};
+      });
+      kept.add(key);
+      box.element.setAttribute('aria-label', sheet.title);
+      box.element.firstElementChild.textContent = sheet.title;
+      const ctx = context(key, sheet, topInteractive);
+      putCanvas(box.viewport, renderWindow(sheet, ctx));
+      if (f.stage.firstElementChild !== box.element) f.stage.replaceChildren(box.element);
+      fit(box.viewport, sheet, ctx, 1);
+      if (topInteractive) askForRoom(box.viewport, sheet, key);
     } else {
       f.stage.replaceChildren(welcome());
     }
-    f.overlays.replaceChildren();
-    s.modals.forEach((w, i) => {
+    const layers = s.modals.map((w, i) => {
       const top = i === s.modals.length - 1 && !s.message;
-      const ctx = context(`m${i}:${w.class}`, w, top);
+      const key = `m${i}:${w.class}`;
+      const box = windowBox(key, () => {
+        const viewport = h('div', {class: 'viewport'});
+        const title = h('span', {class: 'dialog-title'});
+        const dialog = h('section', {class: 'dialog', role: 'dialog', 'aria-modal': 'true'},
+          h('div', {class: 'window-title'}, title, h('span', {class: 'tab-close', role: 'button', title: '关闭',
+            onclick: () => box.top && post({kind: 'close'})}, '×')),
+          viewport);
+        const box = {viewport, title, dialog, element: h('div', {class: 'modal-layer'}, dialog)};
+        return box;
+      });
+      kept.add(key);
+      box.top = top;
+      box.title.textContent = w.title;
+      box.dialog.setAttribute('aria-label', w.title);
       // A dialog takes its window's size, shrunk to fit the screen, never enlarged.
-      const viewport = h('div', {class: 'viewport', style: {height: `min(calc(88vh - 34px), ${w.height}px)`}});
-      const dialog = h('section', {class: 'dialog', role: 'dialog', 'aria-modal': 'true', 'aria-label': w.title,
-                                   style: {width: `min(92vw, ${w.width}px)`}},
-        h('div', {class: 'window-title'}, w.title, h('span', {class: 'tab-close', role: 'button', title: '关闭',
-          onclick: () => top && post({kind: 'close'})}, '×')),
-        viewport);
-      viewport.append(renderWindow(w, ctx));
-      f.overlays.append(h('div', {class: 'modal-layer'}, dialog));
-      fit(viewport, w, ctx, 1);
+      box.dialog.style.width = `min(92vw, ${w.width}px)`;
+      box.viewport.style.height = `min(calc(88vh - 34px), ${w.height}px)`;
+      const ctx = context(key, w, top);
+      putCanvas(box.viewport, renderWindow(w, ctx));
+      fit(box.viewport, w, ctx, 1);
+      return box.element;
     });
-    if (s.message) f.overlays.append(messageBox(s.message));
+    for (const key of [...f.boxes.keys()]) if (!kept.has(key)) f.boxes.delete(key);
+    if (s.message) layers.push(messageBox(s.message));
+    // Layers already on screen stay where they are: taken out and put back, a dialog would
+    // replay its fade-in.
+    for (const child of [...f.overlays.children]) if (!layers.includes(child)) child.remove();
+    layers.forEach((layer, i) => {
+      if (f.overlays.children[i] !== layer) f.overlays.insertBefore(layer, f.overlays.children[i] || null);
+    });
 
     // The focus goes back where it was; a cell the window refused takes it.
     let target = null;
@@ -412,7 +454,7 @@ function drawWindows() {
       let found = root.querySelector(`[data-key="${CSS.escape(focusKey)}"]`);
       // In a list the focus follows the current row, which the arrow keys move.
       if (found && found.tagName === 'TR') found = found.parentElement.querySelector('tr.current') || found;
-      if (found && keepTyping && found.tagName === 'INPUT' && !found.readOnly) {
+      if (found && keepTyping && (found.tagName === 'INPUT' || found.tagName === 'TEXTAREA') && !found.readOnly) {
         // Typing in progress survives: the old input, with what was typed, takes the new one's place.
         keepTyping.className = found.className;
         keepTyping.style.cssText = found.style.cssText;
@@ -447,6 +489,70 @@ function stateFocus(s) {
   const key = `${currentWindowKey()}/${control.name}/${control.form.current_row}/${control.form.current_column}`;
   const found = root.querySelector(`[data-key="${CSS.escape(key)}"]`);
   return found && !found.readOnly && !found.disabled ? found : null;
+}
+
+// The box a window is drawn in (a sheet's frame, a dialog with its layer), made once and kept
+// while the window is on screen: a dialog is drawn once and then updated in place, and a
+// sheet keeps its scroll position.
+function windowBox(key, make) {
+  const boxes = app.frame.boxes;
+  if (!boxes.has(key)) boxes.set(key, make());
+  return boxes.get(key);
+}
+
+// Puts a window's new drawing into its box. Its buttons stay the elements they were, brought
+// up to date: a click whose mouse-down left an edit (which posts its text, and the answer is
+// drawn) ends on the same button and counts. Free forms keep where they were scrolled.
+function putCanvas(viewport, canvas) {
+  const old = viewport.firstElementChild;
+  if (!old) {
+    viewport.append(canvas);
+    return;
+  }
+  for (const button of canvas.querySelectorAll('button[data-key]')) {
+    const before = old.querySelector(`button[data-key="${CSS.escape(button.dataset.key)}"]`);
+    if (!before) continue;
+    // The style through the style object: the page's policy refuses style attributes.
+    for (const name of before.getAttributeNames()) if (name !== 'style' && !button.hasAttribute(name)) before.removeAttribute(name);
+    for (const name of button.getAttributeNames()) if (name !== 'style') before.setAttribute(name, button.getAttribute(name));
+    before.style.cssText = button.style.cssText;
+    before.disabled = button.disabled;
+    before.replaceChildren(...button.childNodes);
+    button.replaceWith(before);
+  }
+  const scrolled = [];
+  for (const form of old.querySelectorAll('.ctl-form')) {
+    if (form.scrollTop || form.scrollLeft) scrolled.push([form.dataset.name, form.scrollTop, form.scrollLeft]);
+  }
+  viewport.replaceChildren(canvas);
+  for (const [name, top, left] of scrolled) {
+    const form = canvas.querySelector(`.ctl-form[data-name="${CSS.escape(name)}"]`);
+    // A list scrolls to its current row by itself (form_view's keepScroll).
+    if (form && !form.querySelector('.grid-wrap')) {
+      form.scrollTop = top;
+      form.scrollLeft = left;
+    }
+  }
+}
+
+// A sheet is laid out for the room the page gives it, in window units of one pixel (the
+// window's own resize places its buttons at the foot and gives its forms the rest, which
+// scroll): the room is measured once the box is on the page, and asked for at once, so that
+// whoever waits for the page to settle waits for the window laid out anew. Below a least
+// size the window keeps that and the page zooms it out.
+const LEAST_ROOM = {width: 640, height: 440};
+function askForRoom(viewport, win, key) {
+  const width = Math.max(LEAST_ROOM.width, Math.floor(viewport.offsetWidth));
+  const height = Math.max(LEAST_ROOM.height, Math.floor(viewport.offsetHeight));
+  if (!viewport.offsetWidth || (width === win.width && height === win.height)) return;
+  // Asked once: a window that refuses the size (a box came up meanwhile) is not asked again
+  // at every drawing.
+  const asked = `${key}/${win.width}x${win.height}/${width}x${height}`;
+  if (app.roomAsked === asked) return;
+  app.roomAsked = asked;
+  post({kind: 'resize', target: win.class, args: [String(width), String(height)]}).then((r) => {
+    if (r && r.ok && app.roomAsked === asked) app.roomAsked = null;
+  });
 }
 
 // The least zoom at which the window's smallest text is still 12 px: a narrow screen scrolls
@@ -763,8 +869,13 @@ function messageBox(message) {
 
 window.addEventListener('resize', () => {
   placeOpenList();
-  clearTimeout(window.__fitTimer);
-  window.__fitTimer = setTimeout(() => { if (app.state && app.frame) drawWindows(); }, 120);
+  // Drawn again once per frame while the browser is being resized.
+  if (app.resizeOwed) return;
+  app.resizeOwed = true;
+  requestAnimationFrame(() => {
+    app.resizeOwed = false;
+    if (app.state && app.frame) drawWindows();
+  });
 });
 window.addEventListener('scroll', placeOpenList, true);
 document.addEventListener('input', (e) => {
@@ -772,6 +883,42 @@ document.addEventListener('input', (e) => {
   app.statusEdited = true;
   renderStatus();
 }, true);
+
+// Access keys (Alt and the underlined letter) of the window in front, as the desktop has
+// them: a key that one button owns presses it, after the edit being typed in is left (so its
+// text goes first); a key that several buttons share moves the focus among them and presses
+// none.
+document.addEventListener('keydown', (e) => {
+  if (!e.altKey || e.ctrlKey || e.metaKey || !app.state || !app.frame || app.state.message) return;
+  const m = /^(?:Key|Digit)(\w)$/.exec(e.code || '');
+  if (!m) return;
+  const letter = m[1].toLowerCase();
+  const dialogs = app.frame.overlays.querySelectorAll('.dialog');
+  const scope = dialogs.length ? dialogs[dialogs.length - 1] : app.frame.stage;
+  const buttons = [...scope.querySelectorAll('button[data-mnemonic]')]
+    .filter((b) => b.dataset.mnemonic === letter && !b.disabled && b.offsetParent);
+  if (!buttons.length) return;
+  e.preventDefault();
+  if (buttons.length > 1) {
+    buttons[(buttons.indexOf(document.activeElement) + 1) % buttons.length].focus();
+    return;
+  }
+  const editing = document.activeElement;
+  if (editing && editing !== document.body && editing !== buttons[0]) editing.blur();
+  buttons[0].click();
+}, true);
+
+// The window in front is asked once a minute to bring what it shows up to date (the
+// authority's inbox lists what was submitted since), while the user is not in the middle of
+// something: no box, no dialog, no edit being typed, nothing under way.
+const REFRESH_EVERY_MS = 60000;
+setInterval(() => {
+  const s = app.state;
+  if (!s || !app.frame || !s.sheets.length || s.modals.length || s.message || !api.idle || api.inFlight) return;
+  const active = document.activeElement;
+  if (active && active.dataset && active.dataset.dirty) return;
+  post({kind: 'activate', target: String(s.active_sheet)});
+}, REFRESH_EVERY_MS);
 
 start().then(() => {
   if (!app.state) showLogin();

@@ -63,13 +63,35 @@ function fontStyle(object, row) {
   return style;
 }
 
-function box(object, row, top) {
+// An object's place on the canvas; `g` enlarges the form's geometry (legibleScale), `top` is
+// where its band starts, already enlarged.
+function box(object, row, top, g = 1) {
   return {
-    left: `${num(prop(object, row, 'x'))}px`,
-    top: `${num(prop(object, row, 'y')) + top}px`,
-    width: `${Math.max(0, num(prop(object, row, 'width')))}px`,
-    height: `${Math.max(0, num(prop(object, row, 'height')))}px`,
+    left: `${num(prop(object, row, 'x')) * g}px`,
+    top: `${num(prop(object, row, 'y')) * g + top}px`,
+    width: `${Math.max(0, num(prop(object, row, 'width'))) * g}px`,
+    height: `${Math.max(0, num(prop(object, row, 'height'))) * g}px`,
   };
+}
+
+// The fields of a free form are at least this high on screen.
+const LEAST_FIELD_PX = 22;
+
+// How much a free form's geometry is enlarged so that its lowest one-line field is
+// LEAST_FIELD_PX high: a form laid out in finer units than the screen's (a print layout's
+// grid) would otherwise show squeezed fields and captions that break into vertical glyphs.
+// Fonts keep their sizes.
+function legibleScale(form, cols) {
+  let lowest = Infinity;
+  for (const object of form.objects) {
+    if (object.kind !== 'column' || object.band === 'header' || object.band === 'footer' || !visible(object, null)) continue;
+    const def = cols.column(object.column || object.name) || {};
+    const edit = object.edit || def.edit;
+    if (edit === 'checkbox' || edit === 'mle' || textLimit(def.type) > 100) continue;
+    const height = num(object.height);
+    if (height > 0) lowest = Math.min(lowest, height);
+  }
+  return Number.isFinite(lowest) && lowest < LEAST_FIELD_PX ? Math.min(3, LEAST_FIELD_PX / lowest) : 1;
 }
 
 function visible(object, row) {
@@ -131,7 +153,8 @@ export function renderForm(control, ctx) {
 function renderFreeform(control, form, ctx) {
   const canvas = h('div', {class: 'freeform-canvas'});
   const cols = describe(form);
-  const bands = form.bands || {};
+  const g = legibleScale(form, cols);
+  const bands = Object.fromEntries(Object.entries(form.bands || {}).map(([band, height]) => [band, height * g]));
   const byBand = {header: [], detail: [], summary: [], footer: []};
   for (const object of form.objects) (byBand[object.band] || byBand.detail).push(object);
   let top = 0;
@@ -139,9 +162,9 @@ function renderFreeform(control, form, ctx) {
   const place = (objects, row, rowNumber) => {
     for (const object of objects) {
       if (!visible(object, row)) continue;
-      const node = renderObject(control, form, cols, object, row, rowNumber, top, ctx);
+      const node = renderObject(control, form, cols, object, row, rowNumber, top, ctx, g);
       if (node) canvas.append(node);
-      right = Math.max(right, num(object.x) + num(object.width), num(object.x2));
+      right = Math.max(right, (num(object.x) + num(object.width)) * g, num(object.x2) * g);
     }
   };
   if (bands.header) {
@@ -171,31 +194,38 @@ function renderFreeform(control, form, ctx) {
   return canvas;
 }
 
-function renderObject(control, form, cols, object, row, rowNumber, top, ctx) {
+function renderObject(control, form, cols, object, row, rowNumber, top, ctx, g) {
   switch (object.kind) {
-    case 'text':
+    case 'text': {
+      const text = String(prop(object, row, 'text') ?? '');
+      const style = {...box(object, row, top, g), ...fontStyle(object, row), ...background(object, row)};
+      // A caption one line high stays on one line (read across, never broken into a column
+      // of single glyphs); what does not fit shows whole in its tooltip.
+      const oneLine = !text.includes('\n') && parseFloat(style.height) < 2 * parseFloat(style.fontSize || '13') * 1.15;
       return h('div', {
-        class: `ff-text ${alignClass(object, row)} ${borderClass(object, row)}`,
-        style: {...box(object, row, top), ...fontStyle(object, row), ...background(object, row)},
-      }, prop(object, row, 'text') || '');
+        class: `ff-text ${alignClass(object, row)} ${borderClass(object, row)}${oneLine ? ' one-line' : ''}`,
+        style,
+        title: oneLine && text ? text : undefined,
+      }, text);
+    }
     case 'groupbox':
-      return h('fieldset', {class: 'ff-group', style: box(object, row, top)},
+      return h('fieldset', {class: 'ff-group', style: box(object, row, top, g)},
                h('legend', {style: fontStyle(object, row)}, prop(object, row, 'text') || ''));
     case 'rectangle': {
       const fill = cssColor(prop(object, row, 'brush.color'));
       const pen = cssColor(prop(object, row, 'pen.color')) || '#000';
       return h('div', {
         class: 'ff-rect',
-        style: {...box(object, row, top), borderColor: pen, background: fill || 'transparent'},
+        style: {...box(object, row, top, g), borderColor: pen, background: fill || 'transparent'},
       });
     }
-    case 'line': return renderLine(object, row, top);
+    case 'line': return renderLine(object, row, top, g);
     case 'compute':
       return h('div', {
         class: `ff-text ff-compute ${alignClass(object, row)} ${borderClass(object, row)}`,
-        style: {...box(object, row, top), ...fontStyle(object, row)},
+        style: {...box(object, row, top, g), ...fontStyle(object, row)},
       }, computedText(form, object, row));
-    case 'column': return renderCell(control, form, cols, object, row, rowNumber, top, ctx);
+    case 'column': return renderCell(control, form, cols, object, row, rowNumber, top, ctx, g);
     default: return null;
   }
 }
@@ -211,11 +241,11 @@ function background(object, row) {
   return color ? {background: color} : {};
 }
 
-function renderLine(object, row, top) {
-  const x1 = num(prop(object, row, 'x1'));
-  const y1 = num(prop(object, row, 'y1')) + top;
-  const x2 = num(prop(object, row, 'x2'));
-  const y2 = num(prop(object, row, 'y2')) + top;
+function renderLine(object, row, top, g) {
+  const x1 = num(prop(object, row, 'x1')) * g;
+  const y1 = num(prop(object, row, 'y1')) * g + top;
+  const x2 = num(prop(object, row, 'x2')) * g;
+  const y2 = num(prop(object, row, 'y2')) * g + top;
   const length = Math.hypot(x2 - x1, y2 - y1);
   const angle = Math.atan2(y2 - y1, x2 - x1);
   return h('div', {
@@ -236,7 +266,7 @@ function editable(control, object, row, ctx) {
   return edit !== 'none';
 }
 
-function renderCell(control, form, cols, object, row, rowNumber, top, ctx) {
+function renderCell(control, form, cols, object, row, rowNumber, top, ctx, g) {
   const column = object.column || object.name;
   const i = cols.index.get(column);
   const def = cols.column(column) || {};
@@ -245,7 +275,7 @@ function renderCell(control, form, cols, object, row, rowNumber, top, ctx) {
   const edit = prop(object, row, 'edit') || def.edit || 'edit';
   const canEdit = editable(control, object, row, ctx);
   const key = cellKey(ctx, control.name, rowNumber, column);
-  const style = {...box(object, row, top), ...fontStyle(object, row), ...background(object, row)};
+  const style = {...box(object, row, top, g), ...fontStyle(object, row), ...background(object, row)};
   const classes = `ff-cell ${alignClass(object, row)} ${borderClass(object, row)} ${canEdit ? '' : 'readonly'}`;
   const label = labelFor(form, object);
 
@@ -290,6 +320,7 @@ function renderCell(control, form, cols, object, row, rowNumber, top, ctx) {
     });
     area.value = shown ?? '';
     if (canEdit) wireTextCell(area, control.name, rowNumber, column, ctx);
+    openWhileFocused(area);
     return area;
   }
   const mask = prop(object, row, 'mask') || (edit === 'mask' ? def.mask : '');
@@ -310,6 +341,24 @@ function renderCell(control, form, cols, object, row, rowNumber, top, ctx) {
   });
   if (canEdit) wireTextCell(input, control.name, rowNumber, column, ctx);
   return input;
+}
+
+// A multi-line edit laid out one line high shows several lines while the user is in it,
+// over what lies below it, and goes back to its place when he leaves.
+const OPEN_LINES = 6;
+function openWhileFocused(area) {
+  const rest = area.style.height;
+  area.addEventListener('focus', () => {
+    const lineHeight = parseFloat(getComputedStyle(area).lineHeight) || 17;
+    const open = OPEN_LINES * lineHeight + 6;
+    if (parseFloat(rest) >= open) return;
+    area.style.height = `${open}px`;
+    area.classList.add('ff-mle-open');
+  });
+  area.addEventListener('blur', () => {
+    area.style.height = rest;
+    area.classList.remove('ff-mle-open');
+  });
 }
 
 // The caption of a column: the text object named <column>_t, for screen readers and tests.
@@ -405,6 +454,10 @@ function renderGrid(control, form, ctx) {
   for (const w of widths) colgroup.append(h('col', {style: {width: `${Math.floor(w * factor)}px`}}));
   table.append(colgroup);
   table.append(h('thead', {}, h('tr', {}, detail.map((o) => h('th', {class: alignClass(o, null)}, headerFor(o) || '')))));
+  // A grid whose cells take input (a dialog's table of subjects) has no type-ahead: what is
+  // typed belongs in its cells. Type-ahead is for read-only lists.
+  const entries = ctx.interactive && !control.read_only && detail.some((o) => o.kind === 'column' &&
+    savedColumn(cols, o.column || o.name) && prop(o, null, 'edit') !== 'checkbox' && !truthy(prop(o, null, 'protect')));
   const body = h('tbody', {});
   // A long list comes as a window of its rows: spacers above and below give it its full
   // height, and scrolling asks for the rows that come into view (keepScroll).
@@ -436,15 +489,19 @@ function renderGrid(control, form, ctx) {
         content = ctx.names.name(ctx.windowKey, control.name, column, code, content);
       }
       const style = background(object, row);
-      if (object.kind === 'column' && edit !== 'checkbox' && edit !== 'dropdown' && !prop(object, row, 'dddw.name') &&
-          savedColumn(cols, column) && editable(control, object, row, ctx)) {
+      if (object.kind === 'column' && edit !== 'checkbox' && savedColumn(cols, column) &&
+          editable(control, object, row, ctx)) {
+        const dropdown = edit === 'dropdown' || prop(object, row, 'dddw.name');
         tr.append(h('td', {class: `${alignClass(object, row)} grid-edit`, style},
-                    gridInput(control, form, cols, object, column, row, rowNumber, ctx)));
+                    dropdown ? gridDropdown(control, form, object, column, row, rowNumber, code, content, ctx)
+                             : gridInput(control, form, cols, object, column, row, rowNumber, ctx)));
         continue;
       }
       tr.append(h('td', {class: alignClass(object, row), style, title: typeof content === 'string' ? content : undefined}, content));
     }
     if (ctx.interactive) {
+      // A key typed into a cell is the cell's; only the row itself takes the list's keys.
+      const ownKey = (e) => e.target === tr;
       tr.addEventListener('click', (e) => {
         // A double-click is told by its second click: the row may have been drawn anew after
         // the first, and then no dblclick event comes.
@@ -452,8 +509,9 @@ function renderGrid(control, form, ctx) {
         else if (e.detail < 2) ctx.post({kind: 'select', target: control.name, row: rowNumber});
       });
       tr.addEventListener('keydown', (e) => {
+        if (!ownKey(e)) return;
         if (e.key === 'Enter') ctx.rowActivated(control.name, rowNumber, row, form);
-        else handleListKey(e, {ctx, control: control.name, rowNumber, form, tr});
+        else handleListKey(e, {ctx, control: control.name, rowNumber, form, tr, typeAhead: !entries});
       });
       tr.addEventListener('contextmenu', (e) => ctx.rowMenu(e, control.name, rowNumber, row, form));
     }
@@ -500,6 +558,20 @@ function gridInput(control, form, cols, object, column, row, rowNumber, ctx) {
   });
   wireTextCell(input, control.name, rowNumber, column, ctx);
   return input;
+}
+
+// A code column of an entry grid (培训形式): the drop-down of its code list in the cell.
+function gridDropdown(control, form, object, column, row, rowNumber, code, shown, ctx) {
+  const dropdown = new Dropdown({
+    ctx, control: control.name, row: rowNumber, column, code,
+    key: cellKey(ctx, control.name, rowNumber, column),
+    shown,
+    list: (form.lists || {})[column] || [],
+    editable: true,
+    label: labelFor(form, object),
+  });
+  dropdown.element.classList.add('grid-dd');
+  return dropdown.element;
 }
 
 // ---- long lists: scroll position and windows of rows ---------------------------------------

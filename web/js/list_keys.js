@@ -8,7 +8,8 @@
 // the others (Api keeps them in order and drops none). Once every select of the list has been
 // answered, the state the server drew is again what counts.
 //
-//   handleListKey(e, {ctx, control, rowNumber, form, tr})   // from a row's keydown: true when used
+//   handleListKey(e, {ctx, control, rowNumber, form, tr, typeAhead})   // from a row's keydown: true when used
+//                                                        // (typeAhead false: the arrow keys only)
 //
 // A long list holds only a window of its rows (rows_from .. rows_from + rows.length - 1 of
 // row_count): the keys move over the whole list, and typing that matches no row of the window
@@ -165,7 +166,7 @@ let keys = Promise.resolve();
 export function handleListKey(e, info) {
   if (e.ctrlKey || e.metaKey || e.altKey || !rowCount(info.form)) return false;
   const typed = !MOVES.has(e.key);
-  if (typed && (e.key.length !== 1 || e.key === ' ')) return false;
+  if (typed && (e.key.length !== 1 || e.key === ' ' || info.typeAhead === false)) return false;
   e.preventDefault();
   if (!pinyinModule) loadPinyin();
   const key = e.key;

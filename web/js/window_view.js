@@ -57,9 +57,11 @@ function renderButton(control, ctx) {
     type: 'button',
     class: `btn${role.accent ? ' btn-accent' : ''}`,
     disabled: !enabled || !ctx.interactive,
-    accesskey: key || undefined,
+    // The key is the page's own (app.js), not the browser's accesskey, which presses the
+    // first of several buttons that share it.
+    'aria-keyshortcuts': key ? `Alt+${key.toUpperCase()}` : undefined,
+    dataset: key ? {key: `${ctx.windowKey}/${control.name}`, mnemonic: key} : {key: `${ctx.windowKey}/${control.name}`},
     title: enabled ? undefined : (lacksRight && role.refusal) || role.locked || '当前不可用',
-    dataset: {key: `${ctx.windowKey}/${control.name}`},
     onclick: () => ctx.post({kind: 'click', target: control.name}),
   }, h('span', {class: 'btn-label'}, caption(control.text)));
 }

@@ -429,6 +429,12 @@ void Session::run() {
   quiet_.notify_all();
 }
 
+void Session::set_status(std::string text) {
+  status_ = std::move(text);
+  status_window_ = active_window();
+  ++status_serial_;
+}
+
 Window* Session::active_window() const {
   if (!modals_.empty()) return modals_.back().get();
   if (active_sheet_ < sheets_.size()) return sheets_[active_sheet_].get();
@@ -577,6 +583,17 @@ bool Session::inspect(const Event& event, EventResult& result) {
 }
 
 void Session::dispatch(const Event& event, EventResult& result) {
+  // The status line spoke of the window that said it: an action done in another window ends
+  // it, unless that action said something of its own. A refused event changes nothing.
+  const Window* acting = active_window();
+  const uint64_t said = status_serial_;
+  dispatch_event(event, result);
+  if (event.kind == "filter" || result.refusal || status_.empty() || status_serial_ != said) return;
+  if (event.kind == "open" || event.kind == "activate") acting = active_window();
+  if (acting != status_window_) status_.clear();
+}
+
+void Session::dispatch_event(const Event& event, EventResult& result) {
   auto refuse = [&](std::string why, RefusalCode code = RefusalCode::BadRequest) {
     result = EventResult::refused(Refusal::technical(code, std::move(why)));
   };
@@ -597,6 +614,7 @@ void Session::dispatch(const Event& event, EventResult& result) {
         if (sheets_[i]->class_name() == event.target || std::to_string(i) == event.target) {
           if (!modals_.empty()) return refuse("a dialog is open", RefusalCode::NotNow);
           active_sheet_ = i;
+          sheets_[i]->activate();
           refresh_menu();
           return;
         }

@@ -254,8 +254,9 @@ class Session {
   DateTime now() const;
   void set_today(DateTime today) { options_.today = today; }
   PrintJobs& print_jobs() { return *print_jobs_; }
-  // A status line shown at the bottom of the frame ("保存成功").
-  void set_status(std::string text) { status_ = std::move(text); }
+  // A status line shown at the bottom of the frame ("保存成功"). It speaks of the window that
+  // said it: shown while that window is in front, and gone once the user acts in another.
+  void set_status(std::string text);
   // The top modal window, else the active sheet; nullptr when none.
   Window* active_window() const;
   const std::vector<std::unique_ptr<Window>>& sheets() const { return sheets_; }
@@ -268,6 +269,7 @@ class Session {
   explicit Session(Options options);
   void run();
   void dispatch(const Event& event, EventResult& result);
+  void dispatch_event(const Event& event, EventResult& result);
   bool inspect(const Event& event, EventResult& result);
   // Refuses to wait for the user while writes are pending (see the class comment).
   void forbid_pending_writes(std::string_view asking) const;
@@ -314,6 +316,8 @@ class Session {
   std::optional<int> box_answer_;
   bool hourglass_ = false;
   std::string status_;
+  const Window* status_window_ = nullptr;  // compared, never followed: it may have closed
+  uint64_t status_serial_ = 0;             // how many times a status was said
 
   mutable std::mutex mutex_;
   std::condition_variable wake_;

@@ -137,7 +137,7 @@ json Session::build_document(const FormsTo& forms_to) {
                    {"company_num", options_.user.company_num},
                    {"rights", options_.user.rights}};
   state["frame"] = client_view_->frame;
-  state["status"] = status_;
+  state["status"] = status_window_ == active_window() ? status_ : std::string();
   state["hourglass"] = hourglass_;
   json sheets = json::array();
   for (const auto& w : sheets_) sheets.push_back(window_json(*w, {"sheets", sheets.size()}, forms_to));

@@ -146,6 +146,9 @@ class Window {
   virtual bool close_query() { return true; }
   virtual void close() {}
   virtual void resize(int new_width, int new_height) {}
+  // The sheet came to the front, or the browser, still showing it, asks it to bring what it
+  // shows up to date (once a minute).
+  virtual void activate() {}
   // A response window (a dialog) opens only modally, from the window that asks it.
   virtual bool is_response() const { return false; }
 
