@@ -177,12 +177,6 @@ int DataStore::setsqlselect(std::string sql) {
   return 1;
 }
 
-std::unique_ptr<Value[]> DataStore::copy_cells(const Value* from, size_t n) {
-  std::unique_ptr<Value[]> cells(new Value[n]);
-  for (size_t c = 0; c < n; ++c) cells[c] = from[c];
-  return cells;
-}
-
 std::vector<DataStore::Row>& DataStore::buffer(Buffer b) {
   return b == Buffer::Primary ? primary_ : b == Buffer::Delete ? deleted_ : filtered_;
 }
@@ -217,7 +211,9 @@ long DataStore::retrieve(const std::vector<Value>& arguments) {
     arguments_ = std::move(args);
     reset();
     Row row;
-    row.values.reset(new Value[column_count()]);
+    std::string nulls;
+    for (size_t c = 0; c < column_count(); ++c) PackedRow::append(nulls, Value());
+    row.values = PackedRow(nulls);
     row.order = next_order_++;
     primary_.push_back(std::move(row));
     current_row_ = 1;
@@ -226,6 +222,7 @@ long DataStore::retrieve(const std::vector<Value>& arguments) {
   std::vector<Row> rows;
   const auto& columns = def_->columns;
   std::string mismatch;
+  std::string packed;
   const long code = sqlca_->query(def_->retrieve_sql, args, [&](const ResultRow& result) {
     if (result.column_count() < static_cast<int>(columns.size())) {
       mismatch = "the retrieval statement gives " + std::to_string(result.column_count()) + " columns, the form has " +
@@ -234,8 +231,9 @@ long DataStore::retrieve(const std::vector<Value>& arguments) {
     }
     Row row;
     row.order = static_cast<uint32_t>(rows.size());
-    row.values.reset(new Value[columns.size()]);
-    for (size_t c = 0; c < columns.size(); ++c) row.values[c] = result.get(static_cast<int>(c), &columns[c].type);
+    packed.clear();
+    for (size_t c = 0; c < columns.size(); ++c) PackedRow::append(packed, result.get(static_cast<int>(c), &columns[c].type));
+    row.values = PackedRow(packed);
     rows.push_back(std::move(row));
     return true;
   });
@@ -255,8 +253,9 @@ long DataStore::retrieve(const std::vector<Value>& arguments) {
 DataStore::Row DataStore::new_row() const {
   Row row;
   row.status = RowStatus::New;
-  row.values.reset(new Value[column_count()]);
-  for (size_t c = 0; c < column_count(); ++c) row.values[c] = def_->columns[c].initial.value_or(Value());
+  std::string packed;
+  for (size_t c = 0; c < column_count(); ++c) PackedRow::append(packed, def_->columns[c].initial.value_or(Value()));
+  row.values = PackedRow(packed);
   return row;
 }
 
@@ -336,12 +335,12 @@ int DataStore::setitem(long row, int column, Value value) {
   if (!target) return -1;
   touch();
   if (target->status == RowStatus::NotModified || target->status == RowStatus::DataModified) {
-    if (!target->original) target->original = copy_cells(target->values.get(), column_count());
+    if (!target->original) target->original = target->values;
     target->status = RowStatus::DataModified;
   } else {
     target->status = RowStatus::NewModified;
   }
-  target->values[static_cast<size_t>(column - 1)] = std::move(value);
+  target->values.set(static_cast<size_t>(column - 1), value);
   return 1;
 }
 
@@ -354,10 +353,10 @@ int DataStore::setitem_as_retrieved(long row, int column, Value value) {
   Row* target = settable_row(row, column, value);
   if (!target) return -1;
   const size_t c = static_cast<size_t>(column - 1);
-  if (target->values[c] == value) return 1;
+  if (target->values.get(c) == value) return 1;
   touch();
-  if (target->original) target->original[c] = value;
-  target->values[c] = std::move(value);
+  if (target->original) target->original.set(c, value);
+  target->values.set(c, value);
   return 1;
 }
 
@@ -374,7 +373,7 @@ Value DataStore::getitem(long row, std::string_view column, Buffer buffer) const
 Value DataStore::getitem(long row, int column, Buffer buffer) const {
   const Row* r = row_at(row, buffer);
   if (!r || column < 1 || column > static_cast<int>(column_count())) return {};
-  return r->values[static_cast<size_t>(column - 1)];
+  return r->values.get(static_cast<size_t>(column - 1));
 }
 
 std::string DataStore::getitemstring(long row, std::string_view column) const {
@@ -397,8 +396,8 @@ bool DataStore::item_modified(long row, int column) const {
   const Row* r = row_at(row, Buffer::Primary);
   if (!r || column < 1 || column > static_cast<int>(column_count())) return false;
   const size_t c = static_cast<size_t>(column - 1);
-  if (r->status == RowStatus::NewModified) return !r->values[c].is_null();
-  return r->original && !(r->values[c] == r->original[c]);
+  if (r->status == RowStatus::NewModified) return !r->values.get(c).is_null();
+  return r->original && !(r->values.get(c) == r->original.get(c));
 }
 
 long DataStore::modifiedcount() const {
@@ -429,7 +428,7 @@ void DataStore::reset_update_flags() {
   deleted_.clear();
   for (auto* rows : {&primary_, &filtered_}) {
     for (Row& r : *rows) {
-      r.original.reset();
+      r.original = PackedRow();
       r.status = RowStatus::NotModified;
     }
   }
@@ -438,7 +437,7 @@ void DataStore::reset_update_flags() {
 bool DataStore::delete_row(const Row& row) {
   std::string where;
   std::vector<Value> params;
-  const Value* keys = row.original ? row.original.get() : row.values.get();
+  const std::vector<Value> keys = (row.original ? row.original : row.values).unpack();
   for (size_t c = 0; c < def_->columns.size(); ++c) {
     const ColumnDef& column = def_->columns[c];
     if (!column.key) continue;
@@ -456,7 +455,7 @@ std::vector<size_t> DataStore::inserted_columns(const Row& row) const {
     const ColumnDef& column = def_->columns[c];
     // A key the form does not write and the row leaves empty is the table's own to give
     // (a generated pk_id).
-    if (column.updatable || (column.key && !row.values[c].is_null())) columns.push_back(c);
+    if (column.updatable || (column.key && !row.values.get(c).is_null())) columns.push_back(c);
   }
   return columns;
 }
@@ -467,11 +466,13 @@ bool DataStore::insert_rows(const std::vector<const Row*>& rows, const std::vect
   std::string sql = "insert into " + def_->update_table + " (" + names + ") values ";
   std::vector<Value> params;
   params.reserve(rows.size() * columns.size());
+  std::vector<Value> values;
   for (size_t r = 0; r < rows.size(); ++r) {
     sql += r == 0 ? "(" : ", (";
+    values = rows[r]->values.unpack();
     for (size_t i = 0; i < columns.size(); ++i) {
       sql += (i == 0 ? ":v" : ", :v") + std::to_string(columns[i]) + '_' + std::to_string(r);
-      params.push_back(rows[r]->values[columns[i]]);
+      params.push_back(std::move(values[columns[i]]));
     }
     sql += ')';
   }
@@ -480,19 +481,21 @@ bool DataStore::insert_rows(const std::vector<const Row*>& rows, const std::vect
 }
 
 bool DataStore::update_row(const Row& row) {
+  const std::vector<Value> values = row.values.unpack();
+  const std::vector<Value> original = row.original.unpack();
   std::vector<Value> params;
   std::string sets, where;
   for (size_t c = 0; c < def_->columns.size(); ++c) {
     const ColumnDef& column = def_->columns[c];
-    if (!column.updatable || row.values[c] == row.original[c]) continue;
+    if (!column.updatable || values[c] == original[c]) continue;
     sets += (sets.empty() ? "" : ", ") + column.dbname + " = :v" + std::to_string(c);
-    params.push_back(row.values[c]);
+    params.push_back(values[c]);
   }
   if (sets.empty()) return true;
   for (size_t c = 0; c < def_->columns.size(); ++c) {
     if (!def_->columns[c].key) continue;
     where += (where.empty() ? "" : " and ") + def_->columns[c].dbname + " = :k" + std::to_string(c);
-    params.push_back(row.original[c]);
+    params.push_back(original[c]);
   }
   std::vector<bool> checked(def_->columns.size(), false);
   if (!update_check_.empty()) {
@@ -502,13 +505,13 @@ bool DataStore::update_row(const Row& row) {
     }
     for (size_t c = 0; c < def_->columns.size(); ++c) {
       const ColumnDef& column = def_->columns[c];
-      if (column.updatable && !(row.values[c] == row.original[c])) checked[c] = true;
+      if (column.updatable && !(values[c] == original[c])) checked[c] = true;
     }
   }
   for (size_t c = 0; c < def_->columns.size(); ++c) {
     if (!checked[c] || def_->columns[c].key) continue;
     const ColumnDef& column = def_->columns[c];
-    const Value& read = row.original[c];
+    const Value& read = original[c];
     if (read.is_null()) {
       where += " and " + column.dbname + " is null";
     } else if (read.kind() != ValueKind::Number) {  // a float read back need not compare equal
@@ -589,14 +592,16 @@ int DataStore::rowscopy(long start, long end, Buffer from_buffer, DataStore& tar
   std::vector<Row> copies;
   for (long r = start; r <= end; ++r) {
     Row copy;
-    copy.values.reset(new Value[target.column_count()]);
-    for (size_t c = 0; c < target.column_count() && c < column_count(); ++c) {
-      Value v = source[static_cast<size_t>(r - 1)].values[c];
+    const std::vector<Value> values = source[static_cast<size_t>(r - 1)].values.unpack();
+    std::string packed;
+    for (size_t c = 0; c < target.column_count(); ++c) {
+      Value v = c < values.size() ? values[c] : Value();
       // A value the target's column cannot hold stops the copy: nothing is lost silently.
       if (auto refused = target.def_->columns[c].type.coerce(v))
         return fail("row " + std::to_string(r) + ", column " + target.def_->columns[c].name + ": " + *refused);
-      copy.values[c] = std::move(v);
+      PackedRow::append(packed, v);
     }
+    copy.values = PackedRow(packed);
     copy.status = RowStatus::NewModified;
     copy.order = target.next_order_++;
     copies.push_back(std::move(copy));
@@ -640,7 +645,7 @@ long DataStore::find_value(std::string_view column, const Value& value) const {
   const int index = def_->column_index(column);
   if (index < 0) return 0;
   for (size_t r = 0; r < primary_.size(); ++r) {
-    if (primary_[r].values[static_cast<size_t>(index)] == value) return static_cast<long>(r + 1);
+    if (primary_[r].values.get(static_cast<size_t>(index)) == value) return static_cast<long>(r + 1);
   }
   return 0;
 }
@@ -768,7 +773,8 @@ std::string DataStore::display_value(long row, int column) const {
         // Hidden (filtered) entries still name their codes.
         for (const auto* rows : {&list.primary_, &list.filtered_}) {
           for (const Row& r : *rows) {
-            if (same_code(r.values[static_cast<size_t>(data)], v)) return r.values[static_cast<size_t>(display)].to_string();
+            if (same_code(r.values.get(static_cast<size_t>(data)), v))
+              return r.values.get(static_cast<size_t>(display)).to_string();
           }
         }
       }
@@ -812,13 +818,7 @@ size_t DataStore::memory_used() const {
   size_t bytes = 0;
   for (const auto* rows : {&primary_, &deleted_, &filtered_}) {
     bytes += rows->capacity() * sizeof(Row);
-    for (const Row& r : *rows) {
-      bytes += (r.original ? 2 : 1) * column_count() * sizeof(Value);
-      for (size_t c = 0; c < column_count(); ++c) {
-        const Value& v = r.values[c];
-        if (v.kind() == ValueKind::Text && v.payload_size() > 14) bytes += v.payload_size();
-      }
-    }
+    for (const Row& r : *rows) bytes += r.values.memory_used() + r.original.memory_used();
   }
   return bytes;
 }
