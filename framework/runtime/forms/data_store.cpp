@@ -250,6 +250,56 @@ long DataStore::retrieve(const std::vector<Value>& arguments) {
   return rowcount();
 }
 
+long DataStore::reselect(std::string_view column, const Value& key, const RowOrder& in_order) {
+  if (!def_) return fail("no form definition");
+  if (!sqlca_) return fail("no transaction: call settransobject first");
+  if (def_->retrieve_sql.empty()) return fail(dataobject_ + " has no retrieval statement");
+  const int index = def_->column_index(column);
+  if (index < 0) return fail("no column " + std::string(column) + " in " + dataobject_);
+  const auto& columns = def_->columns;
+  std::vector<Value> args = arguments_;
+  args.push_back(key);
+  // The key's host variable is the statement's last new name, so it takes the last argument.
+  const std::string sql = "select * from (" + def_->retrieve_sql + ") reselected where reselected." +
+                          std::string(column) + " = :reselected_key";
+  std::string packed;
+  bool found = false;
+  const long code = sqlca_->query(sql, args, [&](const ResultRow& result) {
+    if (result.column_count() < static_cast<int>(columns.size())) return false;
+    for (size_t c = 0; c < columns.size(); ++c) PackedRow::append(packed, result.get(static_cast<int>(c), &columns[c].type));
+    found = true;
+    return false;
+  });
+  if (code < 0) return fail(sqlca_->sqlerrtext);
+  touch();
+  const auto holds_key = [&](const Row& row) { return row.values.get(static_cast<size_t>(index)) == key; };
+  const auto was = std::find_if(primary_.begin(), primary_.end(), holds_key);
+  long place = was == primary_.end() ? rowcount() + 1 : static_cast<long>(was - primary_.begin()) + 1;
+  Row row;
+  row.order = was == primary_.end() ? next_order_++ : was->order;
+  std::erase_if(primary_, holds_key);
+  if (!found) {
+    current_row_ = std::min(current_row_, rowcount());
+    return 0;
+  }
+  row.values = PackedRow(packed);
+  primary_.push_back(std::move(row));
+  const long self = rowcount();
+  if (in_order) {
+    place = self;
+    for (long r = 1; r < self; ++r) {
+      if (in_order(*this, self, r)) {
+        place = r;
+        break;
+      }
+    }
+  }
+  place = std::min(place, self);
+  std::rotate(primary_.begin() + (place - 1), primary_.end() - 1, primary_.end());
+  if (current_row_ == 0) current_row_ = 1;
+  return place;
+}
+
 DataStore::Row DataStore::new_row() const {
   Row row;
   row.status = RowStatus::New;

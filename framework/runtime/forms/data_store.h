@@ -73,6 +73,15 @@ class DataStore {
 
   long retrieve(const std::vector<Value>& arguments = {});
   const std::vector<Value>& retrieval_arguments() const { return arguments_; }
+  // Reads again, through the retrieval statement and the arguments of the last retrieve, the
+  // one row whose column `column` holds `key`, in place of the primary buffer's rows that hold
+  // it: only that row is read, however many the statement gives. The statement must give the
+  // column under the column's name. With `in_order` (whether row a belongs before row b, as
+  // the statement sorts) the row goes where that order puts it, else where it was (appended
+  // when it was not there). Answers its row number; 0 when the statement no longer gives it
+  // (the row is gone from the buffer); -1 on failure, the rows as they were.
+  using RowOrder = std::function<bool(const DataStore&, long a, long b)>;
+  long reselect(std::string_view column, const Value& key, const RowOrder& in_order = nullptr);
   long rowcount() const { return static_cast<long>(primary_.size()); }
   long deletedcount() const { return static_cast<long>(deleted_.size()); }
   long filteredcount() const { return static_cast<long>(filtered_.size()); }
