@@ -30,6 +30,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/bench_table.h"
 #include "bench/served_process.h"
 
 namespace {
@@ -226,6 +227,11 @@ int run(const Options& options) {
   std::printf("events: %d sessions, %d connections, %d s: %.0f requests/s, p50 %.2f ms, p99 %.2f ms%s\n",
               static_cast<int>(working.size()), options.connections, options.seconds, rps, p50, p99,
               errors ? " (with errors, see wrk's output above)" : "");
+  char served[96];
+  std::snprintf(served, sizeof served, "%.0f requests/s, p50 %.1f ms, p99 %.1f ms", rps, p50, p99);
+  bench::table_line("web server: " + std::to_string(working.size()) + " sessions posting events on " +
+                        std::to_string(options.connections) + " connections, " + std::to_string(options.seconds) + " s",
+                    served);
   if (measured > 0 && before > 0 && after > 0) {
     std::printf("memory: %d sessions with 职位职数上报 open: VmRSS %.1f MiB -> %.1f MiB, %.0f KiB per session\n",
                 measured, before / 1024.0, after / 1024.0, static_cast<double>(after - before) / measured);
