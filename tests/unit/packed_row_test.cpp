@@ -1,4 +1,4 @@
-#include "framework/runtime/forms/packed_row.h"
+#include "framework/runtime/values/packed_row.h"
 
 #include <gtest/gtest.h>
 

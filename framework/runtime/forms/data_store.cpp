@@ -220,6 +220,7 @@ long DataStore::retrieve(const std::vector<Value>& arguments) {
     return 1;
   }
   std::vector<Row> rows;
+  rows.reserve(primary_.size() + filtered_.size());  // retrieved again, most lists keep their length
   const auto& columns = def_->columns;
   std::string mismatch;
   std::string packed;
@@ -232,7 +233,7 @@ long DataStore::retrieve(const std::vector<Value>& arguments) {
     Row row;
     row.order = static_cast<uint32_t>(rows.size());
     packed.clear();
-    for (size_t c = 0; c < columns.size(); ++c) PackedRow::append(packed, result.get(static_cast<int>(c), &columns[c].type));
+    for (size_t c = 0; c < columns.size(); ++c) result.append_packed(static_cast<int>(c), columns[c].type, packed);
     row.values = PackedRow(packed);
     rows.push_back(std::move(row));
     return true;
@@ -266,7 +267,7 @@ long DataStore::reselect(std::string_view column, const Value& key, const RowOrd
   bool found = false;
   const long code = sqlca_->query(sql, args, [&](const ResultRow& result) {
     if (result.column_count() < static_cast<int>(columns.size())) return false;
-    for (size_t c = 0; c < columns.size(); ++c) PackedRow::append(packed, result.get(static_cast<int>(c), &columns[c].type));
+    for (size_t c = 0; c < columns.size(); ++c) result.append_packed(static_cast<int>(c), columns[c].type, packed);
     found = true;
     return false;
   });

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "framework/runtime/forms/form_def.h"
-#include "framework/runtime/forms/packed_row.h"
+#include "framework/runtime/values/packed_row.h"
 #include "framework/runtime/sql/transaction.h"
 #include "framework/runtime/values/refusal.h"
 

@@ -1,4 +1,4 @@
-#include "framework/runtime/forms/packed_row.h"
+#include "framework/runtime/values/packed_row.h"
 
 #include <malloc.h>
 
@@ -105,37 +105,43 @@ uint32_t PackedRow::length() const { return read<uint32_t>(data_); }
 
 void PackedRow::append(std::string& out, const Value& value) {
   switch (value.kind()) {
-    case ValueKind::Null: out.push_back(static_cast<char>(kNull)); return;
-    case ValueKind::Long: {
-      const int64_t v = value.as_long();
-      if (v >= std::numeric_limits<int8_t>::min() && v <= std::numeric_limits<int8_t>::max()) {
-        out.push_back(static_cast<char>(kLong1));
-        write(out, static_cast<int8_t>(v));
-      } else if (v >= std::numeric_limits<int16_t>::min() && v <= std::numeric_limits<int16_t>::max()) {
-        out.push_back(static_cast<char>(kLong2));
-        write(out, static_cast<int16_t>(v));
-      } else {
-        append_whole(out, v, kLong4, kLong8);
-      }
-      return;
-    }
-    case ValueKind::Number:
-      out.push_back(static_cast<char>(kNumber));
-      write(out, value.as_number());
-      return;
-    case ValueKind::DateTime: append_whole(out, value.as_datetime().seconds_since_epoch(), kDate4, kDate8); return;
-    case ValueKind::Text: {
-      const std::string_view text = value.as_text();
-      if (text.size() <= kShortTextMax) {
-        out.push_back(static_cast<char>(kShortText | text.size()));
-      } else {
-        out.push_back(static_cast<char>(kLongText));
-        write(out, static_cast<uint32_t>(text.size()));
-      }
-      out.append(text);
-      return;
-    }
+    case ValueKind::Null: append_null(out); return;
+    case ValueKind::Long: append_long(out, value.as_long()); return;
+    case ValueKind::Number: append_number(out, value.as_number()); return;
+    case ValueKind::DateTime: append_datetime(out, value.as_datetime()); return;
+    case ValueKind::Text: append_text(out, value.as_text()); return;
   }
+}
+
+void PackedRow::append_null(std::string& out) { out.push_back(static_cast<char>(kNull)); }
+
+void PackedRow::append_long(std::string& out, int64_t v) {
+  if (v >= std::numeric_limits<int8_t>::min() && v <= std::numeric_limits<int8_t>::max()) {
+    out.push_back(static_cast<char>(kLong1));
+    write(out, static_cast<int8_t>(v));
+  } else if (v >= std::numeric_limits<int16_t>::min() && v <= std::numeric_limits<int16_t>::max()) {
+    out.push_back(static_cast<char>(kLong2));
+    write(out, static_cast<int16_t>(v));
+  } else {
+    append_whole(out, v, kLong4, kLong8);
+  }
+}
+
+void PackedRow::append_number(std::string& out, double v) {
+  out.push_back(static_cast<char>(kNumber));
+  write(out, v);
+}
+
+void PackedRow::append_datetime(std::string& out, DateTime v) { append_whole(out, v.seconds_since_epoch(), kDate4, kDate8); }
+
+void PackedRow::append_text(std::string& out, std::string_view text) {
+  if (text.size() <= kShortTextMax) {
+    out.push_back(static_cast<char>(kShortText | text.size()));
+  } else {
+    out.push_back(static_cast<char>(kLongText));
+    write(out, static_cast<uint32_t>(text.size()));
+  }
+  out.append(text);
 }
 
 const unsigned char* PackedRow::at(size_t column) const {

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "framework/runtime/values/value.h"
@@ -33,6 +34,12 @@ class PackedRow {
   ~PackedRow();
 
   static void append(std::string& packed, const Value& value);
+  // The same for a value of a known kind, without making a Value of it.
+  static void append_null(std::string& packed);
+  static void append_long(std::string& packed, int64_t value);
+  static void append_number(std::string& packed, double value);
+  static void append_text(std::string& packed, std::string_view text);
+  static void append_datetime(std::string& packed, DateTime value);
 
   explicit operator bool() const { return data_ != nullptr; }
   Value get(size_t column) const;
