@@ -4,7 +4,7 @@
 // memory a data store holds per row against the size of its values.
 //
 // The hand-written side is what a careful programmer would write: on SQLite the connection
-// opened as the driver opens it (no connection mutex, WAL, the same pragmas), statements
+// opened as the driver opens it (no connection mutex, WAL, the same pragmas and checkpoints), statements
 // prepared once, the rows' vector reserved and a row's texts kept in one arena; on PostgreSQL
 // one prepared statement read in binary or in text, whichever is faster, and for the inserts
 // the faster of COPY and a prepared INSERT a row.
@@ -26,6 +26,7 @@
 
 #include "bench/bench_table.h"
 #include "framework/runtime/forms/data_store.h"
+#include "framework/runtime/sql/wal_checkpointer.h"
 
 namespace shenbao {
 namespace {
@@ -115,6 +116,7 @@ sqlite3* open_sqlite() {
   sqlite3_busy_timeout(db, 10000);
   sqlite3_exec(db, "pragma journal_mode=wal; pragma synchronous=normal; pragma foreign_keys=on;", nullptr, nullptr,
                nullptr);
+  checkpoint_in_background(db, kSqliteFile, "");
   return db;
 }
 
