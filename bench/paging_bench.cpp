@@ -279,9 +279,9 @@ int main(int argc, char** argv) {
     for (const auto& [what, step] : f.steps) {
       char answer[64];
       std::snprintf(answer, sizeof answer, "%.1f KB, ", static_cast<double>(step.bytes) / 1000);
-      bench::table_line(unit + what + " (answer, time)", answer + bench::ms(step.ms));
+      shenbao::bench::table_line(unit + what + " (answer, time)", answer + shenbao::bench::ms(step.ms));
     }
-    bench::table_line(unit + "memory per session with the post and rank window open",
+    shenbao::bench::table_line(unit + "memory per session with the post and rank window open",
                       std::to_string(std::lround(f.kib_per_session)) + " KiB");
   }
   std::error_code ec;

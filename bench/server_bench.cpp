@@ -229,9 +229,10 @@ int run(const Options& options) {
               errors ? " (with errors, see wrk's output above)" : "");
   char served[96];
   std::snprintf(served, sizeof served, "%.0f requests/s, p50 %.1f ms, p99 %.1f ms", rps, p50, p99);
-  bench::table_line("web server: " + std::to_string(working.size()) + " sessions posting events on " +
-                        std::to_string(options.connections) + " connections, " + std::to_string(options.seconds) + " s",
-                    served);
+  shenbao::bench::table_line("web server: " + std::to_string(working.size()) + " sessions posting events on " +
+                                 std::to_string(options.connections) + " connections, " +
+                                 std::to_string(options.seconds) + " s",
+                             served);
   if (measured > 0 && before > 0 && after > 0) {
     std::printf("memory: %d sessions with 职位职数上报 open: VmRSS %.1f MiB -> %.1f MiB, %.0f KiB per session\n",
                 measured, before / 1024.0, after / 1024.0, static_cast<double>(after - before) / measured);
