@@ -7,6 +7,7 @@ hand-written benchmark named beside it below, measured in the same run.
 """
 import json
 import os
+import re
 import sys
 
 # A benchmark measured through the system, and the hand-written one that does the same work.
@@ -43,21 +44,21 @@ def rows_of(folder, name):
     if not os.path.exists(path):
         return [[name, "did not run", "", ""]]
     with open(path, encoding="utf-8") as f:
-        entries = {e["name"]: e for e in json.load(f).get("benchmarks", [])}
-    for entry in entries.values():
+        # Named without Google Benchmark's "/iterations:N".
+        entries = {re.sub(r"/iterations:\d+$", "", e["name"]): e for e in json.load(f).get("benchmarks", [])}
+    for key, entry in entries.items():
         if entry.get("error_occurred"):
-            rows.append([f"{name} {entry['name']}", "failed: " + entry.get("error_message", ""), "", ""])
+            rows.append([f"{name} {key}", "failed: " + entry.get("error_message", ""), "", ""])
             continue
         measured = time_text(entry)
         extra = counters(entry)
         if extra:
             measured += f" ({extra})"
-        base = entries.get(BASELINES.get(entry["name"], ""))
+        base = entries.get(BASELINES.get(key, ""))
         if base:
-            rows.append([f"{name} {entry['name']}", measured, time_text(base),
-                         f"{entry['real_time'] / base['real_time']:.2f}"])
+            rows.append([f"{name} {key}", measured, time_text(base), f"{entry['real_time'] / base['real_time']:.2f}"])
         else:
-            rows.append([f"{name} {entry['name']}", measured, "", ""])
+            rows.append([f"{name} {key}", measured, "", ""])
     return rows
 
 
