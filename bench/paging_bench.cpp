@@ -18,6 +18,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cmath>
 #include <chrono>
 #include <cstdio>
 #include <ctime>
@@ -31,6 +32,7 @@
 #include <vector>
 
 #include "app/database_setup.h"
+#include "bench/bench_table.h"
 #include "bench/served_process.h"
 #include "tests/http_client.h"
 #include "framework/runtime/windows/state_diff.h"
@@ -272,6 +274,16 @@ int main(int argc, char** argv) {
   for (const auto& [workers, f] : all)
     std::printf("memory: unit of %d workers, %d sessions with 职位职数上报 open: %.0f KiB per session\n", workers,
                 f.sessions, f.kib_per_session);
+  for (const auto& [workers, f] : all) {
+    const std::string unit = "unit of " + std::to_string(workers) + " workers: ";
+    for (const auto& [what, step] : f.steps) {
+      char answer[64];
+      std::snprintf(answer, sizeof answer, "%.1f KB, ", static_cast<double>(step.bytes) / 1000);
+      shenbao::bench::table_line(unit + what + " (answer, time)", answer + shenbao::bench::ms(step.ms));
+    }
+    shenbao::bench::table_line(unit + "memory per session with the post and rank window open",
+                      std::to_string(std::lround(f.kib_per_session)) + " KiB");
+  }
   std::error_code ec;
   fs::remove_all(dir, ec);
   return 0;

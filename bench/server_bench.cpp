@@ -36,6 +36,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/bench_table.h"
 #include "bench/served_process.h"
 #include "tests/http_client.h"
 
@@ -318,6 +319,12 @@ int run(const Options& options) {
       std::printf("idle connections: %d of %d still open after the run, %.1f KiB resident each\n", load.idle_open,
                   load.idle, load.idle_kib);
     errors = errors || load.errors || load.idle_open != load.idle;
+    char served[96];
+    std::snprintf(served, sizeof served, "%.0f requests/s, p50 %.1f ms, p99 %.1f ms", load.rps, load.p50, load.p99);
+    shenbao::bench::table_line("web server: " + std::to_string(load.connections) + " sessions posting events on " +
+                                   std::to_string(load.connections) + " connections, " + std::to_string(load.idle) +
+                                   " idle connections open, " + std::to_string(options.seconds) + " s",
+                               served);
   }
   if (measured > 0 && before > 0 && after > 0) {
     std::printf("memory: %d sessions with 职位职数上报 open: VmRSS %.1f MiB -> %.1f MiB, %.0f KiB per session\n",

@@ -28,6 +28,18 @@ constexpr int kWorkerFormLeast = 120;
 constexpr int kListWidth = 300;
 constexpr int kReviewButtonWidth = 64;
 
+// Whether row a of the declarations' list comes before row b as d_sb_list's statement sorts
+// them: returned declarations first, then those without a date, then the newest first (by
+// date, then by number).
+bool in_list_order(const DataStore& list, long a, long b) {
+  const auto rank = [&](long r) {
+    return std::pair(list.getitemstring(r, "sb_status") == "已退回" ? 0 : 1, list.getitem(r, "sb_date").is_null() ? 0 : 1);
+  };
+  if (rank(a) != rank(b)) return rank(a) < rank(b);
+  if (const int dates = list.getitem(a, "sb_date").compare(list.getitem(b, "sb_date")); dates != 0) return dates > 0;
+  return list.getitem(a, "pkid").compare(list.getitem(b, "pkid")) > 0;
+}
+
 // The height a free form takes shown whole: its bands, with a unit of border on each side.
 int form_height(const DataStore& form) {
   if (!form.has_definition()) return 0;
@@ -373,13 +385,30 @@ void sb1::list_declarations() {
     say(session(), HostMessage::DateRangeInvalid);
     return;
   }
-  // The range takes in the whole of its last day.
-  const DateTime end_of_last_day = DateTime::from_civil(to->year(), to->month(), to->day(), 23, 59, 59);
   DataStore& list = dw_1().store();
-  list.retrieve({Value(company_num), Value(from->date()), Value(end_of_last_day)});
+  list.retrieve(list_arguments(*from, *to));
   if (!pkid.empty()) {
     if (const long row = list.find_value("pkid", Value(pkid)); row > 0) list.setrow(row);
   }
+}
+
+std::vector<Value> sb1::list_arguments(DateTime from, DateTime to) const {
+  // The range takes in the whole of its last day.
+  const DateTime end_of_last_day = DateTime::from_civil(to.year(), to.month(), to.day(), 23, 59, 59);
+  return {Value(company_num), Value(from.date()), Value(end_of_last_day)};
+}
+
+void sb1::list_saved_declaration() {
+  DataStore& list = dw_1().store();
+  const auto from = DateTime::parse(control("em_1")->text);
+  const auto to = DateTime::parse(control("em_2")->text);
+  // Another unit or range than the list was read for (the range widened to the saved date):
+  // the whole list is read again.
+  if (company_num.empty() || !from || !to || list.retrieval_arguments() != list_arguments(*from, *to)) {
+    list_declarations();
+    return;
+  }
+  if (const long row = list.reselect("pkid", Value(pkid), in_list_order); row > 0) list.setrow(row);
 }
 
 void sb1::list_workers() {
@@ -586,7 +615,7 @@ int sb1::save_declaration() {
   }
   show_saved();
   widen_range_to(dw_3().store().getitem(1, "sb_date"));
-  list_declarations();
+  list_saved_declaration();
   return 1;
 }
 

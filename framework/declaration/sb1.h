@@ -132,6 +132,10 @@ class sb1 : public Window {
   // Puts the changed forms back to what the database holds.
   void discard_changes();
   void list_declarations();
+  // Reads the open declaration's row of the list again, alone, after it was saved.
+  void list_saved_declaration();
+  // The arguments of d_sb_list for the unit and the range from..to.
+  std::vector<Value> list_arguments(DateTime from, DateTime to) const;
   void list_workers();
   void load_declaration(const std::string& id);
   void load_worker(const std::string& worker_code);

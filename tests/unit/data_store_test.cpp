@@ -250,6 +250,49 @@ TEST_P(DataStoreTest, ListHandling) {
   EXPECT_EQ(ds.rowcount(), 0);
 }
 
+// One row read again alone: its new values in its place, a row new to the list where the
+// list's order puts it, a row the statement no longer gives gone; the others as they were.
+TEST_P(DataStoreTest, ReselectReadsOneRowAgain) {
+  ASSERT_EQ(ds.retrieve({"a"}), 3);
+  ASSERT_EQ(ds.setitem(1, "age", Value(41)), 1);  // a change not yet written stays
+  auto other = db.connect_again();
+  other->execute("update person set name = '李四四' where code = '002'");
+  other->execute("update person set name = '改' where code = '001'");
+  other->execute("update person set dept = 'b' where code = '003'");
+  other->execute("insert into person values ('000', '新', 10, null, 'a')");
+  other->execute("insert into person values ('004', '新二', 11, null, 'a')");
+  ASSERT_EQ(other->commit(), 0);
+  const auto by_code = [](const DataStore& store, long a, long b) {
+    return store.getitem(a, "code").compare(store.getitem(b, "code")) < 0;
+  };
+  const auto codes = [&] {
+    std::string text;
+    for (long r = 1; r <= ds.rowcount(); ++r) text += ds.getitemstring(r, "code") + " ";
+    return text;
+  };
+
+  EXPECT_EQ(ds.reselect("code", Value("002")), 2);
+  EXPECT_EQ(ds.getitem(2, "name"), Value("李四四"));
+  EXPECT_EQ(ds.getitemstatus(2), RowStatus::NotModified);
+  EXPECT_EQ(ds.getitem(1, "name"), Value("张三")) << "only the row asked for is read";
+  EXPECT_EQ(ds.getitem(1, "age"), Value(41));
+  EXPECT_EQ(ds.getitemstatus(1), RowStatus::DataModified);
+
+  EXPECT_EQ(ds.reselect("code", Value("000"), by_code), 1);
+  EXPECT_EQ(ds.reselect("code", Value("004")), 5) << "without an order: appended";
+  EXPECT_EQ(codes(), "000 001 002 003 004 ");
+  EXPECT_EQ(ds.reselect("code", Value("003"), by_code), 0) << "no longer in dept a";
+  EXPECT_EQ(codes(), "000 001 002 004 ");
+  EXPECT_EQ(ds.reselect("code", Value("404")), 0);
+  EXPECT_EQ(ds.rowcount(), 4);
+
+  EXPECT_EQ(ds.reselect("nosuch", Value("002")), -1);
+  EXPECT_EQ(codes(), "000 001 002 004 ");
+  // The changed row writes only its change, by its retrieved key.
+  ASSERT_EQ(ds.update_and_commit(), 1) << ds.last_error();
+  EXPECT_EQ(stored(), (std::vector<std::string>{"000 新 10", "001 改 41", "002 李四四 30", "004 新二 11"}));
+}
+
 // A decimal column holds its digits after the point as the database does, rounding half
 // away from zero the decimal that was written.
 TEST(DecimalColumns, HoldTheirDigitsAfterThePoint) {

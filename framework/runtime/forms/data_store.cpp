@@ -177,12 +177,6 @@ int DataStore::setsqlselect(std::string sql) {
   return 1;
 }
 
-std::unique_ptr<Value[]> DataStore::copy_cells(const Value* from, size_t n) {
-  std::unique_ptr<Value[]> cells(new Value[n]);
-  for (size_t c = 0; c < n; ++c) cells[c] = from[c];
-  return cells;
-}
-
 std::vector<DataStore::Row>& DataStore::buffer(Buffer b) {
   return b == Buffer::Primary ? primary_ : b == Buffer::Delete ? deleted_ : filtered_;
 }
@@ -217,15 +211,19 @@ long DataStore::retrieve(const std::vector<Value>& arguments) {
     arguments_ = std::move(args);
     reset();
     Row row;
-    row.values.reset(new Value[column_count()]);
+    std::string nulls;
+    for (size_t c = 0; c < column_count(); ++c) PackedRow::append(nulls, Value());
+    row.values = PackedRow(nulls);
     row.order = next_order_++;
     primary_.push_back(std::move(row));
     current_row_ = 1;
     return 1;
   }
   std::vector<Row> rows;
+  rows.reserve(primary_.size() + filtered_.size());  // retrieved again, most lists keep their length
   const auto& columns = def_->columns;
   std::string mismatch;
+  std::string packed;
   const long code = sqlca_->query(def_->retrieve_sql, args, [&](const ResultRow& result) {
     if (result.column_count() < static_cast<int>(columns.size())) {
       mismatch = "the retrieval statement gives " + std::to_string(result.column_count()) + " columns, the form has " +
@@ -234,8 +232,9 @@ long DataStore::retrieve(const std::vector<Value>& arguments) {
     }
     Row row;
     row.order = static_cast<uint32_t>(rows.size());
-    row.values.reset(new Value[columns.size()]);
-    for (size_t c = 0; c < columns.size(); ++c) row.values[c] = result.get(static_cast<int>(c), &columns[c].type);
+    packed.clear();
+    for (size_t c = 0; c < columns.size(); ++c) result.append_packed(static_cast<int>(c), columns[c].type, packed);
+    row.values = PackedRow(packed);
     rows.push_back(std::move(row));
     return true;
   });
@@ -252,11 +251,62 @@ long DataStore::retrieve(const std::vector<Value>& arguments) {
   return rowcount();
 }
 
+long DataStore::reselect(std::string_view column, const Value& key, const RowOrder& in_order) {
+  if (!def_) return fail("no form definition");
+  if (!sqlca_) return fail("no transaction: call settransobject first");
+  if (def_->retrieve_sql.empty()) return fail(dataobject_ + " has no retrieval statement");
+  const int index = def_->column_index(column);
+  if (index < 0) return fail("no column " + std::string(column) + " in " + dataobject_);
+  const auto& columns = def_->columns;
+  std::vector<Value> args = arguments_;
+  args.push_back(key);
+  // The key's host variable is the statement's last new name, so it takes the last argument.
+  const std::string sql = "select * from (" + def_->retrieve_sql + ") reselected where reselected." +
+                          std::string(column) + " = :reselected_key";
+  std::string packed;
+  bool found = false;
+  const long code = sqlca_->query(sql, args, [&](const ResultRow& result) {
+    if (result.column_count() < static_cast<int>(columns.size())) return false;
+    for (size_t c = 0; c < columns.size(); ++c) result.append_packed(static_cast<int>(c), columns[c].type, packed);
+    found = true;
+    return false;
+  });
+  if (code < 0) return fail(sqlca_->sqlerrtext);
+  touch();
+  const auto holds_key = [&](const Row& row) { return row.values.get(static_cast<size_t>(index)) == key; };
+  const auto was = std::find_if(primary_.begin(), primary_.end(), holds_key);
+  long place = was == primary_.end() ? rowcount() + 1 : static_cast<long>(was - primary_.begin()) + 1;
+  Row row;
+  row.order = was == primary_.end() ? next_order_++ : was->order;
+  std::erase_if(primary_, holds_key);
+  if (!found) {
+    current_row_ = std::min(current_row_, rowcount());
+    return 0;
+  }
+  row.values = PackedRow(packed);
+  primary_.push_back(std::move(row));
+  const long self = rowcount();
+  if (in_order) {
+    place = self;
+    for (long r = 1; r < self; ++r) {
+      if (in_order(*this, self, r)) {
+        place = r;
+        break;
+      }
+    }
+  }
+  place = std::min(place, self);
+  std::rotate(primary_.begin() + (place - 1), primary_.end() - 1, primary_.end());
+  if (current_row_ == 0) current_row_ = 1;
+  return place;
+}
+
 DataStore::Row DataStore::new_row() const {
   Row row;
   row.status = RowStatus::New;
-  row.values.reset(new Value[column_count()]);
-  for (size_t c = 0; c < column_count(); ++c) row.values[c] = def_->columns[c].initial.value_or(Value());
+  std::string packed;
+  for (size_t c = 0; c < column_count(); ++c) PackedRow::append(packed, def_->columns[c].initial.value_or(Value()));
+  row.values = PackedRow(packed);
   return row;
 }
 
@@ -336,12 +386,12 @@ int DataStore::setitem(long row, int column, Value value) {
   if (!target) return -1;
   touch();
   if (target->status == RowStatus::NotModified || target->status == RowStatus::DataModified) {
-    if (!target->original) target->original = copy_cells(target->values.get(), column_count());
+    if (!target->original) target->original = target->values;
     target->status = RowStatus::DataModified;
   } else {
     target->status = RowStatus::NewModified;
   }
-  target->values[static_cast<size_t>(column - 1)] = std::move(value);
+  target->values.set(static_cast<size_t>(column - 1), value);
   return 1;
 }
 
@@ -354,10 +404,10 @@ int DataStore::setitem_as_retrieved(long row, int column, Value value) {
   Row* target = settable_row(row, column, value);
   if (!target) return -1;
   const size_t c = static_cast<size_t>(column - 1);
-  if (target->values[c] == value) return 1;
+  if (target->values.get(c) == value) return 1;
   touch();
-  if (target->original) target->original[c] = value;
-  target->values[c] = std::move(value);
+  if (target->original) target->original.set(c, value);
+  target->values.set(c, value);
   return 1;
 }
 
@@ -374,7 +424,7 @@ Value DataStore::getitem(long row, std::string_view column, Buffer buffer) const
 Value DataStore::getitem(long row, int column, Buffer buffer) const {
   const Row* r = row_at(row, buffer);
   if (!r || column < 1 || column > static_cast<int>(column_count())) return {};
-  return r->values[static_cast<size_t>(column - 1)];
+  return r->values.get(static_cast<size_t>(column - 1));
 }
 
 std::string DataStore::getitemstring(long row, std::string_view column) const {
@@ -397,8 +447,8 @@ bool DataStore::item_modified(long row, int column) const {
   const Row* r = row_at(row, Buffer::Primary);
   if (!r || column < 1 || column > static_cast<int>(column_count())) return false;
   const size_t c = static_cast<size_t>(column - 1);
-  if (r->status == RowStatus::NewModified) return !r->values[c].is_null();
-  return r->original && !(r->values[c] == r->original[c]);
+  if (r->status == RowStatus::NewModified) return !r->values.get(c).is_null();
+  return r->original && !(r->values.get(c) == r->original.get(c));
 }
 
 long DataStore::modifiedcount() const {
@@ -429,7 +479,7 @@ void DataStore::reset_update_flags() {
   deleted_.clear();
   for (auto* rows : {&primary_, &filtered_}) {
     for (Row& r : *rows) {
-      r.original.reset();
+      r.original = PackedRow();
       r.status = RowStatus::NotModified;
     }
   }
@@ -438,7 +488,7 @@ void DataStore::reset_update_flags() {
 bool DataStore::delete_row(const Row& row) {
   std::string where;
   std::vector<Value> params;
-  const Value* keys = row.original ? row.original.get() : row.values.get();
+  const std::vector<Value> keys = (row.original ? row.original : row.values).unpack();
   for (size_t c = 0; c < def_->columns.size(); ++c) {
     const ColumnDef& column = def_->columns[c];
     if (!column.key) continue;
@@ -456,7 +506,7 @@ std::vector<size_t> DataStore::inserted_columns(const Row& row) const {
     const ColumnDef& column = def_->columns[c];
     // A key the form does not write and the row leaves empty is the table's own to give
     // (a generated pk_id).
-    if (column.updatable || (column.key && !row.values[c].is_null())) columns.push_back(c);
+    if (column.updatable || (column.key && !row.values.get(c).is_null())) columns.push_back(c);
   }
   return columns;
 }
@@ -467,11 +517,13 @@ bool DataStore::insert_rows(const std::vector<const Row*>& rows, const std::vect
   std::string sql = "insert into " + def_->update_table + " (" + names + ") values ";
   std::vector<Value> params;
   params.reserve(rows.size() * columns.size());
+  std::vector<Value> values;
   for (size_t r = 0; r < rows.size(); ++r) {
     sql += r == 0 ? "(" : ", (";
+    values = rows[r]->values.unpack();
     for (size_t i = 0; i < columns.size(); ++i) {
       sql += (i == 0 ? ":v" : ", :v") + std::to_string(columns[i]) + '_' + std::to_string(r);
-      params.push_back(rows[r]->values[columns[i]]);
+      params.push_back(std::move(values[columns[i]]));
     }
     sql += ')';
   }
@@ -480,19 +532,21 @@ bool DataStore::insert_rows(const std::vector<const Row*>& rows, const std::vect
 }
 
 bool DataStore::update_row(const Row& row) {
+  const std::vector<Value> values = row.values.unpack();
+  const std::vector<Value> original = row.original.unpack();
   std::vector<Value> params;
   std::string sets, where;
   for (size_t c = 0; c < def_->columns.size(); ++c) {
     const ColumnDef& column = def_->columns[c];
-    if (!column.updatable || row.values[c] == row.original[c]) continue;
+    if (!column.updatable || values[c] == original[c]) continue;
     sets += (sets.empty() ? "" : ", ") + column.dbname + " = :v" + std::to_string(c);
-    params.push_back(row.values[c]);
+    params.push_back(values[c]);
   }
   if (sets.empty()) return true;
   for (size_t c = 0; c < def_->columns.size(); ++c) {
     if (!def_->columns[c].key) continue;
     where += (where.empty() ? "" : " and ") + def_->columns[c].dbname + " = :k" + std::to_string(c);
-    params.push_back(row.original[c]);
+    params.push_back(original[c]);
   }
   std::vector<bool> checked(def_->columns.size(), false);
   if (!update_check_.empty()) {
@@ -502,13 +556,13 @@ bool DataStore::update_row(const Row& row) {
     }
     for (size_t c = 0; c < def_->columns.size(); ++c) {
       const ColumnDef& column = def_->columns[c];
-      if (column.updatable && !(row.values[c] == row.original[c])) checked[c] = true;
+      if (column.updatable && !(values[c] == original[c])) checked[c] = true;
     }
   }
   for (size_t c = 0; c < def_->columns.size(); ++c) {
     if (!checked[c] || def_->columns[c].key) continue;
     const ColumnDef& column = def_->columns[c];
-    const Value& read = row.original[c];
+    const Value& read = original[c];
     if (read.is_null()) {
       where += " and " + column.dbname + " is null";
     } else if (read.kind() != ValueKind::Number) {  // a float read back need not compare equal
@@ -589,14 +643,16 @@ int DataStore::rowscopy(long start, long end, Buffer from_buffer, DataStore& tar
   std::vector<Row> copies;
   for (long r = start; r <= end; ++r) {
     Row copy;
-    copy.values.reset(new Value[target.column_count()]);
-    for (size_t c = 0; c < target.column_count() && c < column_count(); ++c) {
-      Value v = source[static_cast<size_t>(r - 1)].values[c];
+    const std::vector<Value> values = source[static_cast<size_t>(r - 1)].values.unpack();
+    std::string packed;
+    for (size_t c = 0; c < target.column_count(); ++c) {
+      Value v = c < values.size() ? values[c] : Value();
       // A value the target's column cannot hold stops the copy: nothing is lost silently.
       if (auto refused = target.def_->columns[c].type.coerce(v))
         return fail("row " + std::to_string(r) + ", column " + target.def_->columns[c].name + ": " + *refused);
-      copy.values[c] = std::move(v);
+      PackedRow::append(packed, v);
     }
+    copy.values = PackedRow(packed);
     copy.status = RowStatus::NewModified;
     copy.order = target.next_order_++;
     copies.push_back(std::move(copy));
@@ -640,7 +696,7 @@ long DataStore::find_value(std::string_view column, const Value& value) const {
   const int index = def_->column_index(column);
   if (index < 0) return 0;
   for (size_t r = 0; r < primary_.size(); ++r) {
-    if (primary_[r].values[static_cast<size_t>(index)] == value) return static_cast<long>(r + 1);
+    if (primary_[r].values.get(static_cast<size_t>(index)) == value) return static_cast<long>(r + 1);
   }
   return 0;
 }
@@ -768,7 +824,8 @@ std::string DataStore::display_value(long row, int column) const {
         // Hidden (filtered) entries still name their codes.
         for (const auto* rows : {&list.primary_, &list.filtered_}) {
           for (const Row& r : *rows) {
-            if (same_code(r.values[static_cast<size_t>(data)], v)) return r.values[static_cast<size_t>(display)].to_string();
+            if (same_code(r.values.get(static_cast<size_t>(data)), v))
+              return r.values.get(static_cast<size_t>(display)).to_string();
           }
         }
       }
@@ -812,13 +869,7 @@ size_t DataStore::memory_used() const {
   size_t bytes = 0;
   for (const auto* rows : {&primary_, &deleted_, &filtered_}) {
     bytes += rows->capacity() * sizeof(Row);
-    for (const Row& r : *rows) {
-      bytes += (r.original ? 2 : 1) * column_count() * sizeof(Value);
-      for (size_t c = 0; c < column_count(); ++c) {
-        const Value& v = r.values[c];
-        if (v.kind() == ValueKind::Text && v.payload_size() > 14) bytes += v.payload_size();
-      }
-    }
+    for (const Row& r : *rows) bytes += r.values.memory_used() + r.original.memory_used();
   }
   return bytes;
 }

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "framework/runtime/forms/form_def.h"
+#include "framework/runtime/values/packed_row.h"
 #include "framework/runtime/sql/transaction.h"
 #include "framework/runtime/values/refusal.h"
 
@@ -33,7 +34,7 @@ class FormLibrary {
 // The forms/ folder of the source tree, or of $SHENBAO_FORMS when that is set.
 const FormLibrary& default_form_library();
 
-enum class RowStatus { NotModified, DataModified, New, NewModified };
+enum class RowStatus : uint8_t { NotModified, DataModified, New, NewModified };
 enum class Buffer { Primary, Delete, Filter };
 
 // Rows of a form definition in memory, as form controls and data stores hold them: a primary
@@ -72,6 +73,15 @@ class DataStore {
 
   long retrieve(const std::vector<Value>& arguments = {});
   const std::vector<Value>& retrieval_arguments() const { return arguments_; }
+  // Reads again, through the retrieval statement and the arguments of the last retrieve, the
+  // one row whose column `column` holds `key`, in place of the primary buffer's rows that hold
+  // it: only that row is read, however many the statement gives. The statement must give the
+  // column under the column's name. With `in_order` (whether row a belongs before row b, as
+  // the statement sorts) the row goes where that order puts it, else where it was (appended
+  // when it was not there). Answers its row number; 0 when the statement no longer gives it
+  // (the row is gone from the buffer); -1 on failure, the rows as they were.
+  using RowOrder = std::function<bool(const DataStore&, long a, long b)>;
+  long reselect(std::string_view column, const Value& key, const RowOrder& in_order = nullptr);
   long rowcount() const { return static_cast<long>(primary_.size()); }
   long deletedcount() const { return static_cast<long>(deleted_.size()); }
   long filteredcount() const { return static_cast<long>(filtered_.size()); }
@@ -176,8 +186,6 @@ class DataStore {
   size_t memory_used() const;
 
  private:
-  // One row: as many values as the definition has columns, held in one allocation (rows
-  // are many; a vector's size and capacity would add a third to each).
  public:
   // Columns whose values as read must still be in the database for an update of a changed row
   // to write it (lastupdate, say), with every column the update writes (so that two changes
@@ -190,14 +198,15 @@ class DataStore {
  private:
   std::vector<std::string> update_check_;
   bool update_conflict_ = false;
+  // One row: its values packed in one allocation (rows are many), the values as read beside
+  // them once a value has changed.
   struct Row {
-    std::unique_ptr<Value[]> values;
-    std::unique_ptr<Value[]> original;  // as retrieved; kept from the first change until update
-    RowStatus status = RowStatus::NotModified;
+    PackedRow values;
+    PackedRow original;  // as retrieved; kept from the first change until update
     uint32_t order = 0;  // place among all rows, kept so that a filter gives rows back in place
+    RowStatus status = RowStatus::NotModified;
   };
   size_t column_count() const { return def_ ? def_->columns.size() : 0; }
-  static std::unique_ptr<Value[]> copy_cells(const Value* from, size_t n);
   std::vector<Row>& buffer(Buffer b);
   const std::vector<Row>& buffer(Buffer b) const;
   const Row* row_at(long row, Buffer b) const;

@@ -68,6 +68,28 @@ class SqliteRow final : public ResultRow {
     }
   }
 
+  // Texts, whole numbers and numbers of columns of their own kind go straight from SQLite's
+  // buffers into the row: most values of a retrieve are of these.
+  void append_packed(int column, const ColumnType& type, std::string& packed) const override {
+    switch (sqlite3_column_type(stmt_, column)) {
+      case SQLITE_NULL: PackedRow::append_null(packed); return;
+      case SQLITE_INTEGER:
+        if (type.kind == TypeKind::Long) return PackedRow::append_long(packed, sqlite3_column_int64(stmt_, column));
+        break;
+      case SQLITE_FLOAT:
+        if (type.kind == TypeKind::Number) return PackedRow::append_number(packed, sqlite3_column_double(stmt_, column));
+        break;
+      case SQLITE_TEXT:
+        if (type.kind == TypeKind::Char) {
+          const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(stmt_, column));
+          return PackedRow::append_text(packed, {text, static_cast<size_t>(sqlite3_column_bytes(stmt_, column))});
+        }
+        break;
+      default: break;
+    }
+    PackedRow::append(packed, get(column, &type));
+  }
+
  private:
   // The declared type of a column when it is a date or time, read once per statement run.
   const ColumnType* declared_date(int column) const {

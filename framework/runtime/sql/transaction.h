@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "framework/runtime/values/column_type.h"
+#include "framework/runtime/values/packed_row.h"
 #include "framework/runtime/values/value.h"
 
 namespace shenbao {
@@ -23,6 +24,11 @@ class ResultRow {
   virtual int column_count() const = 0;
   virtual std::string column_name(int column) const = 0;
   virtual Value get(int column, const ColumnType* type = nullptr) const = 0;
+  // Appends get(column, &type) to a packed row (see PackedRow); a driver may do it without
+  // making the Value.
+  virtual void append_packed(int column, const ColumnType& type, std::string& packed) const {
+    PackedRow::append(packed, get(column, &type));
+  }
 };
 
 struct ResultColumn {
