@@ -12,7 +12,8 @@
 #   SHENBAO_BIN      the shenbao program (build/shenbao, built when missing)
 #   SHENBAO_RUN_DIR  where the servers' logs, pid files and HAProxy's configuration go
 #                    (a new temporary folder)
-# Prints "cluster ready http://…/" once HAProxy listens and every server is healthy.
+# Prints "cluster ready http://…/" once HAProxy listens and every server is healthy, in its own
+# checks as well as asked directly.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 count=${1:-2}
@@ -63,6 +64,12 @@ for _ in $(seq 1 200); do
     curl -fsS -o /dev/null "http://127.0.0.1:$((port + i))/api/health" 2>/dev/null || ready=0
   done
   curl -fsS -o /dev/null "http://127.0.0.1:$port/api/health" 2>/dev/null || ready=0
+  # HAProxy's own checks must find every server up too: a browser held to server i is sent there
+  # (no new cookie), not to another one.
+  for i in $(seq 1 "$count"); do
+    curl -fsS -D - -o /dev/null -H "Cookie: SHENBAO_SERVER=s$i" "http://127.0.0.1:$port/api/health" 2>/dev/null |
+      grep -qi '^set-cookie: SHENBAO_SERVER=' && ready=0
+  done
   [ "$ready" = 1 ] && break
   for pid in "${pids[@]}"; do
     kill -0 "$pid" 2>/dev/null || { echo "a process ended at start; see $run_dir" >&2; cat "$run_dir"/*.out >&2; exit 1; }
