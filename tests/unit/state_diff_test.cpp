@@ -5,6 +5,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "framework/runtime/values/json_text.h"
 #include "framework/runtime/windows/state_diff.h"
 
 namespace shenbao {
@@ -22,6 +23,29 @@ json rows(int count, int changed = -1) {
   for (int i = 0; i < count; ++i)
     out.push_back({{"values", {"name" + std::to_string(i), i == changed ? "changed" : "text"}}, {"codes", {i, nullptr}}});
   return out;
+}
+
+// Texts go into the state document written by hand: each must read back as itself, with
+// what is not UTF-8 replaced, never as broken JSON.
+TEST(StateDiffTest, TextsAreWrittenAsJsonStrings) {
+  const struct {
+    std::string text, reads_as;
+  } cases[] = {
+      {"", ""},
+      {"保存成功", "保存成功"},
+      {"say \"第1页\" \\ a\tb\nc\x01\x1f\x7f", "say \"第1页\" \\ a\tb\nc\x01\x1f\x7f"},
+      {std::string("a\0b", 3), std::string("a\0b", 3)},
+      {"\xf0\x9f\x98\x80", "\xf0\x9f\x98\x80"},                      // four bytes
+      {"ab\xe4\xbf", "ab\xef\xbf\xbd\xef\xbf\xbd"},                    // cut off at the end
+      {"\xc0\xaf", "\xef\xbf\xbd\xef\xbf\xbd"},                        // overlong
+      {"\xed\xa0\x80x", "\xef\xbf\xbd\xef\xbf\xbd\xef\xbf\xbdx"},      // a surrogate
+      {"\xff\xfe保", "\xef\xbf\xbd\xef\xbf\xbd保"},
+  };
+  for (const auto& c : cases) {
+    std::string text;
+    append_json_string(text, c.text);
+    EXPECT_EQ(json::parse(text).get<std::string>(), c.reads_as) << text;
+  }
 }
 
 TEST(StateDiffTest, ChangesTurnTheOldDocumentIntoTheNew) {

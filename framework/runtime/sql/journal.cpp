@@ -17,6 +17,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include "framework/runtime/values/json_text.h"
+
 namespace shenbao {
 namespace {
 
@@ -247,38 +249,7 @@ class SqliteRecorder final : public StatementObserver {
       default: break;
     }
     const auto* text = static_cast<const char*>(sqlite3_value_blob(value));
-    quote(out, std::string_view(text ? text : "", sqlite3_value_bytes(value)));
-  }
-
-  static void quote(std::string& out, std::string_view text) {
-    const bool plain = std::none_of(text.begin(), text.end(), [](char c) {
-      return c == '"' || c == '\\' || static_cast<unsigned char>(c) < 0x20;
-    });
-    if (plain) {
-      out += '"';
-      out += text;
-      out += '"';
-      return;
-    }
-    out += '"';
-    for (const char c : text) {
-      switch (c) {
-        case '"': out += "\\\""; break;
-        case '\\': out += "\\\\"; break;
-        case '\n': out += "\\n"; break;
-        case '\r': out += "\\r"; break;
-        case '\t': out += "\\t"; break;
-        default:
-          if (static_cast<unsigned char>(c) < 0x20) {
-            char escaped[8];
-            std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
-            out += escaped;
-          } else {
-            out += c;
-          }
-      }
-    }
-    out += '"';
+    append_json_string(out, std::string_view(text ? text : "", sqlite3_value_bytes(value)));
   }
 
   // The changes in statements of 256, 16 or 1 rows each, the largest that fit: one statement

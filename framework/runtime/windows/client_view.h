@@ -59,7 +59,7 @@ struct ClientView {
   };
   std::string skeleton = "null";
   std::map<const FormControl*, Form> forms;
-  nlohmann::json frame;  // the frame and its menu: they change only with the user
+  std::string frame;  // the frame and its menu as JSON text: they change only with the user
 
   // The skeleton with every form in its place, as JSON text.
   std::string document() const;

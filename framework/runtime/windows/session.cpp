@@ -215,8 +215,7 @@ std::string Session::state_text() const {
     uint64_t built = version;
     const bool read = const_cast<Session*>(this)->read_quietly([&] {
       auto* self = const_cast<Session*>(this);
-      text = std::make_shared<const std::string>(
-          compact_text(self->build_state()));
+      text = std::make_shared<const std::string>(self->state_document());
       std::lock_guard lock(mutex_);
       built = app_version_;
     });
@@ -287,7 +286,7 @@ Session::Queued Session::next_event() {
 void Session::change_user(SessionUser user) {
   read_quietly([&] {
     options_.user = std::move(user);
-    client_view_->frame = nullptr;  // the menu follows the user's rights
+    client_view_->frame.clear();  // the menu follows the user's rights
   });
   // The state says who is logged in: it is taken again with the new user.
   read_quietly([this] { snapshot(); });
@@ -538,7 +537,7 @@ Window* Session::open_sheet(std::string_view class_name) {
 }
 
 void Session::refresh_menu() {
-  if (options_.menu_notes) client_view_->frame = nullptr;
+  if (options_.menu_notes) client_view_->frame.clear();
 }
 
 bool Session::inspect(const Event& event, EventResult& result) {

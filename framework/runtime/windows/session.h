@@ -287,11 +287,12 @@ class Session {
   void snapshot();
   // Takes the client state again and keeps its changes as a new version when there are any.
   void take_client_version();
-  // The state document with each form control handed to `forms_to` (session_state.cpp).
-  using FormsTo = std::function<void(nlohmann::json& control, FormControl& form, const nlohmann::json& path)>;
-  nlohmann::json build_document(const FormsTo& forms_to);
-  // The whole state document, every row of every form.
-  nlohmann::json build_state();
+  // The state document's text, with each form control handed to `forms_to` with its control
+  // object's text, still open, and the path of its form (session_state.cpp).
+  using FormsTo = std::function<void(std::string& control, FormControl& form, const nlohmann::json& path)>;
+  std::string document_text(const FormsTo& forms_to);
+  // The whole state document's text, every row of every form.
+  std::string state_document();
   // Takes the client state again and answers the operations that turn the client's previous
   // document into the new one, as a JSON array's members (session_state.cpp).
   std::string take_client_state();

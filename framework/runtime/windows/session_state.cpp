@@ -28,6 +28,7 @@
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
+#include <charconv>
 #include <functional>
 #include <map>
 
@@ -35,6 +36,7 @@
 #include "framework/runtime/windows/form_state.h"
 #include "framework/runtime/windows/session.h"
 #include "framework/runtime/windows/state_diff.h"
+#include "framework/runtime/values/json_text.h"
 
 namespace shenbao {
 namespace {
@@ -52,57 +54,99 @@ std::string_view icon_name(Icon icon) {
   return "none";
 }
 
-json role_json(const ControlRole& role) {
-  json out = json::object();
-  for (const auto& [name, text] : {std::pair<const char*, const std::string*>{"right", &role.right},
-                                   {"refusal", &role.refusal},
-                                   {"locked", &role.locked},
-                                   {"audit", &role.audit},
-                                   {"gesture", &role.gesture},
-                                   {"gesture_column", &role.gesture_column},
-                                   {"initials_gesture", &role.initials_gesture},
-                                   {"initials_column", &role.initials_column}}) {
-    if (!text->empty()) out[name] = *text;
+// Appends JSON text, member by member; the caller opens and closes the objects and arrays.
+class TextWriter {
+ public:
+  explicit TextWriter(std::string& out) : out_(out) {}
+  // `"name":` after a comma unless the object or array just opened.
+  TextWriter& key(std::string_view name) {
+    separate();
+    append_json_string(out_, name);
+    out_ += ':';
+    return *this;
   }
-  if (role.accent) out["accent"] = true;
-  return out;
+  void separate() {
+    if (const char last = out_.empty() ? '\0' : out_.back(); last != '{' && last != '[' && last != ':' && last != '\0')
+      out_ += ',';
+  }
+  void text(std::string_view value) { append_json_string(out_, value); }
+  void number(long long value) {
+    char digits[24];
+    out_.append(digits, std::to_chars(digits, digits + sizeof digits, value).ptr);
+  }
+  void boolean(bool value) { out_ += value ? "true" : "false"; }
+  void raw(std::string_view json) { out_ += json; }
+  TextWriter& member(std::string_view name, std::string_view value) { return key(name).text(value), *this; }
+  TextWriter& member(std::string_view name, long long value) { return key(name).number(value), *this; }
+  TextWriter& flag(std::string_view name, bool value) { return key(name).boolean(value), *this; }
+
+ private:
+  std::string& out_;
+};
+
+void write_role(TextWriter& out, std::string& text, const ControlRole& role) {
+  const size_t before = text.size();
+  out.key("role").raw("{");
+  for (const auto& [name, value] : {std::pair<const char*, const std::string*>{"right", &role.right},
+                                    {"refusal", &role.refusal},
+                                    {"locked", &role.locked},
+                                    {"audit", &role.audit},
+                                    {"gesture", &role.gesture},
+                                    {"gesture_column", &role.gesture_column},
+                                    {"initials_gesture", &role.initials_gesture},
+                                    {"initials_column", &role.initials_column}}) {
+    if (!value->empty()) out.member(name, *value);
+  }
+  if (role.accent) out.flag("accent", true);
+  // A control without a role has no member for it.
+  if (text.back() == '{') {
+    text.resize(before);
+  } else {
+    text += '}';
+  }
 }
 
-// The state of a window; `forms_to` is called for each form control with its control object
-// and the path of its form in the state document: it puts the form there, or takes note of it.
-using FormsTo = std::function<void(json& control, FormControl& form, const json& path)>;
+// The state of a window, written to `text`; `forms_to` is called for each form control with
+// the text of its control object, still open, and the path of its form in the state
+// document: it writes the form's member there, or takes note of it.
+using FormsTo = std::function<void(std::string& control, FormControl& form, const json& path)>;
 
-json window_json(const Window& window, json path, const FormsTo& forms_to) {
-  json controls = json::array();
+void write_window(std::string& text, const Window& window, json path, const FormsTo& forms_to) {
+  TextWriter out(text);
+  out.raw("{");
+  out.member("class", window.class_name()).member("title", window.title);
+  out.member("x", window.x).member("y", window.y).member("width", window.width).member("height", window.height);
+  out.key("focus");
+  if (window.focus()) {
+    out.text(window.focus()->name());
+  } else {
+    out.raw("null");
+  }
+  out.key("controls").raw("[");
   path.push_back("controls");
+  size_t index = 0;
   for (const auto& control : window.controls()) {
-    json c = {{"name", control->name()},     {"kind", to_string(control->kind())},
-              {"x", control->x},             {"y", control->y},
-              {"width", control->width},     {"height", control->height},
-              {"visible", control->visible}, {"enabled", control->enabled},
-              {"text", control->text}};
-    if (!control->mask.empty()) c["mask"] = control->mask;
-    if (control->limit > 0) c["limit"] = control->limit;
-    if (json role = role_json(control->role); !role.empty()) c["role"] = std::move(role);
+    out.separate();
+    out.raw("{");
+    out.member("name", control->name()).member("kind", to_string(control->kind()));
+    out.member("x", control->x).member("y", control->y).member("width", control->width).member("height", control->height);
+    out.flag("visible", control->visible).flag("enabled", control->enabled).member("text", control->text);
+    if (!control->mask.empty()) out.member("mask", control->mask);
+    if (control->limit > 0) out.member("limit", static_cast<long long>(control->limit));
+    write_role(out, text, control->role);
     if (control->kind() == ControlKind::Form) {
       auto& form = *static_cast<FormControl*>(control.get());
-      if (form.read_only) c["read_only"] = true;
-      path.push_back(controls.size());
+      if (form.read_only) out.flag("read_only", true);
+      path.push_back(index);
       path.push_back("form");
-      forms_to(c, form, path);
+      forms_to(text, form, path);
       path.erase(path.size() - 1);
       path.erase(path.size() - 1);
     }
-    controls.push_back(std::move(c));
+    out.raw("}");
+    ++index;
   }
-  return {{"class", window.class_name()},
-          {"title", window.title},
-          {"x", window.x},
-          {"y", window.y},
-          {"width", window.width},
-          {"height", window.height},
-          {"focus", window.focus() ? json(window.focus()->name()) : json(nullptr)},
-          {"controls", std::move(controls)}};
+  out.raw("]}");
 }
 
 // True when an operation of `ops` replaces or removes what stands at `path` or above it, so
@@ -121,52 +165,87 @@ bool replaces(const json& ops, const json& path) {
 
 }  // namespace
 
-json Session::build_document(const FormsTo& forms_to) {
-  if (client_view_->frame.is_null()) {
-    json menu = json::array();
+std::string Session::document_text(const FormsTo& forms_to) {
+  if (client_view_->frame.empty()) {
+    std::string& frame = client_view_->frame;
+    TextWriter out(frame);
     const auto notes = options_.menu_notes ? options_.menu_notes(*this) : std::map<std::string, std::string>{};
+    out.raw("{");
+    out.member("class", options_.frame_class).member("title", options_.frame_title);
+    out.key("menu").raw("[");
     for (const auto& [class_name, caption] : options_.registry->menu(options_.user)) {
-      json item = {{"class", class_name}, {"caption", caption}};
-      if (auto note = notes.find(class_name); note != notes.end() && !note->second.empty()) item["note"] = note->second;
-      menu.push_back(std::move(item));
+      out.separate();
+      out.raw("{");
+      out.member("class", class_name).member("caption", caption);
+      if (auto note = notes.find(class_name); note != notes.end() && !note->second.empty())
+        out.member("note", note->second);
+      out.raw("}");
     }
-    client_view_->frame = {{"class", options_.frame_class}, {"title", options_.frame_title}, {"menu", std::move(menu)}};
+    out.raw("]}");
   }
-  json state = json::object();
-  state["user"] = {{"username", options_.user.username},
-                   {"company_num", options_.user.company_num},
-                   {"rights", options_.user.rights}};
-  state["frame"] = client_view_->frame;
-  state["status"] = status_window_ == active_window() ? status_ : std::string();
-  state["hourglass"] = hourglass_;
-  json sheets = json::array();
-  for (const auto& w : sheets_) sheets.push_back(window_json(*w, {"sheets", sheets.size()}, forms_to));
-  state["sheets"] = std::move(sheets);
-  state["active_sheet"] = sheets_.empty() ? json(nullptr) : json(active_sheet_);
-  json modals = json::array();
-  for (const auto& w : modals_) modals.push_back(window_json(*w, {"modals", modals.size()}, forms_to));
-  state["modals"] = std::move(modals);
-  state["message"] = nullptr;
+  std::string text;
+  text.reserve(client_view_->skeleton.size() + 256);
+  TextWriter out(text);
+  out.raw("{");
+  out.key("user").raw("{");
+  out.member("username", options_.user.username).member("company_num", options_.user.company_num);
+  out.key("rights").raw("[");
+  for (const std::string& right : options_.user.rights) {
+    out.separate();
+    out.text(right);
+  }
+  out.raw("]}");
+  out.key("frame").raw(client_view_->frame);
+  out.member("status", status_window_ == active_window() ? std::string_view(status_) : std::string_view());
+  out.flag("hourglass", hourglass_);
+  out.key("sheets").raw("[");
+  for (size_t i = 0; i < sheets_.size(); ++i) {
+    out.separate();
+    write_window(text, *sheets_[i], {"sheets", i}, forms_to);
+  }
+  out.raw("]");
+  out.key("active_sheet");
+  if (sheets_.empty()) {
+    out.raw("null");
+  } else {
+    out.number(static_cast<long long>(active_sheet_));
+  }
+  out.key("modals").raw("[");
+  for (size_t i = 0; i < modals_.size(); ++i) {
+    out.separate();
+    write_window(text, *modals_[i], {"modals", i}, forms_to);
+  }
+  out.raw("]");
+  out.key("message");
   if (box_) {
     const auto names = button_names(box_->buttons);
-    json buttons = json::array();
-    for (std::string_view name : names) buttons.push_back(name);
-    state["message"] = {{"title", box_->title},
-                        {"text", box_->text},
-                        {"icon", icon_name(box_->icon)},
-                        {"buttons", std::move(buttons)},
-                        {"default", names.at(box_->default_button - 1)}};
+    out.raw("{");
+    out.member("title", box_->title).member("text", box_->text).member("icon", icon_name(box_->icon));
+    out.key("buttons").raw("[");
+    for (std::string_view name : names) {
+      out.separate();
+      out.text(name);
+    }
+    out.raw("]");
+    out.member("default", names.at(box_->default_button - 1));
+    out.raw("}");
+  } else {
+    out.raw("null");
   }
-  json jobs = json::array();
-  for (const auto& job : print_jobs_->finished())
-    jobs.push_back({{"id", job.id}, {"name", job.name}, {"forms", job.forms}, {"pages", job.pages}});
-  state["print_jobs"] = std::move(jobs);
-  return state;
+  out.key("print_jobs").raw("[");
+  for (const auto& job : print_jobs_->finished()) {
+    out.separate();
+    out.raw("{");
+    out.member("id", job.id).member("name", job.name).member("forms", job.forms).member("pages", job.pages);
+    out.raw("}");
+  }
+  out.raw("]}");
+  return text;
 }
 
-json Session::build_state() {
-  return build_document([](json& control, FormControl& form, const json&) {
-    control["form"] = form_json(form.store(), 1, form.store().rowcount());
+std::string Session::state_document() {
+  return document_text([](std::string& control, FormControl& form, const json&) {
+    TextWriter(control).key("form").raw(compact_text(form_json(form.store(), 1, form.store().rowcount())));
   });
 }
 
@@ -200,13 +279,13 @@ std::string Session::take_client_state() {
     json path;
   };
   std::vector<Shown> shown;
-  json skeleton = build_document([&](json&, FormControl& form, const json& path) { shown.push_back({&form, path}); });
+  std::string skeleton_text =
+      document_text([&](std::string&, FormControl& form, const json& path) { shown.push_back({&form, path}); });
   // Mostly nothing but forms changed: the texts are compared first, the trees only when they differ.
-  std::string skeleton_text = compact_text(skeleton);
   json skeleton_ops = json::array();
   std::string ops;
   if (skeleton_text != view.skeleton) {
-    skeleton_ops = state_changes(json::parse(view.skeleton), skeleton);
+    skeleton_ops = state_changes(json::parse(view.skeleton), json::parse(skeleton_text));
     view.skeleton = std::move(skeleton_text);
     for (const json& op : skeleton_ops) OpsText(ops).append(compact_text(op));
   }
