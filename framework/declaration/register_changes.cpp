@@ -163,7 +163,9 @@ std::string changed_row_text(Transaction& sqlca, const JournalRow& change) {
   }
   if (change.action != "update") return text + (change.action == "insert" ? "：新增记录" : "：删除记录");
   std::string items;
-  for (const auto& [column, value] : parsed(Value(change.after)).items()) {
+  // Held in a variable: a range over items() of a temporary would outlive the temporary.
+  const json after = parsed(Value(change.after));
+  for (const auto& [column, value] : after.items()) {
     const std::string_view c = register_column_caption(change.target, column);
     items += (items.empty() ? "：" : "、") + (c.empty() ? column : std::string(c));
   }
