@@ -1,5 +1,8 @@
 #include "framework/runtime/values/json_text.h"
 
+#include <algorithm>
+#include <charconv>
+#include <cmath>
 #include <cstdint>
 
 namespace shenbao {
@@ -74,6 +77,40 @@ void append_json_string(std::string& out, std::string_view text) {
   }
   out.append(text, plain_from, std::string_view::npos);
   out += '"';
+}
+
+JsonTextWriter& JsonTextWriter::key(std::string_view name) {
+  separate();
+  append_json_string(out_, name);
+  out_ += ':';
+  return *this;
+}
+
+void JsonTextWriter::separate() {
+  if (out_.empty()) return;
+  if (const char last = out_.back(); last != '{' && last != '[' && last != ':') out_ += ',';
+}
+
+void JsonTextWriter::number(long long value) {
+  char digits[24];
+  out_.append(digits, std::to_chars(digits, digits + sizeof digits, value).ptr);
+}
+
+void JsonTextWriter::number(double value) {
+  if (!std::isfinite(value)) return null();
+  char digits[32];
+  char* end = std::to_chars(digits, digits + sizeof digits, value).ptr;
+  out_.append(digits, end);
+  if (std::find_if(digits, end, [](char c) { return c == '.' || c == 'e'; }) == end) out_ += ".0";
+}
+
+void JsonTextWriter::value(const Value& v) {
+  switch (v.kind()) {
+    case ValueKind::Null: return null();
+    case ValueKind::Long: return number(static_cast<long long>(v.as_long()));
+    case ValueKind::Number: return number(v.as_number());
+    default: return text(v.to_string());
+  }
 }
 
 }  // namespace shenbao

@@ -11,36 +11,6 @@ namespace {
 
 using nlohmann::json;
 
-// A part as the client holds it.
-ClientView::Part hold(const json& part) {
-  ClientView::Part held;
-  for (auto it = part.begin(); it != part.end(); ++it) {
-    ClientView::Member& member = held[it.key()];
-    member.array = it->is_array();
-    if (!member.array) {
-      member.texts.push_back(compact_text(*it));
-      continue;
-    }
-    member.texts.reserve(it->size());
-    for (const json& element : *it) member.texts.push_back(compact_text(element));
-  }
-  return held;
-}
-
-// The JSON array of elements whose texts these are.
-std::string array_text(const std::vector<std::string>& elements) {
-  std::string text = "[";
-  for (const std::string& element : elements) {
-    if (text.size() > 1) text += ',';
-    text += element;
-  }
-  return text + ']';
-}
-
-std::string member_text(const ClientView::Member& member) {
-  return member.array ? array_text(member.texts) : member.texts.front();
-}
-
 // The operations that turn array `a` into array `b` (element texts), at the path whose text
 // is `at`: a run of elements inserted or removed after their common start (a list that
 // shifted by a row, as a declaration list does when one is added at its top), then the
@@ -116,26 +86,25 @@ void OpsText::append(const std::string& ops) {
 void OpsText::add(const std::string& at, const std::string& what) { append("{\"p\":" + at + "]," + what + '}'); }
 
 void ClientView::Form::take(DataStore& store, long from, long count, const std::string* at, std::string& ops) {
-  auto lay_out = [&](Part& part, const json& fresh) {
-    Part held = hold(fresh);
-    if (at) part_changes(part, held, *at, ops);
-    part = std::move(held);
+  auto lay_out = [&](Part& part, Part fresh) {
+    if (at) part_changes(part, fresh, *at, ops);
+    part = std::move(fresh);
   };
   if (!store.has_definition()) {
-    lay_out(definition_part, json::object());
-    lay_out(lists_part, json::object());
-    lay_out(rows_part, json::object());
+    lay_out(definition_part, {});
+    lay_out(lists_part, {});
+    lay_out(rows_part, {});
     definition = lists = rows = 0;
     return;
   }
   const bool new_definition = definition != store.definition_revision();
-  if (new_definition) lay_out(definition_part, form_definition_json(store));
+  if (new_definition) lay_out(definition_part, form_definition_part(store));
   // The lists come before the rows, whose display values they name; laying them out may
   // fill a list, so revisions are read after it.
-  if (new_definition || lists != store.lists_revision()) lay_out(lists_part, form_lists_json(store));
+  if (new_definition || lists != store.lists_revision()) lay_out(lists_part, form_lists_part(store));
   const uint64_t lists_now = store.lists_revision();
   if (rows != store.revision() || lists != lists_now || rows_from != from || rows_count != count)
-    lay_out(rows_part, form_rows_json(store, from, count));
+    lay_out(rows_part, form_rows_part(store, from, count));
   definition = store.definition_revision();
   lists = lists_now;
   rows = store.revision();
@@ -145,12 +114,7 @@ void ClientView::Form::take(DataStore& store, long from, long count, const std::
 
 std::string ClientView::Form::whole() const {
   std::string text = "{";
-  for (const Part* part : {&definition_part, &lists_part, &rows_part}) {
-    for (const auto& [key, member] : *part) {
-      if (text.size() > 1) text += ',';
-      text += compact_text(key) + ':' + member_text(member);
-    }
-  }
+  for (const Part* part : {&definition_part, &lists_part, &rows_part}) append_members(text, *part);
   return text + '}';
 }
 

@@ -6,6 +6,8 @@
 #include <vector>
 #include <nlohmann/json.hpp>
 
+#include "framework/runtime/windows/form_state.h"
+
 namespace shenbao {
 
 class DataStore;
@@ -36,12 +38,8 @@ class OpsText {
 // fraction of the memory of a tree: a part changed is found, and sent, as the members or
 // array elements whose texts differ.
 struct ClientView {
-  // A member of a part: its value's text, or an array's text element by element.
-  struct Member {
-    bool array = false;
-    std::vector<std::string> texts;
-  };
-  using Part = std::map<std::string, Member>;
+  using Member = StateMember;
+  using Part = StatePart;
   struct Form {
     nlohmann::json path;  // where the form stands in the document
     uint64_t definition = 0;  // the data store's definition_revision()
@@ -58,6 +56,8 @@ struct ClientView {
     std::string whole() const;
   };
   std::string skeleton = "null";
+  // Where the next skeleton is written: kept, so that an event does not allocate it afresh.
+  std::string next_skeleton;
   std::map<const FormControl*, Form> forms;
   std::string frame;  // the frame and its menu as JSON text: they change only with the user
 

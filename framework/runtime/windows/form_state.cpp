@@ -1,24 +1,42 @@
 #include "framework/runtime/windows/form_state.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 
 #include "framework/runtime/forms/data_store.h"
 #include "framework/runtime/forms/expression.h"
 #include "framework/runtime/reports/report.h"
+#include "framework/runtime/values/json_text.h"
 
 namespace shenbao {
 namespace {
 
 using nlohmann::json;
 
-json value_json(const Value& v) {
-  switch (v.kind()) {
-    case ValueKind::Null: return nullptr;
-    case ValueKind::Long: return v.as_long();
-    case ValueKind::Number: return v.as_number();
-    default: return v.to_string();
+// A part laid out as a JSON tree, held as texts.
+StatePart hold(const json& part) {
+  StatePart held;
+  for (auto it = part.begin(); it != part.end(); ++it) {
+    StateMember& member = held[it.key()];
+    member.array = it->is_array();
+    if (!member.array) {
+      member.texts.push_back(compact_text(*it));
+      continue;
+    }
+    member.texts.reserve(it->size());
+    for (const json& element : *it) member.texts.push_back(compact_text(element));
   }
+  return held;
+}
+
+// A member of a part, written as text by `write`.
+template <class Write>
+void put(StatePart& part, const char* name, Write&& write) {
+  StateMember& member = part[name];
+  member.texts.emplace_back();
+  JsonTextWriter out(member.texts.back());
+  write(out);
 }
 
 // The column object (display properties) of a column, or nullptr when it is not shown.
@@ -50,7 +68,7 @@ std::string to_pixels(const UnitScale& scale, std::string_view name, const std::
 
 }  // namespace
 
-json form_definition_json(const DataStore& store) {
+StatePart form_definition_part(const DataStore& store) {
   const FormDef& def = store.def();
   json form = json::object();
   form["dataobject"] = store.dataobject();
@@ -84,104 +102,138 @@ json form_definition_json(const DataStore& store) {
     objects.push_back(std::move(o));
   }
   form["objects"] = std::move(objects);
-  return form;
+  // Laid out as a tree: it changes only with the definition.
+  return hold(form);
 }
 
-json form_lists_json(DataStore& store) {
+StatePart form_lists_part(DataStore& store) {
   const FormDef& def = store.def();
-  json lists = json::object();
-  for (size_t c = 0; c < def.columns.size(); ++c) {
-    const FormObject* shown = shown_column(def, static_cast<int>(c));
-    if (!shown || !shown->find("dddw.name")) continue;
-    const std::string& name = def.columns[c].name;
-    if (DataStore* list = store.getchild(name); list && list->has_definition()) {
+  StatePart part;
+  put(part, "lists", [&](JsonTextWriter& out) {
+    out.raw("{");
+    for (size_t c = 0; c < def.columns.size(); ++c) {
+      const FormObject* shown = shown_column(def, static_cast<int>(c));
+      if (!shown || !shown->find("dddw.name")) continue;
+      DataStore* list = store.getchild(def.columns[c].name);
+      if (!list || !list->has_definition()) continue;
       const int data = list->def().column_index(shown->get("dddw.data"));
       const int display = list->def().column_index(shown->get("dddw.display"));
-      json items = json::array();
-      for (long r = 1; data >= 0 && display >= 0 && r <= list->rowcount(); ++r)
-        items.push_back({list->getitem(r, data + 1).to_string(), list->getitem(r, display + 1).to_string()});
-      lists[name] = std::move(items);
+      out.key(def.columns[c].name).raw("[");
+      for (long r = 1; data >= 0 && display >= 0 && r <= list->rowcount(); ++r) {
+        out.separate();
+        out.raw("[");
+        out.text(list->getitem(r, data + 1).to_string());
+        out.raw(",");
+        out.text(list->getitem(r, display + 1).to_string());
+        out.raw("]");
+      }
+      out.raw("]");
     }
-  }
-  return {{"lists", std::move(lists)}};
+    out.raw("}");
+  });
+  return part;
 }
 
-json form_rows_json(const DataStore& store, long from, long count) {
+StatePart form_rows_part(const DataStore& store, long from, long count) {
   const FormDef& def = store.def();
   std::vector<std::pair<const FormObject*, const ObjectProperty*>> per_row;
-  std::vector<const FormObject*> row_computes;
-  json band_computes = json::object();
+  std::vector<const FormObject*> row_computes, band_computes;
   for (const auto& object : def.objects) {
-    if (object.kind == ObjectKind::Compute) {
-      if (object.band == Band::Detail) {
-        row_computes.push_back(&object);
-      } else if (store.rowcount() > 0) {
-        // Header, summary and footer fields are read at the first row, as their totals and
-        // counts over all rows come out the same at any row.
-        band_computes[object.name] = computed_text(store, object, 1);
-      }
-    }
+    if (object.kind == ObjectKind::Compute) (object.band == Band::Detail ? row_computes : band_computes).push_back(&object);
     for (const auto& p : object.properties) {
       if (p.expression) per_row.emplace_back(&object, &p);
     }
   }
-  json rows = json::array();
-  for (long r = from; r < from + count && r <= store.rowcount(); ++r) {
-    json values = json::array();
-    json codes = json::array();
+  // What each column shows of a number: its display format ("0.00%" shows 0.125 as 12.50%,
+  // as the user then edits it), unless a drop-down names it.
+  std::vector<std::string> number_formats(def.columns.size());
+  for (size_t c = 0; c < def.columns.size(); ++c) {
+    const FormObject* shown = shown_column(def, static_cast<int>(c));
+    if (shown && !shown->find("dddw.name")) number_formats[c] = shown->get("format");
+  }
+  StatePart part;
+  put(part, "computed", [&](JsonTextWriter& out) {
+    out.raw("{");
+    // Header, summary and footer fields are read at the first row, as their totals and
+    // counts over all rows come out the same at any row.
+    if (store.rowcount() > 0) {
+      for (const FormObject* object : band_computes) out.key(object->name).text(computed_text(store, *object, 1));
+    }
+    out.raw("}");
+  });
+  StateMember& rows = part["rows"];
+  rows.array = true;
+  const long last = std::min(from + count - 1, store.rowcount());
+  rows.texts.reserve(static_cast<size_t>(std::max(0L, last - from + 1)));
+  std::vector<Value> codes(def.columns.size());
+  for (long r = from; r <= last; ++r) {
+    std::string& text = rows.texts.emplace_back();
+    JsonTextWriter out(text);
+    out.raw("{");
+    out.key("values").raw("[");
     for (size_t c = 0; c < def.columns.size(); ++c) {
       const int column = static_cast<int>(c) + 1;
-      const Value v = store.getitem(r, column);
-      codes.push_back(value_json(v));
-      // A number is shown in its column's display format ("0.00%" shows 0.125 as 12.50%),
-      // as the user then edits it.
-      const FormObject* shown = v.is_numeric() ? shown_column(def, static_cast<int>(c)) : nullptr;
-      if (shown && !shown->find("dddw.name") && !shown->get("format").empty())
-        values.push_back(format_value(v, shown->get("format")));
-      else
-        values.push_back(store.display_value(r, column));
+      codes[c] = store.getitem(r, column);
+      out.separate();
+      if (codes[c].is_numeric() && !number_formats[c].empty()) {
+        out.text(format_value(codes[c], number_formats[c]));
+      } else {
+        out.text(store.display_value(r, column));
+      }
     }
-    json row = {{"values", std::move(values)}, {"codes", std::move(codes)}};
+    out.raw("]");
+    out.key("codes").raw("[");
+    for (const Value& v : codes) {
+      out.separate();
+      out.value(v);
+    }
+    out.raw("]");
     if (!per_row.empty() || !row_computes.empty()) {
-      json attributes = json::object();
+      out.key("attributes").raw("{");
       for (const auto& [object, property] : per_row)
-        attributes[object->name + "." + property->name] = value_json(store.property_value(*object, property->name, r));
-      for (const FormObject* object : row_computes) attributes[object->name + ".value"] = computed_text(store, *object, r);
-      row["attributes"] = std::move(attributes);
+        out.key(object->name + "." + property->name).value(store.property_value(*object, property->name, r));
+      for (const FormObject* object : row_computes) out.key(object->name + ".value").text(computed_text(store, *object, r));
+      out.raw("}");
     }
-    rows.push_back(std::move(row));
+    out.raw("}");
   }
-  json form = json::object();
-  form["computed"] = std::move(band_computes);
-  form["row_count"] = store.rowcount();
-  form["rows_from"] = from;
-  form["rows"] = std::move(rows);
-  form["current_row"] = store.getrow();
-  form["modified"] = store.modifiedcount() > 0 || store.deletedcount() > 0;
-  form["current_column"] = store.getcolumnname();
-  return form;
+  put(part, "row_count", [&](JsonTextWriter& out) { out.number(static_cast<long long>(store.rowcount())); });
+  put(part, "rows_from", [&](JsonTextWriter& out) { out.number(static_cast<long long>(from)); });
+  put(part, "current_row", [&](JsonTextWriter& out) { out.number(static_cast<long long>(store.getrow())); });
+  put(part, "modified", [&](JsonTextWriter& out) { out.boolean(store.modifiedcount() > 0 || store.deletedcount() > 0); });
+  put(part, "current_column", [&](JsonTextWriter& out) { out.text(store.getcolumnname()); });
+  return part;
+}
+
+std::string array_text(const std::vector<std::string>& elements) {
+  std::string text = "[";
+  for (const std::string& element : elements) {
+    if (text.size() > 1) text += ',';
+    text += element;
+  }
+  return text + ']';
+}
+
+std::string member_text(const StateMember& member) {
+  return member.array ? array_text(member.texts) : member.texts.front();
+}
+
+void append_members(std::string& object, const StatePart& part) {
+  JsonTextWriter out(object);
+  for (const auto& [key, member] : part) out.key(key).raw(member_text(member));
+}
+
+std::string form_text(DataStore& store, long from, long count) {
+  std::string text = "{";
+  if (store.has_definition()) {
+    append_members(text, form_definition_part(store));
+    append_members(text, form_lists_part(store));
+    append_members(text, form_rows_part(store, from, count));
+  }
+  return text + "}";
 }
 
 std::string compact_text(const json& value) { return value.dump(-1, ' ', false, json::error_handler_t::replace); }
-
-
-namespace {
-
-// The members of `part` added to `form`.
-void add_members(json& form, const json& part) {
-  for (auto it = part.begin(); it != part.end(); ++it) form[it.key()] = it.value();
-}
-
-}  // namespace
-
-json form_json(DataStore& store, long from, long count) {
-  json form = json::object();
-  if (!store.has_definition()) return form;
-  add_members(form, form_definition_json(store));
-  add_members(form, form_lists_json(store));
-  add_members(form, form_rows_json(store, from, count));
-  return form;
-}
 
 
 }  // namespace shenbao

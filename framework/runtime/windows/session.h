@@ -287,10 +287,11 @@ class Session {
   void snapshot();
   // Takes the client state again and keeps its changes as a new version when there are any.
   void take_client_version();
-  // The state document's text, with each form control handed to `forms_to` with its control
-  // object's text, still open, and the path of its form (session_state.cpp).
-  using FormsTo = std::function<void(std::string& control, FormControl& form, const nlohmann::json& path)>;
-  std::string document_text(const FormsTo& forms_to);
+  // Writes the state document's text over `text`, with each form control handed to
+  // `forms_to` with the text, its control object still open, and the path of its form
+  // (session_state.cpp).
+  using FormsTo = std::function<void(std::string& text, FormControl& form, const nlohmann::json& path)>;
+  void write_document(std::string& text, const FormsTo& forms_to);
   // The whole state document's text, every row of every form.
   std::string state_document();
   // Takes the client state again and answers the operations that turn the client's previous

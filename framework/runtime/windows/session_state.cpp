@@ -28,7 +28,6 @@
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
-#include <charconv>
 #include <functional>
 #include <map>
 
@@ -54,37 +53,7 @@ std::string_view icon_name(Icon icon) {
   return "none";
 }
 
-// Appends JSON text, member by member; the caller opens and closes the objects and arrays.
-class TextWriter {
- public:
-  explicit TextWriter(std::string& out) : out_(out) {}
-  // `"name":` after a comma unless the object or array just opened.
-  TextWriter& key(std::string_view name) {
-    separate();
-    append_json_string(out_, name);
-    out_ += ':';
-    return *this;
-  }
-  void separate() {
-    if (const char last = out_.empty() ? '\0' : out_.back(); last != '{' && last != '[' && last != ':' && last != '\0')
-      out_ += ',';
-  }
-  void text(std::string_view value) { append_json_string(out_, value); }
-  void number(long long value) {
-    char digits[24];
-    out_.append(digits, std::to_chars(digits, digits + sizeof digits, value).ptr);
-  }
-  void boolean(bool value) { out_ += value ? "true" : "false"; }
-  void raw(std::string_view json) { out_ += json; }
-  TextWriter& member(std::string_view name, std::string_view value) { return key(name).text(value), *this; }
-  TextWriter& member(std::string_view name, long long value) { return key(name).number(value), *this; }
-  TextWriter& flag(std::string_view name, bool value) { return key(name).boolean(value), *this; }
-
- private:
-  std::string& out_;
-};
-
-void write_role(TextWriter& out, std::string& text, const ControlRole& role) {
+void write_role(JsonTextWriter& out, std::string& text, const ControlRole& role) {
   const size_t before = text.size();
   out.key("role").raw("{");
   for (const auto& [name, value] : {std::pair<const char*, const std::string*>{"right", &role.right},
@@ -112,7 +81,7 @@ void write_role(TextWriter& out, std::string& text, const ControlRole& role) {
 using FormsTo = std::function<void(std::string& control, FormControl& form, const json& path)>;
 
 void write_window(std::string& text, const Window& window, json path, const FormsTo& forms_to) {
-  TextWriter out(text);
+  JsonTextWriter out(text);
   out.raw("{");
   out.member("class", window.class_name()).member("title", window.title);
   out.member("x", window.x).member("y", window.y).member("width", window.width).member("height", window.height);
@@ -165,10 +134,10 @@ bool replaces(const json& ops, const json& path) {
 
 }  // namespace
 
-std::string Session::document_text(const FormsTo& forms_to) {
+void Session::write_document(std::string& text, const FormsTo& forms_to) {
   if (client_view_->frame.empty()) {
     std::string& frame = client_view_->frame;
-    TextWriter out(frame);
+    JsonTextWriter out(frame);
     const auto notes = options_.menu_notes ? options_.menu_notes(*this) : std::map<std::string, std::string>{};
     out.raw("{");
     out.member("class", options_.frame_class).member("title", options_.frame_title);
@@ -183,9 +152,8 @@ std::string Session::document_text(const FormsTo& forms_to) {
     }
     out.raw("]}");
   }
-  std::string text;
-  text.reserve(client_view_->skeleton.size() + 256);
-  TextWriter out(text);
+  text.clear();
+  JsonTextWriter out(text);
   out.raw("{");
   out.key("user").raw("{");
   out.member("username", options_.user.username).member("company_num", options_.user.company_num);
@@ -240,13 +208,14 @@ std::string Session::document_text(const FormsTo& forms_to) {
     out.raw("}");
   }
   out.raw("]}");
-  return text;
 }
 
 std::string Session::state_document() {
-  return document_text([](std::string& control, FormControl& form, const json&) {
-    TextWriter(control).key("form").raw(compact_text(form_json(form.store(), 1, form.store().rowcount())));
+  std::string text;
+  write_document(text, [](std::string& control, FormControl& form, const json&) {
+    JsonTextWriter(control).key("form").raw(form_text(form.store(), 1, form.store().rowcount()));
   });
+  return text;
 }
 
 std::pair<long, long> Session::client_rows(const FormControl& form) {
@@ -279,14 +248,14 @@ std::string Session::take_client_state() {
     json path;
   };
   std::vector<Shown> shown;
-  std::string skeleton_text =
-      document_text([&](std::string&, FormControl& form, const json& path) { shown.push_back({&form, path}); });
+  write_document(view.next_skeleton,
+                 [&](std::string&, FormControl& form, const json& path) { shown.push_back({&form, path}); });
   // Mostly nothing but forms changed: the texts are compared first, the trees only when they differ.
   json skeleton_ops = json::array();
   std::string ops;
-  if (skeleton_text != view.skeleton) {
-    skeleton_ops = state_changes(json::parse(view.skeleton), json::parse(skeleton_text));
-    view.skeleton = std::move(skeleton_text);
+  if (view.next_skeleton != view.skeleton) {
+    skeleton_ops = state_changes(json::parse(view.skeleton), json::parse(view.next_skeleton));
+    std::swap(view.skeleton, view.next_skeleton);
     for (const json& op : skeleton_ops) OpsText(ops).append(compact_text(op));
   }
 
