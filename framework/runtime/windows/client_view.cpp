@@ -90,18 +90,28 @@ void ClientView::Form::take(DataStore& store, long from, long count, const std::
     if (at) part_changes(part, fresh, *at, ops);
     part = std::move(fresh);
   };
+  // The lists are the members of the form's "lists" object, which a form has with its definition.
+  const std::string lists_at = at ? *at + ",\"lists\"" : std::string();
   if (!store.has_definition()) {
+    if (at && defined) OpsText(ops).remove(lists_at);
     lay_out(definition_part, {});
-    lay_out(lists_part, {});
     lay_out(rows_part, {});
+    lists_part.clear();
     definition = lists = rows = 0;
+    defined = false;
     return;
   }
   const bool new_definition = definition != store.definition_revision();
   if (new_definition) lay_out(definition_part, form_definition_part(store));
   // The lists come before the rows, whose display values they name; laying them out may
   // fill a list, so revisions are read after it.
-  if (new_definition || lists != store.lists_revision()) lay_out(lists_part, form_lists_part(store));
+  if (new_definition || lists != store.lists_revision()) {
+    Part fresh = form_lists_part(store);
+    if (at && defined) part_changes(lists_part, fresh, lists_at, ops);
+    if (at && !defined) OpsText(ops).put(lists_at, members_text(fresh));
+    lists_part = std::move(fresh);
+  }
+  defined = true;
   const uint64_t lists_now = store.lists_revision();
   if (rows != store.revision() || lists != lists_now || rows_from != from || rows_count != count)
     lay_out(rows_part, form_rows_part(store, from, count));
@@ -113,9 +123,7 @@ void ClientView::Form::take(DataStore& store, long from, long count, const std::
 }
 
 std::string ClientView::Form::whole() const {
-  std::string text = "{";
-  for (const Part* part : {&definition_part, &lists_part, &rows_part}) append_members(text, *part);
-  return text + '}';
+  return form_object_text(definition_part, defined ? &lists_part : nullptr, rows_part);
 }
 
 std::string ClientView::document() const {

@@ -47,6 +47,7 @@ struct ClientView {
     uint64_t rows = 0;        // its revision()
     long rows_from = 1;
     long rows_count = 0;
+    bool defined = false;     // taken from a data store with a definition
     Part definition_part, lists_part, rows_part;
     // Lays out again the parts whose data store changed since they were taken, with rows
     // [from, from + count); when the client holds the form at the path whose text is `at`
@@ -55,9 +56,16 @@ struct ClientView {
     // The parts' members in one object, as the document holds the form.
     std::string whole() const;
   };
+  // Where a window's text stands in a skeleton: sheets or modals, its index, [begin, end).
+  struct WindowText {
+    std::string_view list;
+    size_t index, begin, end;
+  };
   std::string skeleton = "null";
+  std::vector<WindowText> windows;
   // Where the next skeleton is written: kept, so that an event does not allocate it afresh.
   std::string next_skeleton;
+  std::vector<WindowText> next_windows;
   std::map<const FormControl*, Form> forms;
   std::string frame;  // the frame and its menu as JSON text: they change only with the user
 

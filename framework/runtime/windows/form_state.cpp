@@ -30,13 +30,21 @@ StatePart hold(const json& part) {
   return held;
 }
 
+// Adds to `member` the text `write` writes. It is written into `scratch` and kept at its own
+// size, as parts are held for as long as the browser shows the form.
+template <class Write>
+void add_text(StateMember& member, std::string& scratch, Write&& write) {
+  scratch.clear();
+  JsonTextWriter out(scratch);
+  write(out);
+  member.texts.emplace_back(scratch);
+}
+
 // A member of a part, written as text by `write`.
 template <class Write>
 void put(StatePart& part, const char* name, Write&& write) {
-  StateMember& member = part[name];
-  member.texts.emplace_back();
-  JsonTextWriter out(member.texts.back());
-  write(out);
+  std::string scratch;
+  add_text(part[name], scratch, write);
 }
 
 // The column object (display properties) of a column, or nullptr when it is not shown.
@@ -109,28 +117,26 @@ StatePart form_definition_part(const DataStore& store) {
 StatePart form_lists_part(DataStore& store) {
   const FormDef& def = store.def();
   StatePart part;
-  put(part, "lists", [&](JsonTextWriter& out) {
-    out.raw("{");
-    for (size_t c = 0; c < def.columns.size(); ++c) {
-      const FormObject* shown = shown_column(def, static_cast<int>(c));
-      if (!shown || !shown->find("dddw.name")) continue;
-      DataStore* list = store.getchild(def.columns[c].name);
-      if (!list || !list->has_definition()) continue;
-      const int data = list->def().column_index(shown->get("dddw.data"));
-      const int display = list->def().column_index(shown->get("dddw.display"));
-      out.key(def.columns[c].name).raw("[");
-      for (long r = 1; data >= 0 && display >= 0 && r <= list->rowcount(); ++r) {
-        out.separate();
+  for (size_t c = 0; c < def.columns.size(); ++c) {
+    const FormObject* shown = shown_column(def, static_cast<int>(c));
+    if (!shown || !shown->find("dddw.name")) continue;
+    DataStore* list = store.getchild(def.columns[c].name);
+    if (!list || !list->has_definition()) continue;
+    const int data = list->def().column_index(shown->get("dddw.data"));
+    const int display = list->def().column_index(shown->get("dddw.display"));
+    StateMember& items = part[def.columns[c].name];
+    items.array = true;
+    std::string scratch;
+    for (long r = 1; data >= 0 && display >= 0 && r <= list->rowcount(); ++r) {
+      add_text(items, scratch, [&](JsonTextWriter& out) {
         out.raw("[");
         out.text(list->getitem(r, data + 1).to_string());
         out.raw(",");
         out.text(list->getitem(r, display + 1).to_string());
         out.raw("]");
-      }
-      out.raw("]");
+      });
     }
-    out.raw("}");
-  });
+  }
   return part;
 }
 
@@ -166,36 +172,37 @@ StatePart form_rows_part(const DataStore& store, long from, long count) {
   const long last = std::min(from + count - 1, store.rowcount());
   rows.texts.reserve(static_cast<size_t>(std::max(0L, last - from + 1)));
   std::vector<Value> codes(def.columns.size());
+  std::string scratch;
   for (long r = from; r <= last; ++r) {
-    std::string& text = rows.texts.emplace_back();
-    JsonTextWriter out(text);
-    out.raw("{");
-    out.key("values").raw("[");
-    for (size_t c = 0; c < def.columns.size(); ++c) {
-      const int column = static_cast<int>(c) + 1;
-      codes[c] = store.getitem(r, column);
-      out.separate();
-      if (codes[c].is_numeric() && !number_formats[c].empty()) {
-        out.text(format_value(codes[c], number_formats[c]));
-      } else {
-        out.text(store.display_value(r, column));
+    add_text(rows, scratch, [&](JsonTextWriter& out) {
+      out.raw("{");
+      out.key("values").raw("[");
+      for (size_t c = 0; c < def.columns.size(); ++c) {
+        const int column = static_cast<int>(c) + 1;
+        codes[c] = store.getitem(r, column);
+        out.separate();
+        if (codes[c].is_numeric() && !number_formats[c].empty()) {
+          out.text(format_value(codes[c], number_formats[c]));
+        } else {
+          out.text(store.display_value(r, column));
+        }
       }
-    }
-    out.raw("]");
-    out.key("codes").raw("[");
-    for (const Value& v : codes) {
-      out.separate();
-      out.value(v);
-    }
-    out.raw("]");
-    if (!per_row.empty() || !row_computes.empty()) {
-      out.key("attributes").raw("{");
-      for (const auto& [object, property] : per_row)
-        out.key(object->name + "." + property->name).value(store.property_value(*object, property->name, r));
-      for (const FormObject* object : row_computes) out.key(object->name + ".value").text(computed_text(store, *object, r));
+      out.raw("]");
+      out.key("codes").raw("[");
+      for (const Value& v : codes) {
+        out.separate();
+        out.value(v);
+      }
+      out.raw("]");
+      if (!per_row.empty() || !row_computes.empty()) {
+        out.key("attributes").raw("{");
+        for (const auto& [object, property] : per_row)
+          out.key(object->name + "." + property->name).value(store.property_value(*object, property->name, r));
+        for (const FormObject* object : row_computes) out.key(object->name + ".value").text(computed_text(store, *object, r));
+        out.raw("}");
+      }
       out.raw("}");
-    }
-    out.raw("}");
+    });
   }
   put(part, "row_count", [&](JsonTextWriter& out) { out.number(static_cast<long long>(store.rowcount())); });
   put(part, "rows_from", [&](JsonTextWriter& out) { out.number(static_cast<long long>(from)); });
@@ -223,14 +230,24 @@ void append_members(std::string& object, const StatePart& part) {
   for (const auto& [key, member] : part) out.key(key).raw(member_text(member));
 }
 
-std::string form_text(DataStore& store, long from, long count) {
+std::string members_text(const StatePart& part) {
   std::string text = "{";
-  if (store.has_definition()) {
-    append_members(text, form_definition_part(store));
-    append_members(text, form_lists_part(store));
-    append_members(text, form_rows_part(store, from, count));
-  }
-  return text + "}";
+  append_members(text, part);
+  return text + '}';
+}
+
+std::string form_object_text(const StatePart& definition, const StatePart* lists, const StatePart& rows) {
+  std::string text = "{";
+  append_members(text, definition);
+  if (lists) JsonTextWriter(text).key("lists").raw(members_text(*lists));
+  append_members(text, rows);
+  return text + '}';
+}
+
+std::string form_text(DataStore& store, long from, long count) {
+  if (!store.has_definition()) return "{}";
+  const StatePart lists = form_lists_part(store);
+  return form_object_text(form_definition_part(store), &lists, form_rows_part(store, from, count));
 }
 
 std::string compact_text(const json& value) { return value.dump(-1, ' ', false, json::error_handler_t::replace); }

@@ -17,6 +17,7 @@
 
 #include "framework/runtime/reports/print_job.h"
 #include "framework/runtime/sql/transaction.h"
+#include "framework/runtime/windows/client_view.h"
 #include "framework/runtime/windows/window.h"
 
 namespace shenbao {
@@ -288,10 +289,10 @@ class Session {
   // Takes the client state again and keeps its changes as a new version when there are any.
   void take_client_version();
   // Writes the state document's text over `text`, with each form control handed to
-  // `forms_to` with the text, its control object still open, and the path of its form
-  // (session_state.cpp).
+  // `forms_to` with the text, its control object still open, and the path of its form, and
+  // where each window's text stands to `windows` (session_state.cpp).
   using FormsTo = std::function<void(std::string& text, FormControl& form, const nlohmann::json& path)>;
-  void write_document(std::string& text, const FormsTo& forms_to);
+  void write_document(std::string& text, const FormsTo& forms_to, std::vector<ClientView::WindowText>* windows = nullptr);
   // The whole state document's text, every row of every form.
   std::string state_document();
   // Takes the client state again and answers the operations that turn the client's previous

@@ -79,6 +79,7 @@ void write_role(JsonTextWriter& out, std::string& text, const ControlRole& role)
 // the text of its control object, still open, and the path of its form in the state
 // document: it writes the form's member there, or takes note of it.
 using FormsTo = std::function<void(std::string& control, FormControl& form, const json& path)>;
+using WindowText = ClientView::WindowText;
 
 void write_window(std::string& text, const Window& window, json path, const FormsTo& forms_to) {
   JsonTextWriter out(text);
@@ -132,9 +133,39 @@ bool replaces(const json& ops, const json& path) {
   return false;
 }
 
+// The operations that turn skeleton `a` into skeleton `b`, whose windows' texts stand where
+// `a_windows` and `b_windows` say. When the same windows stand in both and only their texts
+// changed (a focus, a caption, a control moved), only the windows that differ are read as
+// trees and compared.
+json skeleton_changes(const std::string& a, const std::vector<WindowText>& a_windows, const std::string& b,
+                      const std::vector<WindowText>& b_windows) {
+  bool windows_only = a_windows.size() == b_windows.size();
+  size_t a_from = 0, b_from = 0;
+  for (size_t i = 0; windows_only && i <= a_windows.size(); ++i) {
+    const size_t a_to = i < a_windows.size() ? a_windows[i].begin : a.size();
+    const size_t b_to = i < b_windows.size() ? b_windows[i].begin : b.size();
+    windows_only = (i == a_windows.size() || (a_windows[i].list == b_windows[i].list && a_windows[i].index == b_windows[i].index)) &&
+                   std::string_view(a).substr(a_from, a_to - a_from) == std::string_view(b).substr(b_from, b_to - b_from);
+    if (i < a_windows.size()) {
+      a_from = a_windows[i].end;
+      b_from = b_windows[i].end;
+    }
+  }
+  if (!windows_only) return state_changes(json::parse(a), json::parse(b));
+  json ops = json::array();
+  for (size_t i = 0; i < a_windows.size(); ++i) {
+    const auto text = [](const std::string& s, const WindowText& w) { return std::string_view(s).substr(w.begin, w.end - w.begin); };
+    if (text(a, a_windows[i]) == text(b, b_windows[i])) continue;
+    for (json& op : state_changes(json::parse(text(a, a_windows[i])), json::parse(text(b, b_windows[i])),
+                                  json::array({a_windows[i].list, a_windows[i].index})))
+      ops.push_back(std::move(op));
+  }
+  return ops;
+}
+
 }  // namespace
 
-void Session::write_document(std::string& text, const FormsTo& forms_to) {
+void Session::write_document(std::string& text, const FormsTo& forms_to, std::vector<WindowText>* windows) {
   if (client_view_->frame.empty()) {
     std::string& frame = client_view_->frame;
     JsonTextWriter out(frame);
@@ -153,6 +184,7 @@ void Session::write_document(std::string& text, const FormsTo& forms_to) {
     out.raw("]}");
   }
   text.clear();
+  if (windows) windows->clear();
   JsonTextWriter out(text);
   out.raw("{");
   out.key("user").raw("{");
@@ -169,7 +201,9 @@ void Session::write_document(std::string& text, const FormsTo& forms_to) {
   out.key("sheets").raw("[");
   for (size_t i = 0; i < sheets_.size(); ++i) {
     out.separate();
+    const size_t begin = text.size();
     write_window(text, *sheets_[i], {"sheets", i}, forms_to);
+    if (windows) windows->push_back({"sheets", i, begin, text.size()});
   }
   out.raw("]");
   out.key("active_sheet");
@@ -181,7 +215,9 @@ void Session::write_document(std::string& text, const FormsTo& forms_to) {
   out.key("modals").raw("[");
   for (size_t i = 0; i < modals_.size(); ++i) {
     out.separate();
+    const size_t begin = text.size();
     write_window(text, *modals_[i], {"modals", i}, forms_to);
+    if (windows) windows->push_back({"modals", i, begin, text.size()});
   }
   out.raw("]");
   out.key("message");
@@ -248,14 +284,16 @@ std::string Session::take_client_state() {
     json path;
   };
   std::vector<Shown> shown;
-  write_document(view.next_skeleton,
-                 [&](std::string&, FormControl& form, const json& path) { shown.push_back({&form, path}); });
+  write_document(
+      view.next_skeleton, [&](std::string&, FormControl& form, const json& path) { shown.push_back({&form, path}); },
+      &view.next_windows);
   // Mostly nothing but forms changed: the texts are compared first, the trees only when they differ.
   json skeleton_ops = json::array();
   std::string ops;
   if (view.next_skeleton != view.skeleton) {
-    skeleton_ops = state_changes(json::parse(view.skeleton), json::parse(view.next_skeleton));
+    skeleton_ops = skeleton_changes(view.skeleton, view.windows, view.next_skeleton, view.next_windows);
     std::swap(view.skeleton, view.next_skeleton);
+    std::swap(view.windows, view.next_windows);
     for (const json& op : skeleton_ops) OpsText(ops).append(compact_text(op));
   }
 
