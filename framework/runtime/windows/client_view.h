@@ -56,16 +56,26 @@ struct ClientView {
     // The parts' members in one object, as the document holds the form.
     std::string whole() const;
   };
-  // Where a window's text stands in a skeleton: sheets or modals, its index, [begin, end).
+  // Where each window's text stands in a skeleton: sheets or modals, its index, [begin, end),
+  // where its "controls" member begins, and its controls' texts: controls[first_control, ...
+  // + control_count), each [begin, end).
   struct WindowText {
     std::string_view list;
-    size_t index, begin, end;
+    size_t index, begin, end, controls_key, first_control, control_count;
+  };
+  struct Layout {
+    std::vector<WindowText> windows;
+    std::vector<std::pair<size_t, size_t>> controls;
+    void clear() {
+      windows.clear();
+      controls.clear();
+    }
   };
   std::string skeleton = "null";
-  std::vector<WindowText> windows;
+  Layout layout;
   // Where the next skeleton is written: kept, so that an event does not allocate it afresh.
   std::string next_skeleton;
-  std::vector<WindowText> next_windows;
+  Layout next_layout;
   std::map<const FormControl*, Form> forms;
   std::string frame;  // the frame and its menu as JSON text: they change only with the user
 

@@ -290,9 +290,9 @@ class Session {
   void take_client_version();
   // Writes the state document's text over `text`, with each form control handed to
   // `forms_to` with the text, its control object still open, and the path of its form, and
-  // where each window's text stands to `windows` (session_state.cpp).
+  // where each window's and control's text stands to `layout` (session_state.cpp).
   using FormsTo = std::function<void(std::string& text, FormControl& form, const nlohmann::json& path)>;
-  void write_document(std::string& text, const FormsTo& forms_to, std::vector<ClientView::WindowText>* windows = nullptr);
+  void write_document(std::string& text, const FormsTo& forms_to, ClientView::Layout* layout = nullptr);
   // The whole state document's text, every row of every form.
   std::string state_document();
   // Takes the client state again and answers the operations that turn the client's previous

@@ -80,8 +80,11 @@ void write_role(JsonTextWriter& out, std::string& text, const ControlRole& role)
 // document: it writes the form's member there, or takes note of it.
 using FormsTo = std::function<void(std::string& control, FormControl& form, const json& path)>;
 using WindowText = ClientView::WindowText;
+using Layout = ClientView::Layout;
 
-void write_window(std::string& text, const Window& window, json path, const FormsTo& forms_to) {
+void write_window(std::string& text, const Window& window, json path, const FormsTo& forms_to, Layout* layout) {
+  const std::string_view list = path[0].get_ref<const std::string&>() == "sheets" ? "sheets" : "modals";
+  WindowText place{list, path[1].get<size_t>(), text.size(), 0, 0, layout ? layout->controls.size() : 0, 0};
   JsonTextWriter out(text);
   out.raw("{");
   out.member("class", window.class_name()).member("title", window.title);
@@ -92,11 +95,13 @@ void write_window(std::string& text, const Window& window, json path, const Form
   } else {
     out.raw("null");
   }
+  place.controls_key = text.size();
   out.key("controls").raw("[");
   path.push_back("controls");
   size_t index = 0;
   for (const auto& control : window.controls()) {
     out.separate();
+    const size_t control_begin = text.size();
     out.raw("{");
     out.member("name", control->name()).member("kind", to_string(control->kind()));
     out.member("x", control->x).member("y", control->y).member("width", control->width).member("height", control->height);
@@ -114,9 +119,14 @@ void write_window(std::string& text, const Window& window, json path, const Form
       path.erase(path.size() - 1);
     }
     out.raw("}");
+    if (layout) layout->controls.emplace_back(control_begin, text.size());
     ++index;
   }
   out.raw("]}");
+  if (!layout) return;
+  place.end = text.size();
+  place.control_count = index;
+  layout->windows.push_back(place);
 }
 
 // True when an operation of `ops` replaces or removes what stands at `path` or above it, so
@@ -133,39 +143,56 @@ bool replaces(const json& ops, const json& path) {
   return false;
 }
 
-// The operations that turn skeleton `a` into skeleton `b`, whose windows' texts stand where
-// `a_windows` and `b_windows` say. When the same windows stand in both and only their texts
-// changed (a focus, a caption, a control moved), only the windows that differ are read as
-// trees and compared.
-json skeleton_changes(const std::string& a, const std::vector<WindowText>& a_windows, const std::string& b,
-                      const std::vector<WindowText>& b_windows) {
-  bool windows_only = a_windows.size() == b_windows.size();
-  size_t a_from = 0, b_from = 0;
-  for (size_t i = 0; windows_only && i <= a_windows.size(); ++i) {
-    const size_t a_to = i < a_windows.size() ? a_windows[i].begin : a.size();
-    const size_t b_to = i < b_windows.size() ? b_windows[i].begin : b.size();
-    windows_only = (i == a_windows.size() || (a_windows[i].list == b_windows[i].list && a_windows[i].index == b_windows[i].index)) &&
-                   std::string_view(a).substr(a_from, a_to - a_from) == std::string_view(b).substr(b_from, b_to - b_from);
-    if (i < a_windows.size()) {
-      a_from = a_windows[i].end;
-      b_from = b_windows[i].end;
-    }
+// The operations that turn skeleton `a` into skeleton `b`, laid out as `a_layout` and
+// `b_layout` say. When the same windows with as many controls stand in both and only their
+// texts changed (a focus, a caption, a control moved), only the parts that differ are read as
+// trees and compared: a window's own members, or a control.
+json skeleton_changes(const std::string& a, const Layout& a_layout, const std::string& b, const Layout& b_layout) {
+  const auto& aw = a_layout.windows;
+  const auto& bw = b_layout.windows;
+  const auto piece = [](const std::string& s, size_t from, size_t to) { return std::string_view(s).substr(from, to - from); };
+  bool same_frame = aw.size() == bw.size();
+  for (size_t i = 0; same_frame && i <= aw.size(); ++i) {
+    const size_t a_from = i > 0 ? aw[i - 1].end : 0, b_from = i > 0 ? bw[i - 1].end : 0;
+    const size_t a_to = i < aw.size() ? aw[i].begin : a.size(), b_to = i < bw.size() ? bw[i].begin : b.size();
+    same_frame = piece(a, a_from, a_to) == piece(b, b_from, b_to) &&
+                 (i == aw.size() || (aw[i].list == bw[i].list && aw[i].index == bw[i].index &&
+                                     aw[i].control_count == bw[i].control_count));
   }
-  if (!windows_only) return state_changes(json::parse(a), json::parse(b));
+  if (!same_frame) return state_changes(json::parse(a), json::parse(b));
   json ops = json::array();
-  for (size_t i = 0; i < a_windows.size(); ++i) {
-    const auto text = [](const std::string& s, const WindowText& w) { return std::string_view(s).substr(w.begin, w.end - w.begin); };
-    if (text(a, a_windows[i]) == text(b, b_windows[i])) continue;
-    for (json& op : state_changes(json::parse(text(a, a_windows[i])), json::parse(text(b, b_windows[i])),
-                                  json::array({a_windows[i].list, a_windows[i].index})))
-      ops.push_back(std::move(op));
+  const auto add = [&](json changes) {
+    for (json& op : changes) ops.push_back(std::move(op));
+  };
+  for (size_t i = 0; i < aw.size(); ++i) {
+    const json at = json::array({aw[i].list, aw[i].index});
+    // The window's own members: its text up to its controls, as an object of them, compared
+    // member by member, so that no operation puts the window without its controls.
+    const std::string_view a_own = piece(a, aw[i].begin, aw[i].controls_key);
+    const std::string_view b_own = piece(b, bw[i].begin, bw[i].controls_key);
+    if (a_own != b_own) {
+      const json before = json::parse(std::string(a_own) + '}');
+      const json after = json::parse(std::string(b_own) + '}');
+      for (const auto& [key, value] : after.items()) {
+        json member_at = at;
+        member_at.push_back(key);
+        add(state_changes(before.value(key, json()), value, member_at));
+      }
+    }
+    for (size_t c = 0; c < aw[i].control_count; ++c) {
+      const auto [a_begin, a_end] = a_layout.controls[aw[i].first_control + c];
+      const auto [b_begin, b_end] = b_layout.controls[bw[i].first_control + c];
+      if (piece(a, a_begin, a_end) == piece(b, b_begin, b_end)) continue;
+      add(state_changes(json::parse(piece(a, a_begin, a_end)), json::parse(piece(b, b_begin, b_end)),
+                        json::array({aw[i].list, aw[i].index, "controls", c})));
+    }
   }
   return ops;
 }
 
 }  // namespace
 
-void Session::write_document(std::string& text, const FormsTo& forms_to, std::vector<WindowText>* windows) {
+void Session::write_document(std::string& text, const FormsTo& forms_to, Layout* layout) {
   if (client_view_->frame.empty()) {
     std::string& frame = client_view_->frame;
     JsonTextWriter out(frame);
@@ -184,7 +211,7 @@ void Session::write_document(std::string& text, const FormsTo& forms_to, std::ve
     out.raw("]}");
   }
   text.clear();
-  if (windows) windows->clear();
+  if (layout) layout->clear();
   JsonTextWriter out(text);
   out.raw("{");
   out.key("user").raw("{");
@@ -201,9 +228,7 @@ void Session::write_document(std::string& text, const FormsTo& forms_to, std::ve
   out.key("sheets").raw("[");
   for (size_t i = 0; i < sheets_.size(); ++i) {
     out.separate();
-    const size_t begin = text.size();
-    write_window(text, *sheets_[i], {"sheets", i}, forms_to);
-    if (windows) windows->push_back({"sheets", i, begin, text.size()});
+    write_window(text, *sheets_[i], {"sheets", i}, forms_to, layout);
   }
   out.raw("]");
   out.key("active_sheet");
@@ -215,9 +240,7 @@ void Session::write_document(std::string& text, const FormsTo& forms_to, std::ve
   out.key("modals").raw("[");
   for (size_t i = 0; i < modals_.size(); ++i) {
     out.separate();
-    const size_t begin = text.size();
-    write_window(text, *modals_[i], {"modals", i}, forms_to);
-    if (windows) windows->push_back({"modals", i, begin, text.size()});
+    write_window(text, *modals_[i], {"modals", i}, forms_to, layout);
   }
   out.raw("]");
   out.key("message");
@@ -286,14 +309,14 @@ std::string Session::take_client_state() {
   std::vector<Shown> shown;
   write_document(
       view.next_skeleton, [&](std::string&, FormControl& form, const json& path) { shown.push_back({&form, path}); },
-      &view.next_windows);
+      &view.next_layout);
   // Mostly nothing but forms changed: the texts are compared first, the trees only when they differ.
   json skeleton_ops = json::array();
   std::string ops;
   if (view.next_skeleton != view.skeleton) {
-    skeleton_ops = skeleton_changes(view.skeleton, view.windows, view.next_skeleton, view.next_windows);
+    skeleton_ops = skeleton_changes(view.skeleton, view.layout, view.next_skeleton, view.next_layout);
     std::swap(view.skeleton, view.next_skeleton);
-    std::swap(view.windows, view.next_windows);
+    std::swap(view.layout, view.next_layout);
     for (const json& op : skeleton_ops) OpsText(ops).append(compact_text(op));
   }
 
