@@ -26,6 +26,7 @@
 #include "framework/host/host_functions.h"
 #include "framework/host/host_session.h"
 #include "framework/runtime/windows/session.h"
+#include "framework/runtime/sql/wal_checkpointer.h"
 #include "bench/bench_session.h"
 
 namespace shenbao {
@@ -88,6 +89,7 @@ bool make_template(std::string& error) {
 }
 
 void fresh_copy() {
+  wait_for_background_checkpoints();
   for (const char* suffix : {"", "-wal", "-shm"}) std::filesystem::remove(kWork + suffix);
   std::filesystem::copy_file(kTemplate, kWork);
 }

@@ -47,6 +47,11 @@ class Checkpointer {
     wake_.notify_one();
   }
 
+  void wait_until_idle() {
+    std::unique_lock lock(mutex_);
+    idle_.wait(lock, [&] { return queue_.empty() && !busy_; });
+  }
+
  private:
   void run() {
     for (;;) {
@@ -56,6 +61,7 @@ class Checkpointer {
         wake_.wait(lock, [&] { return !queue_.empty(); });
         file = queue_.front();
         queue_.pop_front();
+        busy_ = true;
       }
       sqlite3* db = nullptr;
       if (sqlite3_open_v2(file->first.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX,
@@ -66,14 +72,20 @@ class Checkpointer {
         sqlite3_wal_checkpoint_v2(db, "main", SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
       }
       sqlite3_close_v2(db);
+      {
+        std::lock_guard lock(mutex_);
+        busy_ = false;
+      }
+      idle_.notify_all();
     }
   }
 
   std::mutex mutex_;
-  std::condition_variable wake_;
+  std::condition_variable wake_, idle_;
   std::set<File> files_;
   std::deque<const File*> queue_;
   bool started_ = false;
+  bool busy_ = false;  // a checkpoint is under way
 };
 
 // Never destroyed: a connection may commit while the process exits.
@@ -91,6 +103,8 @@ int on_commit(void* file, sqlite3* db, const char* schema, int pages) {
 }
 
 }  // namespace
+
+void wait_for_background_checkpoints() { checkpointer().wait_until_idle(); }
 
 void checkpoint_in_background(sqlite3* db, const std::string& path, const std::string& vfs) {
   // A database in memory has no log to share.

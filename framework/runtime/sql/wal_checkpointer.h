@@ -17,4 +17,9 @@ namespace shenbao {
 // Called once for each connection opened on `path` with `vfs` ("" for the default).
 void checkpoint_in_background(sqlite3* db, const std::string& path, const std::string& vfs);
 
+// Returns once no checkpoint is asked for or under way. A program that deletes or replaces a
+// database file it has written (a benchmark starting again from a copy) calls it first: a
+// checkpoint through a connection on the old file must not meet the new one.
+void wait_for_background_checkpoints();
+
 }  // namespace shenbao
