@@ -6,8 +6,6 @@
 #include <sqlite3.h>
 
 #include <algorithm>
-#include <charconv>
-#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <deque>
@@ -233,18 +231,7 @@ class SqliteRecorder final : public StatementObserver {
     out += name;
     switch (sqlite3_value_type(value)) {
       case SQLITE_INTEGER: out += std::to_string(sqlite3_value_int64(value)); return;
-      case SQLITE_FLOAT: {
-        const double number = sqlite3_value_double(value);
-        if (!std::isfinite(number)) {
-          out += "null";
-          return;
-        }
-        char text[32];
-        const auto end = std::to_chars(text, text + sizeof text, number).ptr;
-        out.append(text, end);
-        if (std::find_if(text, end, [](char c) { return c == '.' || c == 'e'; }) == end) out += ".0";
-        return;
-      }
+      case SQLITE_FLOAT: JsonTextWriter(out).number(sqlite3_value_double(value)); return;
       case SQLITE_NULL: out += "null"; return;
       default: break;
     }

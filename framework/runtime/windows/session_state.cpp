@@ -82,9 +82,10 @@ using FormsTo = std::function<void(std::string& control, FormControl& form, cons
 using WindowText = ClientView::WindowText;
 using Layout = ClientView::Layout;
 
-void write_window(std::string& text, const Window& window, json path, const FormsTo& forms_to, Layout* layout) {
-  const std::string_view list = path[0].get_ref<const std::string&>() == "sheets" ? "sheets" : "modals";
-  WindowText place{list, path[1].get<size_t>(), text.size(), 0, 0, layout ? layout->controls.size() : 0, 0};
+void write_window(std::string& text, const Window& window, std::string_view list, size_t index, const FormsTo& forms_to,
+                  Layout* layout) {
+  json path = {list, index};
+  WindowText place{list, index, text.size(), 0, 0, layout ? layout->controls.size() : 0, 0};
   JsonTextWriter out(text);
   out.raw("{");
   out.member("class", window.class_name()).member("title", window.title);
@@ -98,7 +99,7 @@ void write_window(std::string& text, const Window& window, json path, const Form
   place.controls_key = text.size();
   out.key("controls").raw("[");
   path.push_back("controls");
-  size_t index = 0;
+  size_t written = 0;  // controls written so far: the next one's index
   for (const auto& control : window.controls()) {
     out.separate();
     const size_t control_begin = text.size();
@@ -112,7 +113,7 @@ void write_window(std::string& text, const Window& window, json path, const Form
     if (control->kind() == ControlKind::Form) {
       auto& form = *static_cast<FormControl*>(control.get());
       if (form.read_only) out.flag("read_only", true);
-      path.push_back(index);
+      path.push_back(written);
       path.push_back("form");
       forms_to(text, form, path);
       path.erase(path.size() - 1);
@@ -120,12 +121,12 @@ void write_window(std::string& text, const Window& window, json path, const Form
     }
     out.raw("}");
     if (layout) layout->controls.emplace_back(control_begin, text.size());
-    ++index;
+    ++written;
   }
   out.raw("]}");
   if (!layout) return;
   place.end = text.size();
-  place.control_count = index;
+  place.control_count = written;
   layout->windows.push_back(place);
 }
 
@@ -225,24 +226,23 @@ void Session::write_document(std::string& text, const FormsTo& forms_to, Layout*
   out.key("frame").raw(client_view_->frame);
   out.member("status", status_window_ == active_window() ? std::string_view(status_) : std::string_view());
   out.flag("hourglass", hourglass_);
-  out.key("sheets").raw("[");
-  for (size_t i = 0; i < sheets_.size(); ++i) {
-    out.separate();
-    write_window(text, *sheets_[i], {"sheets", i}, forms_to, layout);
-  }
-  out.raw("]");
+  // "sheets" or "modals": the windows of that list.
+  const auto write_windows = [&](std::string_view list, const std::vector<std::unique_ptr<Window>>& windows) {
+    out.key(list).raw("[");
+    for (size_t i = 0; i < windows.size(); ++i) {
+      out.separate();
+      write_window(text, *windows[i], list, i, forms_to, layout);
+    }
+    out.raw("]");
+  };
+  write_windows("sheets", sheets_);
   out.key("active_sheet");
   if (sheets_.empty()) {
     out.raw("null");
   } else {
     out.number(static_cast<long long>(active_sheet_));
   }
-  out.key("modals").raw("[");
-  for (size_t i = 0; i < modals_.size(); ++i) {
-    out.separate();
-    write_window(text, *modals_[i], {"modals", i}, forms_to, layout);
-  }
-  out.raw("]");
+  write_windows("modals", modals_);
   out.key("message");
   if (box_) {
     const auto names = button_names(box_->buttons);
