@@ -332,5 +332,40 @@ TEST(FormDef, ObjectPropertyReaders) {
   EXPECT_EQ(to_string(ObjectKind::GroupBox), "groupbox");
 }
 
+// On screen a form on the fine grid is drawn in pixels, enlarged until its lowest one-line
+// field is 22 px high; a text of several lines laid out one line high rests three lines high,
+// pushing what stands below it down and growing the box and the band that hold it.
+TEST(FormDef, ScreenDefinitionIsLegibleAndShowsLongTextsOnSeveralLines) {
+  const FormDef def = parsed(R"form(form(name=d_f style=freeform units=fine)
+detail(height=400)
+column(name=a type=char(20) x=0 y=40 width=320 height=64)
+column(name=b type=char(500) x=0 y=120 width=640 height=64)
+column(name=c type=char(20) x=0 y=200 width=320 height=64 visible="=if(isnull(a), 0, 1)")
+text(name=b_t x=700 y=120 width=200 height=64 text="说明")
+groupbox(name=g x=0 y=100 width=1000 height=200 text="上报")
+)form");
+  const FormDef screen = screen_definition(def);
+  const auto at = [&](const char* name, const char* property) { return screen.find_object(name)->get_int(property); };
+  // 7/32 and 1/4 pixels a unit, enlarged 22/16 times.
+  EXPECT_EQ(at("a", "y"), 14);
+  EXPECT_EQ(at("a", "height"), 22);
+  EXPECT_EQ(at("b", "y"), 41);
+  EXPECT_EQ(at("b", "height"), kRestingLinesPixels);
+  EXPECT_EQ(at("b", "width"), 193);
+  EXPECT_EQ(at("c", "y"), 69 + 35);
+  EXPECT_EQ(at("b_t", "y"), 41);
+  EXPECT_EQ(at("g", "y"), 34);
+  EXPECT_EQ(at("g", "height"), 69 + 35);
+  EXPECT_EQ(screen.band_height[static_cast<int>(Band::Detail)], 138 + 35);
+  EXPECT_TRUE(screen.find_object("c")->find("visible")->expression);
+  const ScreenExtent extent = screen_extent(def);
+  EXPECT_EQ(extent.width, 301 + 8);
+  EXPECT_EQ(extent.height, 138 + 35 + 4);
+  // A form in pixels with fields high enough is drawn as it is.
+  const FormDef pixels = parsed("form(name=d_p style=freeform)\ndetail(height=60)\ncolumn(name=a type=char(20) x=4 y=2 width=80 height=24)");
+  EXPECT_EQ(screen_definition(pixels).find_object("a")->get_int("height"), 24);
+  EXPECT_EQ(screen_extent(pixels).height, 64);
+}
+
 }  // namespace
 }  // namespace shenbao

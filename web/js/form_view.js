@@ -63,35 +63,14 @@ function fontStyle(object, row) {
   return style;
 }
 
-// An object's place on the canvas; `g` enlarges the form's geometry (legibleScale), `top` is
-// where its band starts, already enlarged.
-function box(object, row, top, g = 1) {
+// An object's place on the canvas, in the pixels the state gives; `top` is where its band starts.
+function box(object, row, top) {
   return {
-    left: `${num(prop(object, row, 'x')) * g}px`,
-    top: `${num(prop(object, row, 'y')) * g + top}px`,
-    width: `${Math.max(0, num(prop(object, row, 'width'))) * g}px`,
-    height: `${Math.max(0, num(prop(object, row, 'height'))) * g}px`,
+    left: `${num(prop(object, row, 'x'))}px`,
+    top: `${num(prop(object, row, 'y')) + top}px`,
+    width: `${Math.max(0, num(prop(object, row, 'width')))}px`,
+    height: `${Math.max(0, num(prop(object, row, 'height')))}px`,
   };
-}
-
-// The fields of a free form are at least this high on screen.
-const LEAST_FIELD_PX = 22;
-
-// How much a free form's geometry is enlarged so that its lowest one-line field is
-// LEAST_FIELD_PX high: a form laid out in finer units than the screen's (a print layout's
-// grid) would otherwise show squeezed fields and captions that break into vertical glyphs.
-// Fonts keep their sizes.
-function legibleScale(form, cols) {
-  let lowest = Infinity;
-  for (const object of form.objects) {
-    if (object.kind !== 'column' || object.band === 'header' || object.band === 'footer' || !visible(object, null)) continue;
-    const def = cols.column(object.column || object.name) || {};
-    const edit = object.edit || def.edit;
-    if (edit === 'checkbox' || edit === 'mle' || textLimit(def.type) > 100) continue;
-    const height = num(object.height);
-    if (height > 0) lowest = Math.min(lowest, height);
-  }
-  return Number.isFinite(lowest) && lowest < LEAST_FIELD_PX ? Math.min(3, LEAST_FIELD_PX / lowest) : 1;
 }
 
 function visible(object, row) {
@@ -153,8 +132,7 @@ export function renderForm(control, ctx) {
 function renderFreeform(control, form, ctx) {
   const canvas = h('div', {class: 'freeform-canvas'});
   const cols = describe(form);
-  const g = legibleScale(form, cols);
-  const bands = Object.fromEntries(Object.entries(form.bands || {}).map(([band, height]) => [band, height * g]));
+  const bands = form.bands || {};
   const byBand = {header: [], detail: [], summary: [], footer: []};
   for (const object of form.objects) (byBand[object.band] || byBand.detail).push(object);
   let top = 0;
@@ -162,9 +140,9 @@ function renderFreeform(control, form, ctx) {
   const place = (objects, row, rowNumber) => {
     for (const object of objects) {
       if (!visible(object, row)) continue;
-      const node = renderObject(control, form, cols, object, row, rowNumber, top, ctx, g);
+      const node = renderObject(control, form, cols, object, row, rowNumber, top, ctx);
       if (node) canvas.append(node);
-      right = Math.max(right, (num(object.x) + num(object.width)) * g, num(object.x2) * g);
+      right = Math.max(right, num(object.x) + num(object.width), num(object.x2));
     }
   };
   if (bands.header) {
@@ -194,11 +172,11 @@ function renderFreeform(control, form, ctx) {
   return canvas;
 }
 
-function renderObject(control, form, cols, object, row, rowNumber, top, ctx, g) {
+function renderObject(control, form, cols, object, row, rowNumber, top, ctx) {
   switch (object.kind) {
     case 'text': {
       const text = String(prop(object, row, 'text') ?? '');
-      const style = {...box(object, row, top, g), ...fontStyle(object, row), ...background(object, row)};
+      const style = {...box(object, row, top), ...fontStyle(object, row), ...background(object, row)};
       // A caption one line high stays on one line (read across, never broken into a column
       // of single glyphs); what does not fit shows whole in its tooltip.
       const oneLine = !text.includes('\n') && parseFloat(style.height) < 2 * parseFloat(style.fontSize || '13') * 1.15;
@@ -209,23 +187,23 @@ function renderObject(control, form, cols, object, row, rowNumber, top, ctx, g) 
       }, text);
     }
     case 'groupbox':
-      return h('fieldset', {class: 'ff-group', style: box(object, row, top, g)},
+      return h('fieldset', {class: 'ff-group', style: box(object, row, top)},
                h('legend', {style: fontStyle(object, row)}, prop(object, row, 'text') || ''));
     case 'rectangle': {
       const fill = cssColor(prop(object, row, 'brush.color'));
       const pen = cssColor(prop(object, row, 'pen.color')) || '#000';
       return h('div', {
         class: 'ff-rect',
-        style: {...box(object, row, top, g), borderColor: pen, background: fill || 'transparent'},
+        style: {...box(object, row, top), borderColor: pen, background: fill || 'transparent'},
       });
     }
-    case 'line': return renderLine(object, row, top, g);
+    case 'line': return renderLine(object, row, top);
     case 'compute':
       return h('div', {
         class: `ff-text ff-compute ${alignClass(object, row)} ${borderClass(object, row)}`,
-        style: {...box(object, row, top, g), ...fontStyle(object, row)},
+        style: {...box(object, row, top), ...fontStyle(object, row)},
       }, computedText(form, object, row));
-    case 'column': return renderCell(control, form, cols, object, row, rowNumber, top, ctx, g);
+    case 'column': return renderCell(control, form, cols, object, row, rowNumber, top, ctx);
     default: return null;
   }
 }
@@ -241,11 +219,11 @@ function background(object, row) {
   return color ? {background: color} : {};
 }
 
-function renderLine(object, row, top, g) {
-  const x1 = num(prop(object, row, 'x1')) * g;
-  const y1 = num(prop(object, row, 'y1')) * g + top;
-  const x2 = num(prop(object, row, 'x2')) * g;
-  const y2 = num(prop(object, row, 'y2')) * g + top;
+function renderLine(object, row, top) {
+  const x1 = num(prop(object, row, 'x1'));
+  const y1 = num(prop(object, row, 'y1')) + top;
+  const x2 = num(prop(object, row, 'x2'));
+  const y2 = num(prop(object, row, 'y2')) + top;
   const length = Math.hypot(x2 - x1, y2 - y1);
   const angle = Math.atan2(y2 - y1, x2 - x1);
   return h('div', {
@@ -266,7 +244,7 @@ function editable(control, object, row, ctx) {
   return edit !== 'none';
 }
 
-function renderCell(control, form, cols, object, row, rowNumber, top, ctx, g) {
+function renderCell(control, form, cols, object, row, rowNumber, top, ctx) {
   const column = object.column || object.name;
   const i = cols.index.get(column);
   const def = cols.column(column) || {};
@@ -275,7 +253,7 @@ function renderCell(control, form, cols, object, row, rowNumber, top, ctx, g) {
   const edit = prop(object, row, 'edit') || def.edit || 'edit';
   const canEdit = editable(control, object, row, ctx);
   const key = cellKey(ctx, control.name, rowNumber, column);
-  const style = {...box(object, row, top, g), ...fontStyle(object, row), ...background(object, row)};
+  const style = {...box(object, row, top), ...fontStyle(object, row), ...background(object, row)};
   const classes = `ff-cell ${alignClass(object, row)} ${borderClass(object, row)} ${canEdit ? '' : 'readonly'}`;
   const label = labelFor(form, object);
 

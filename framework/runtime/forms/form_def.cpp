@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cmath>
 #include <set>
 
 namespace shenbao {
@@ -692,6 +693,149 @@ UnitScale unit_scale(const FormDef& def) {
   for (char& c : units) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   if (units == "fine") return {7.0 / 32.0, 0.25};
   return {};
+}
+
+}  // namespace shenbao
+
+namespace shenbao {
+
+namespace {
+
+// Whether an object is drawn whatever the row: its visible property is not set, not an
+// expression, or not false.
+bool always_visible(const FormObject& object) {
+  const ObjectProperty* visible = object.find("visible");
+  if (!visible || visible->expression) return true;
+  std::string text = visible->text;
+  if (text.size() >= 2 && text.front() == '\'' && text.back() == '\'') text = text.substr(1, text.size() - 2);
+  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return !(text.empty() || text == "0" || text == "false" || text == "no" || text == "n");
+}
+
+// A fixed geometry property of an object in pixels at `factor`; 0 when it is not set or is
+// an expression.
+int fixed_pixels(const FormObject& object, std::string_view property, double factor) {
+  const ObjectProperty* p = object.find(property);
+  if (!p || p->expression) return 0;
+  return static_cast<int>(std::lround(object.get_int(property) * factor));
+}
+
+// Whether a column object is a field of several lines: a multi-line edit, or a text longer
+// than a line holds.
+bool holds_lines(const FormDef& def, const FormObject& object) {
+  if (object.kind != ObjectKind::Column || object.column < 0) return false;
+  const ColumnType& type = def.columns[static_cast<size_t>(object.column)].type;
+  return object.get("edit") == "mle" || (type.is_text() && type.size > 100);
+}
+
+}  // namespace
+
+UnitScale screen_scale(const FormDef& def) {
+  const UnitScale units = unit_scale(def);
+  if (def.style != Style::FreeForm) return units;
+  int lowest = 0;
+  for (const FormObject& object : def.objects) {
+    if (object.kind != ObjectKind::Column || object.column < 0) continue;
+    if (object.band == Band::Header || object.band == Band::Footer || !always_visible(object)) continue;
+    // Fields of several lines and check boxes keep the height they were given.
+    if (object.get("edit") == "checkbox" || holds_lines(def, object)) continue;
+    const int height = fixed_pixels(object, "height", units.y);
+    if (height > 0 && (lowest == 0 || height < lowest)) lowest = height;
+  }
+  if (lowest == 0 || lowest >= kLeastFieldPixels) return units;
+  const double enlarged = std::min(3.0, static_cast<double>(kLeastFieldPixels) / lowest);
+  return {units.x * enlarged, units.y * enlarged};
+}
+
+double pixels_per_unit(const UnitScale& scale, std::string_view property) {
+  if (property == "x" || property == "x1" || property == "x2" || property == "width" || property == "pen.width")
+    return scale.x;
+  if (property == "y" || property == "y1" || property == "y2" || property == "height") return scale.y;
+  return 0;
+}
+
+namespace {
+
+// Sets a fixed whole-number property, in pixels.
+void set_pixels(FormObject& object, std::string_view property, long long pixels) {
+  set_property(object.properties, property, std::to_string(pixels), false);
+}
+
+// Grows field `grown` to `height` pixels, and makes room for it: what starts below its foot in
+// its band moves down, what holds its foot (a box around it) grows, and so does the band.
+void grow_field(FormDef& def, size_t grown, int height) {
+  FormObject& field = def.objects[grown];
+  const int foot = field.get_int("y") + field.get_int("height");
+  const int more = height - field.get_int("height");
+  for (size_t i = 0; i < def.objects.size(); ++i) {
+    FormObject& o = def.objects[i];
+    if (i == grown || o.band != field.band) continue;
+    for (const char* y : {"y", "y1", "y2"}) {
+      const ObjectProperty* p = o.find(y);
+      if (p && !p->expression && o.get_int(y) >= foot) set_pixels(o, y, o.get_int(y) + more);
+    }
+    const ObjectProperty* top = o.find("y");
+    const ObjectProperty* tall = o.find("height");
+    if (top && tall && !top->expression && !tall->expression && o.get_int("y") < foot &&
+        o.get_int("y") + o.get_int("height") >= foot)
+      set_pixels(o, "height", o.get_int("height") + more);
+  }
+  set_pixels(field, "height", height);
+  def.band_height[static_cast<size_t>(field.band)] += more;
+}
+
+}  // namespace
+
+FormDef screen_definition(const FormDef& def) {
+  FormDef screen = def;
+  const UnitScale scale = screen_scale(def);
+  if (!scale.is_pixels()) {
+    for (FormObject& object : screen.objects) {
+      for (ObjectProperty& p : object.properties) {
+        const double factor = pixels_per_unit(scale, p.name);
+        if (factor == 0 || p.expression) continue;
+        std::string_view digits = p.text;
+        if (digits.size() >= 2 && digits.front() == '\'' && digits.back() == '\'') digits = digits.substr(1, digits.size() - 2);
+        long long v = 0;
+        const auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), v);
+        if (ec != std::errc() || end != digits.data() + digits.size()) continue;
+        p.text = std::to_string(std::llround(static_cast<double>(v) * factor));
+        p.quoted = false;
+      }
+    }
+    for (int& band : screen.band_height) band = static_cast<int>(std::lround(band * scale.y));
+  }
+  if (screen.style != Style::FreeForm) return screen;
+  // Fields of several lines laid out one line high, from the top down, so that each one's
+  // foot is read after the fields above it have moved it.
+  std::vector<size_t> fields;
+  for (size_t i = 0; i < screen.objects.size(); ++i) {
+    const FormObject& o = screen.objects[i];
+    const ObjectProperty* top = o.find("y");
+    const ObjectProperty* tall = o.find("height");
+    if (holds_lines(screen, o) && always_visible(o) && top && tall && !top->expression && !tall->expression &&
+        o.get_int("height") < kRestingLinesPixels)
+      fields.push_back(i);
+  }
+  std::stable_sort(fields.begin(), fields.end(), [&](size_t a, size_t b) {
+    return screen.objects[a].get_int("y") < screen.objects[b].get_int("y");
+  });
+  for (size_t i : fields) grow_field(screen, i, kRestingLinesPixels);
+  return screen;
+}
+
+ScreenExtent screen_extent(const FormDef& def) {
+  const FormDef screen = screen_definition(def);
+  ScreenExtent extent;
+  int right = 0;
+  for (const FormObject& object : screen.objects) {
+    if (!always_visible(object)) continue;
+    right = std::max({right, fixed_pixels(object, "x", 1) + fixed_pixels(object, "width", 1), fixed_pixels(object, "x2", 1)});
+  }
+  extent.width = right + 8;
+  for (int band : screen.band_height) extent.height += std::max(0, band);
+  extent.height += 4;
+  return extent;
 }
 
 }  // namespace shenbao

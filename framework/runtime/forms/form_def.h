@@ -113,4 +113,31 @@ struct UnitScale {
 };
 UnitScale unit_scale(const FormDef& def);
 
+// The size of a definition's unit as a free form is drawn on screen: unit_scale, enlarged
+// (at most three times) so that its lowest one-line field is kLeastFieldPixels high. A form
+// laid out on a print grid would otherwise show squeezed fields and captions broken into
+// vertical glyphs. Fonts keep their sizes. Grids and other styles are drawn at unit_scale.
+constexpr int kLeastFieldPixels = 22;
+UnitScale screen_scale(const FormDef& def);
+
+// How many pixels one unit of geometry property `property` is at `scale`; 0 for a property
+// that is no position or size.
+double pixels_per_unit(const UnitScale& scale, std::string_view property);
+
+// A form as it is drawn on screen: its positions, sizes and bands in pixels at screen_scale
+// (fonts keep their sizes). A free form's field of several lines that was given less height
+// rests kRestingLinesPixels high (three lines), so that what was typed into it shows without
+// opening it; what stands below it moves down, what holds it and its band grow with it.
+// Expressions are left as they are.
+constexpr int kRestingLinesPixels = 57;
+FormDef screen_definition(const FormDef& def);
+
+// The room a free form takes drawn whole on screen, in pixels: from its left edge to the right
+// end of its rightmost object, and the height of its bands.
+struct ScreenExtent {
+  int width = 0;
+  int height = 0;
+};
+ScreenExtent screen_extent(const FormDef& def);
+
 }  // namespace shenbao

@@ -1,7 +1,6 @@
 #include "framework/runtime/windows/form_state.h"
 
 #include <algorithm>
-#include <charconv>
 #include <cmath>
 
 #include "framework/runtime/forms/data_store.h"
@@ -60,20 +59,6 @@ std::string computed_text(const DataStore& store, const FormObject& field, long 
   return format_value(store.getitem_any(row, field.name), field.get("format"));
 }
 
-// A geometry property of a definition in finer units, in pixels; other properties as they are.
-std::string to_pixels(const UnitScale& scale, std::string_view name, const std::string& text) {
-  double factor = 0;
-  if (name == "x" || name == "x1" || name == "x2" || name == "width" || name == "pen.width") factor = scale.x;
-  if (name == "y" || name == "y1" || name == "y2" || name == "height") factor = scale.y;
-  if (factor == 0) return text;
-  std::string_view digits = text;
-  if (digits.size() >= 2 && digits.front() == '\'' && digits.back() == '\'') digits = digits.substr(1, digits.size() - 2);
-  long long v = 0;
-  auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), v);
-  if (ec != std::errc() || end != digits.data() + digits.size()) return text;
-  return std::to_string(std::llround(static_cast<double>(v) * factor));
-}
-
 }  // namespace
 
 StatePart form_definition_part(const DataStore& store) {
@@ -83,13 +68,12 @@ StatePart form_definition_part(const DataStore& store) {
   form["style"] = to_string(def.style);
   // As the print engine reads it: a script's modify writes 'Yes' in quotes.
   form["preview"] = in_print_preview(store);
-  // The browser draws in pixels: a definition in finer units is turned into them here.
-  const UnitScale scale = unit_scale(def);
-  auto down = [&](int v) { return static_cast<int>(std::lround(v * scale.y)); };
-  form["bands"] = {{"header", down(def.band_height[0])},
-                   {"detail", down(def.band_height[1])},
-                   {"summary", down(def.band_height[2])},
-                   {"footer", down(def.band_height[3])}};
+  // The browser draws in pixels, at the size that keeps the fields legible.
+  const FormDef screen = screen_definition(def);
+  form["bands"] = {{"header", screen.band_height[0]},
+                   {"detail", screen.band_height[1]},
+                   {"summary", screen.band_height[2]},
+                   {"footer", screen.band_height[3]}};
   json columns = json::array();
   for (size_t c = 0; c < def.columns.size(); ++c) {
     const ColumnDef& column = def.columns[c];
@@ -101,11 +85,11 @@ StatePart form_definition_part(const DataStore& store) {
   }
   form["columns"] = std::move(columns);
   json objects = json::array();
-  for (const auto& object : def.objects) {
+  for (const auto& object : screen.objects) {
     json o = {{"kind", to_string(object.kind)}, {"name", object.name}, {"band", to_string(object.band)}};
     if (object.column >= 0) o["column"] = def.columns[static_cast<size_t>(object.column)].name;
     for (const auto& p : object.properties) {
-      if (!p.expression) o[p.name] = scale.is_pixels() ? p.text : to_pixels(scale, p.name, p.text);
+      if (!p.expression) o[p.name] = p.text;
     }
     objects.push_back(std::move(o));
   }
@@ -150,6 +134,7 @@ StatePart form_rows_part(const DataStore& store, long from, long count) {
       if (p.expression) per_row.emplace_back(&object, &p);
     }
   }
+  const UnitScale scale = per_row.empty() ? UnitScale{} : screen_scale(def);
   // What each column shows of a number: its display format ("0.00%" shows 0.125 as 12.50%,
   // as the user then edits it), unless a drop-down names it.
   std::vector<std::string> number_formats(def.columns.size());
@@ -196,8 +181,14 @@ StatePart form_rows_part(const DataStore& store, long from, long count) {
       out.raw("]");
       if (!per_row.empty() || !row_computes.empty()) {
         out.key("attributes").raw("{");
-        for (const auto& [object, property] : per_row)
-          out.key(object->name + "." + property->name).value(store.property_value(*object, property->name, r));
+        for (const auto& [object, property] : per_row) {
+          Value value = store.property_value(*object, property->name, r);
+          // A position or size computed for the row is in the definition's units, as the
+          // fixed ones are, and goes out in pixels as they do.
+          if (const double factor = pixels_per_unit(scale, property->name); factor != 1 && factor != 0 && value.is_numeric())
+            value = Value(static_cast<long long>(std::llround(value.as_number() * factor)));
+          out.key(object->name + "." + property->name).value(value);
+        }
         for (const FormObject* object : row_computes) out.key(object->name + ".value").text(computed_text(store, *object, r));
         out.raw("}");
       }
