@@ -40,14 +40,11 @@ bool in_list_order(const DataStore& list, long a, long b) {
   return list.getitem(a, "pkid").compare(list.getitem(b, "pkid")) > 0;
 }
 
-// The height a free form takes shown whole: its bands, with a unit of border on each side.
-int form_height(const DataStore& form) {
-  if (!form.has_definition()) return 0;
-  const FormDef& def = form.def();
-  int units = 0;
-  for (int band : def.band_height) units += std::max(0, band);
-  return static_cast<int>(std::lround(units * unit_scale(def).y)) + 4;
-}
+// Room for the scroll bar of a form that does not show whole and scrolls down.
+constexpr int kScrollBarWidth = 16;
+
+// The room a form takes shown whole on screen; none without a definition.
+ScreenExtent shown_extent(const DataStore& form) { return form.has_definition() ? screen_extent(form.def()) : ScreenExtent{}; }
 
 std::string trim(std::string_view text) {
   const size_t first = text.find_first_not_of(" \t");
@@ -327,13 +324,36 @@ void sb1::resize(int new_width, int new_height) {
   }
   const int buttons_top = row_y;
 
-  dw_1().y = top;
-  dw_3().y = top;
-  // The declarations take at most 250 high and two fifths of the lists' room, so that on a
-  // low screen the workers' list below keeps most of it.
-  dw_1().height = std::clamp((buttons_top - 2 * kGap - top) * 2 / 5, 100, 250);
-  dw_2().y = dw_1().y + dw_1().height + kGap;
-  dw_2().height = std::max(60, buttons_top - kGap - dw_2().y);
+  // The forms stand right of the lists where they fit there whole in width; in a narrower
+  // window the two lists stand side by side above them and the forms take the window's
+  // width, so that a form scrolls down only, never sideways (the browser draws a form a
+  // little too wide for its box a little smaller).
+  const ScreenExtent unit_form = shown_extent(dw_3().store());
+  const int forms_width = std::max(unit_form.width, shown_extent(dw_4().store()).width) + kScrollBarWidth;
+  const bool beside = kListWidth + 2 * kGap + forms_width <= right;
+  const int lists_room = buttons_top - 2 * kGap - top;
+  if (beside) {
+    // The declarations take at most 250 high and two fifths of the lists' room, so that on a
+    // low screen the workers' list below keeps most of it.
+    dw_1().x = dw_2().x = kGap;
+    dw_1().width = dw_2().width = kListWidth;
+    dw_1().y = top;
+    dw_1().height = std::clamp(lists_room * 2 / 5, 100, 250);
+    dw_2().y = dw_1().y + dw_1().height + kGap;
+    dw_2().height = std::max(60, buttons_top - kGap - dw_2().y);
+    dw_3().x = dw_4().x = kListWidth + 2 * kGap;
+    dw_3().y = top;
+  } else {
+    // The workers' list keeps its width; the declarations' list, of more columns, takes the rest.
+    dw_2().width = kListWidth;
+    dw_2().x = right - kListWidth;
+    dw_1().x = kGap;
+    dw_1().width = dw_2().x - 2 * kGap;
+    dw_1().y = dw_2().y = top;
+    dw_1().height = dw_2().height = std::clamp(lists_room * 3 / 10, 100, 200);
+    dw_3().x = dw_4().x = kGap;
+    dw_3().y = dw_1().y + dw_1().height + kGap;
+  }
   const int form_width = std::max(200, right - dw_3().x);
   dw_3().width = form_width;
   // The unit form takes its form's height, so that all of it (the 上报数据 box at its foot
@@ -341,7 +361,7 @@ void sb1::resize(int new_width, int new_height) {
   // both, the unit form gives up height and scrolls, so that the worker form keeps a few
   // lines and the buttons stay in the window.
   const int room = buttons_top - kGap - dw_3().y;
-  dw_3().height = std::max(60, std::min(form_height(dw_3().store()), room - kGap - kWorkerFormLeast));
+  dw_3().height = std::max(60, std::min(unit_form.height, room - kGap - kWorkerFormLeast));
   dw_4().y = dw_3().y + dw_3().height + kGap;
   dw_4().width = form_width;
   dw_4().height = std::max(60, buttons_top - kGap - dw_4().y);

@@ -17,7 +17,8 @@ const run = promisify(execFile);
 const SCREEN = {width: 1024, height: 768};
 
 // What does not fit in the window in front: buttons outside the page or outside the window's
-// box, fields lower than 20 px, a page or window box that scrolls (its forms may).
+// box, fields lower than 20 px, a page or window box that scrolls, a form that scrolls
+// sideways (forms may scroll down).
 function misfits(page) {
   return page.evaluate(() => {
     const out = [];
@@ -34,6 +35,9 @@ function misfits(page) {
     for (const field of win.querySelectorAll('input:not([type=checkbox]), select, textarea')) {
       const r = (field.closest('.dd') || field).getBoundingClientRect();
       if (r.height < 20) out.push(`field ${field.getAttribute('aria-label')} ${r.height.toFixed(1)} px high`);
+    }
+    for (const form of win.querySelectorAll('.ctl-form:not(:has(.form-preview))')) {
+      if (form.scrollWidth > form.clientWidth + 1) out.push(`form ${form.dataset.name || form.className} scrolls sideways: ${form.scrollWidth} in ${form.clientWidth}`);
     }
     const root = document.documentElement;
     if (root.scrollWidth > root.clientWidth || root.scrollHeight > root.clientHeight) out.push('the page scrolls');

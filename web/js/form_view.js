@@ -129,6 +129,12 @@ export function renderForm(control, ctx) {
 
 // ---- free form ------------------------------------------------------------------------
 
+// What a form's box takes of its width: the borders and a scroll bar (style.css).
+const FORM_CHROME_PX = 12;
+// How much smaller than its definition a free form may be drawn to fit the width of its box:
+// no further than its 22-pixel fields stay 20 pixels high.
+const LEAST_FIT = 0.91;
+
 function renderFreeform(control, form, ctx) {
   const canvas = h('div', {class: 'freeform-canvas'});
   const cols = describe(form);
@@ -168,6 +174,9 @@ function renderFreeform(control, form, ctx) {
     top += bands.footer;
   }
   canvas.style.width = `${right + 8}px`;
+  // A form a little wider than its box is drawn a little smaller, so that it scrolls down only.
+  const room = control.width - FORM_CHROME_PX;
+  if (right + 8 > room) canvas.style.zoom = String(Math.max(LEAST_FIT, room / (right + 8)));
   canvas.style.height = `${top}px`;
   return canvas;
 }
