@@ -350,7 +350,8 @@ void sb1::resize(int new_width, int new_height) {
     dw_1().x = kGap;
     dw_1().width = dw_2().x - 2 * kGap;
     dw_1().y = dw_2().y = top;
-    dw_1().height = dw_2().height = std::clamp(lists_room * 3 / 10, 100, 200);
+    // Two fifths of the room, as the declarations have beside the forms: a page of rows.
+    dw_1().height = dw_2().height = std::clamp(lists_room * 2 / 5, 120, 250);
     dw_3().x = dw_4().x = kGap;
     dw_3().y = dw_1().y + dw_1().height + kGap;
   }
