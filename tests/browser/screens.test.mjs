@@ -1,7 +1,7 @@
 // A clerk's screen of 1024x768: every category window and the dialogs are laid out for the
 // room the page has, with every button in sight and every field at least 20 px high; only the
 // forms scroll. The tab strip scrolls with ten windows open and keeps the active tab in
-// sight, the page never scrolls sideways. The training subjects are typed from the keyboard
+// sight, the page never scrolls sideways. The dialogs fit the screen as the windows do. The training subjects are typed from the keyboard
 // (an entry grid has no type-ahead); a dialog is drawn once; the status line belongs to its
 // window; access keys shared by several buttons move the focus; the authority's inbox shows
 // a new submission when it comes to the front and once a minute.
@@ -45,6 +45,25 @@ function misfits(page) {
       out.push(`the window scrolls: ${viewport.scrollWidth}x${viewport.scrollHeight} in ${viewport.clientWidth}x${viewport.clientHeight}`);
     return out;
   });
+}
+
+// Presses `button` of the window in front, which opens a dialog (answering the questions some
+// ask first), checks that the dialog fits the screen, keeps its picture and closes it.
+async function dialogFits(page, button, title) {
+  await page.click(`.window [data-name=${button}]`);
+  await settle(page);
+  while (await page.locator('.msgbox').count()) {
+    await page.locator('.msgbox [data-answer]').first().click();
+    await settle(page);
+  }
+  const dialog = page.locator('.dialog');
+  const label = await dialog.getAttribute('aria-label');
+  assert.ok(label.startsWith(title), `${label} is ${title}`);
+  await shot(page, `screens-dialog-${title}`);
+  assert.deepEqual(await misfits(page), [], title);
+  await dialog.locator('.window-title .tab-close').click();
+  await settle(page);
+  assert.equal(await page.locator('.dialog').count(), 0, `${title} closes`);
 }
 
 describe('screens a clerk can work in at 1024x768', () => {
@@ -172,6 +191,18 @@ describe('screens a clerk can work in at 1024x768', () => {
     await settle(page);
   });
 
+  it('fits the period, staffing and history dialogs into the screen', async () => {
+    await page.locator('.menu-item', {hasText: '公务员培训'}).click();
+    await settle(page);
+    await dialogFits(page, 'pb_6', '设置提取时间');
+    await dialogFits(page, 'pb_history', '申报记录');
+    await page.locator('.menu-item', {hasText: '增人计划'}).click();
+    await settle(page);
+    await page.click('[data-name=pb_5]');
+    await settle(page);
+    await dialogFits(page, 'pb_8', '编制情况申报');
+  });
+
   it('moves the focus among the buttons that share an access key and presses a key of one button', async () => {
     await page.locator('.menu-item', {hasText: captions[0]}).click();
     await settle(page);
@@ -256,5 +287,16 @@ describe('the authority\'s inbox brings itself up to date', () => {
     await settle(authority);
     assert.equal(await waiting(), 2);
     await shot(authority, 'screens-inbox');
+  });
+
+  it('fits the review dialogs of a submission into the screen', async () => {
+    await authority.locator('.window [data-name=dw_1] tbody tr[data-row]').first().dblclick();
+    await settle(authority);
+    assert.equal(await authority.locator('.tab.active .tab-title').textContent(), '公务员辞退');
+    await shot(authority, 'screens-review');
+    assert.deepEqual(await misfits(authority), []);
+    await dialogFits(authority, 'pb_preview_accept', '入库预览');
+    await dialogFits(authority, 'pb_history', '申报记录');
+    await dialogFits(authority, 'pb_return', '退回申报');
   });
 });
