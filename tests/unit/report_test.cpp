@@ -393,7 +393,10 @@ TEST_F(ReportTest, PageCutsAndPageNumbers) {
       "footer(height=24)\n"
       "text(name=page_t band=footer x=0 y=0 width=200 height=20 "
       "text=\"='第' + string(page()) + '页 共' + string(pagecount()) + '页'\")\n"
-      "text(name=last_t band=footer x=300 y=0 width=200 height=20 text=\"末页\" visible=\"=page() = pagecount()\")\n";
+      "text(name=last_t band=footer x=300 y=0 width=200 height=20 text=\"末页\" visible=\"=page() = pagecount()\")\n"
+      // As the prints' footers write it: numbers joined to texts without string().
+      "compute(name=page_c band=footer x=520 y=0 width=260 height=20 "
+      "expression=\"'第 ' + page() + ' 页 / 共 ' + pageCount() + ' 页'\")\n";
   DataStore roomy(library_);
   ASSERT_EQ(roomy.create("form(name=d_roomy style=freeform)\ndetail(height=1100)\n" + footer +
                          "column(name=a type=char(10))\n"
@@ -403,6 +406,7 @@ TEST_F(ReportTest, PageCutsAndPageNumbers) {
   ReportPages pages = lay_out(roomy);
   ASSERT_EQ(pages.pages.size(), 1u) << dump(pages);
   EXPECT_EQ(items_named(pages.pages[0], "page_t")[0]->text, "第1页 共1页");
+  EXPECT_EQ(items_named(pages.pages[0], "page_c")[0]->text, "第 1 页 / 共 1 页");
   EXPECT_EQ(items_named(pages.pages[0], "last_t").size(), 1u);
 
   DataStore tall(library_);
@@ -424,6 +428,7 @@ TEST_F(ReportTest, PageCutsAndPageNumbers) {
     EXPECT_EQ(line[0]->y, 24);
     EXPECT_EQ(line[0]->h, expected[p].line_h);
     EXPECT_EQ(items_named(pages.pages[p], "page_t")[0]->text, "第" + std::to_string(p + 1) + "页 共2页");
+    EXPECT_EQ(items_named(pages.pages[p], "page_c")[0]->text, "第 " + std::to_string(p + 1) + " 页 / 共 2 页");
     EXPECT_EQ(items_named(pages.pages[p], "last_t").size(), expected[p].last_shown);
   }
 }
