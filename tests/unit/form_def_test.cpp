@@ -354,6 +354,7 @@ groupbox(name=g x=0 y=100 width=1000 height=200 text="上报")
   EXPECT_EQ(at("b", "width"), 193);
   EXPECT_EQ(at("c", "y"), 69 + 35);
   EXPECT_EQ(at("b_t", "y"), 41);
+  EXPECT_EQ(at("b_t", "height"), 22);
   EXPECT_EQ(at("g", "y"), 34);
   EXPECT_EQ(at("g", "height"), 69 + 35);
   EXPECT_EQ(screen.band_height[static_cast<int>(Band::Detail)], 138 + 35);

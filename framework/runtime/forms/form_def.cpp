@@ -695,10 +695,6 @@ UnitScale unit_scale(const FormDef& def) {
   return {};
 }
 
-}  // namespace shenbao
-
-namespace shenbao {
-
 namespace {
 
 // Whether an object is drawn whatever the row: its visible property is not set, not an
@@ -762,10 +758,12 @@ void set_pixels(FormObject& object, std::string_view property, long long pixels)
 }
 
 // Grows field `grown` to `height` pixels, and makes room for it: what starts below its foot in
-// its band moves down, what holds its foot (a box around it) grows, and so does the band.
+// its band moves down, what holds it (a box that starts above it and reaches its foot) grows,
+// and so does the band. What stands beside it keeps its place and size.
 void grow_field(FormDef& def, size_t grown, int height) {
   FormObject& field = def.objects[grown];
-  const int foot = field.get_int("y") + field.get_int("height");
+  const int top = field.get_int("y");
+  const int foot = top + field.get_int("height");
   const int more = height - field.get_int("height");
   for (size_t i = 0; i < def.objects.size(); ++i) {
     FormObject& o = def.objects[i];
@@ -774,9 +772,9 @@ void grow_field(FormDef& def, size_t grown, int height) {
       const ObjectProperty* p = o.find(y);
       if (p && !p->expression && o.get_int(y) >= foot) set_pixels(o, y, o.get_int(y) + more);
     }
-    const ObjectProperty* top = o.find("y");
+    const ObjectProperty* y = o.find("y");
     const ObjectProperty* tall = o.find("height");
-    if (top && tall && !top->expression && !tall->expression && o.get_int("y") < foot &&
+    if (y && tall && !y->expression && !tall->expression && o.get_int("y") < top &&
         o.get_int("y") + o.get_int("height") >= foot)
       set_pixels(o, "height", o.get_int("height") + more);
   }
