@@ -322,8 +322,10 @@ void sb1::resize(int new_width, int new_height) {
     button.x = x - button.width - 20;
     x = button.x;
   }
-  const int buttons_top = row_y;
+  lay_out_lists_and_forms(top, row_y, right);
+}
 
+void sb1::lay_out_lists_and_forms(int top, int buttons_top, int right) {
   // The forms stand right of the lists where they fit there whole in width; in a narrower
   // window the two lists stand side by side above them and the forms take the window's
   // width, so that a form scrolls down only, never sideways (the browser draws a form a

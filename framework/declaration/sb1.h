@@ -168,6 +168,8 @@ class sb1 : public Window {
   void report_save_refusal(const Refusal& refused);
 
  private:
+  // The lists and the forms between the query line (`top`) and the buttons, right up to `right`.
+  void lay_out_lists_and_forms(int top, int buttons_top, int right);
   void build_controls();
   void define_hook_functions();
 
