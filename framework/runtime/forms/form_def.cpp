@@ -697,23 +697,32 @@ UnitScale unit_scale(const FormDef& def) {
 
 namespace {
 
-// Whether an object is drawn whatever the row: its visible property is not set, not an
-// expression, or not false.
+// A property's text without the single quotes a script's modify writes around it.
+std::string_view unquoted(std::string_view text) {
+  if (text.size() >= 2 && text.front() == '\'' && text.back() == '\'') return text.substr(1, text.size() - 2);
+  return text;
+}
+
+// Whether an object is drawn whatever the row: its visible property is not set, empty, an
+// expression, or not false (as the browser reads it).
 bool always_visible(const FormObject& object) {
   const ObjectProperty* visible = object.find("visible");
   if (!visible || visible->expression) return true;
-  std::string text = visible->text;
-  if (text.size() >= 2 && text.front() == '\'' && text.back() == '\'') text = text.substr(1, text.size() - 2);
-  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return !(text.empty() || text == "0" || text == "false" || text == "no" || text == "n");
+  const std::string text = lower(unquoted(visible->text));
+  return text.empty() || !(text == "0" || text == "false" || text == "no" || text == "n");
+}
+
+// A whole-number property that is set and is no expression, as written; nullopt otherwise.
+std::optional<int> fixed_int(const FormObject& object, std::string_view property) {
+  const ObjectProperty* p = object.find(property);
+  if (!p || p->expression) return std::nullopt;
+  return parse_int(unquoted(p->text));
 }
 
 // A fixed geometry property of an object in pixels at `factor`; 0 when it is not set or is
 // an expression.
 int fixed_pixels(const FormObject& object, std::string_view property, double factor) {
-  const ObjectProperty* p = object.find(property);
-  if (!p || p->expression) return 0;
-  return static_cast<int>(std::lround(object.get_int(property) * factor));
+  return static_cast<int>(std::lround(fixed_int(object, property).value_or(0) * factor));
 }
 
 // Whether a column object is a field of several lines: a multi-line edit, or a text longer
@@ -762,21 +771,18 @@ void set_pixels(FormObject& object, std::string_view property, long long pixels)
 // and so does the band. What stands beside it keeps its place and size.
 void grow_field(FormDef& def, size_t grown, int height) {
   FormObject& field = def.objects[grown];
-  const int top = field.get_int("y");
-  const int foot = top + field.get_int("height");
-  const int more = height - field.get_int("height");
+  const int top = *fixed_int(field, "y");
+  const int foot = top + *fixed_int(field, "height");
+  const int more = height - *fixed_int(field, "height");
   for (size_t i = 0; i < def.objects.size(); ++i) {
     FormObject& o = def.objects[i];
     if (i == grown || o.band != field.band) continue;
     for (const char* y : {"y", "y1", "y2"}) {
-      const ObjectProperty* p = o.find(y);
-      if (p && !p->expression && o.get_int(y) >= foot) set_pixels(o, y, o.get_int(y) + more);
+      if (const auto at = fixed_int(o, y); at && *at >= foot) set_pixels(o, y, *at + more);
     }
-    const ObjectProperty* y = o.find("y");
-    const ObjectProperty* tall = o.find("height");
-    if (y && tall && !y->expression && !tall->expression && o.get_int("y") < top &&
-        o.get_int("y") + o.get_int("height") >= foot)
-      set_pixels(o, "height", o.get_int("height") + more);
+    const auto y = fixed_int(o, "y");
+    const auto tall = fixed_int(o, "height");
+    if (y && tall && *y < top && *y + *tall >= foot) set_pixels(o, "height", *tall + more);
   }
   set_pixels(field, "height", height);
   def.band_height[static_cast<size_t>(field.band)] += more;
@@ -792,12 +798,9 @@ FormDef screen_definition(const FormDef& def) {
       for (ObjectProperty& p : object.properties) {
         const double factor = pixels_per_unit(scale, p.name);
         if (factor == 0 || p.expression) continue;
-        std::string_view digits = p.text;
-        if (digits.size() >= 2 && digits.front() == '\'' && digits.back() == '\'') digits = digits.substr(1, digits.size() - 2);
-        long long v = 0;
-        const auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), v);
-        if (ec != std::errc() || end != digits.data() + digits.size()) continue;
-        p.text = std::to_string(std::llround(static_cast<double>(v) * factor));
+        const std::optional<int> v = parse_int(unquoted(p.text));
+        if (!v) continue;
+        p.text = std::to_string(std::llround(*v * factor));
         p.quoted = false;
       }
     }
@@ -809,14 +812,12 @@ FormDef screen_definition(const FormDef& def) {
   std::vector<size_t> fields;
   for (size_t i = 0; i < screen.objects.size(); ++i) {
     const FormObject& o = screen.objects[i];
-    const ObjectProperty* top = o.find("y");
-    const ObjectProperty* tall = o.find("height");
-    if (holds_lines(screen, o) && always_visible(o) && top && tall && !top->expression && !tall->expression &&
-        o.get_int("height") < kRestingLinesPixels)
+    const auto tall = fixed_int(o, "height");
+    if (holds_lines(screen, o) && always_visible(o) && fixed_int(o, "y") && tall && *tall < kRestingLinesPixels)
       fields.push_back(i);
   }
   std::stable_sort(fields.begin(), fields.end(), [&](size_t a, size_t b) {
-    return screen.objects[a].get_int("y") < screen.objects[b].get_int("y");
+    return *fixed_int(screen.objects[a], "y") < *fixed_int(screen.objects[b], "y");
   });
   for (size_t i : fields) grow_field(screen, i, kRestingLinesPixels);
   return screen;
